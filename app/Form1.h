@@ -1,0 +1,153 @@
+#pragma once
+
+#include "platform/CommonDialog.h"
+#include "platform/PictureBox.h"
+#include "platform/RichTextBox.h"
+#include "platform/Services.h"
+#include "platform/SkinFramework.h"
+#include "save/SaveState.h"
+#include "text/EditingState.h"
+#include "workspace/PictureDocument.h"
+
+#include <QCursor>
+#include <QWidget>
+#include <memory>
+
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QSlider;
+
+// Mouse pointer values of the main window.
+enum MousePointerValue : int { vbDefault = 0, vbHourglass = 11, vbCustom = 99 };
+
+// The 16-bit boolean values the program keeps in its flags.
+constexpr qint16 vbTrue = -1;
+constexpr qint16 vbFalse = 0;
+
+// The main window: owns every control and all state; its handlers are its methods. The
+// handlers are defined in the folder of their subsystem (app/, workspace/, text/, save/).
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1(Services &services, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    Services &services() { return services_; }
+
+    // ---- Application shell (app/) ----
+    void Form_Load();
+    void Form_QueryUnload();
+    void Form_Unload();
+    void Form_Click();
+    void ApplySkin();
+    void SetApplicationTitle();
+    void OpenHomePageByChance();
+    void PushButton6_Click();
+    void ReportError(const QString &procedure, int line, const QString &description);
+    // Shows a message box titled with the application title unless a title is given.
+    MsgAnswer MsgBox(const QString &text, MsgButtons buttons, int defaultButton = 1,
+                     MsgIcon icon = MsgIcon::None, const QString &title = QString());
+    int MousePointer() const { return mousePointer_; }
+    void setMousePointer(int value);
+    // The hover rule shared by the pointer handlers: an hourglass stays, anything else is replaced.
+    void HoverPointer(int value);
+    QString ApplicationTitle() const { return appTitle_; }
+    QString ProgramFolder() const;
+
+    // ---- Picture workspace (workspace/) ----
+    void SetPicture();
+    void PushButton1_Click();
+    void PushButton7_Click();
+    void PushButton12_Click();
+    void PushButton10_Click();
+    void PushButton11_Click();
+    void PushButton13_Click();
+    void StepZoom(const qint32 &shrink);
+    void SetZoom(const float &factor);
+    void ApplyZoom();
+    void ScrollBars();
+    void HScroll1_Change();
+    void VScroll1_Change();
+    void Picture2_Click();
+
+    // ---- Text editing (text/) ----
+    void Picture1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, float x, float y);
+    void Picture1_Click();
+    void PushButton8_Click();
+    void ApplyWindowStyle(qint32 style, RichTextBox *control);
+    void PushButton2_Click();
+    void PushButton5_Click();
+    void FinishEditing();
+    void PushButton3_Click();
+
+    // ---- Saving (save/) ----
+    void PushButton4_Click();
+    QString AskSaveFileName();
+    void Option21_Click();
+    void Option22_Click();
+    void PushButton9_Click();
+    // Selecting an option in code runs its click handler when the selection changes.
+    void setOptionValue(QRadioButton *option, bool value);
+
+    // ---- Controls ----
+    PictureBox *Picture2 = nullptr;
+    PictureBox *Picture1 = nullptr;
+    PictureBox *Zoom_Ori = nullptr;
+    PictureBox *Creator = nullptr;
+    RichTextBox *Text1 = nullptr;
+    RichTextBox *RichTextBox1 = nullptr;
+    QScrollBar *HScroll1 = nullptr;
+    QScrollBar *VScroll1 = nullptr;
+    QPushButton *PushButton1 = nullptr;
+    QPushButton *PushButton2 = nullptr;
+    QPushButton *PushButton3 = nullptr;
+    QPushButton *PushButton4 = nullptr;
+    QPushButton *PushButton5 = nullptr;
+    QPushButton *PushButton6 = nullptr;
+    QPushButton *PushButton7 = nullptr;
+    QPushButton *PushButton8 = nullptr;
+    QPushButton *PushButton9 = nullptr;
+    QPushButton *PushButton10 = nullptr;
+    QPushButton *PushButton11 = nullptr;
+    QPushButton *PushButton12 = nullptr;
+    QPushButton *PushButton13 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QGroupBox *Frame4 = nullptr;
+    QRadioButton *Option21 = nullptr;
+    QRadioButton *Option22 = nullptr;
+    QSlider *Slider1 = nullptr;
+    std::unique_ptr<CommonDialog> CommonDialog1;
+    std::unique_ptr<CommonDialog> CommonDialog2;
+    SkinFramework SkinFramework1;
+
+    // ---- State ----
+    PictureDocument doc;
+    qint16 TextEditing = vbFalse;
+    EditingState editing;
+    SaveState saving;
+
+    // All push buttons in number order (PushButton1 first).
+    QList<QPushButton *> pushButtons() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void createControls();
+    void connectControls();
+    void applyPointer();
+
+    Services &services_;
+    QString appTitle_;
+    int mousePointer_ = vbDefault;
+    bool hasHandCursor_ = false;
+    QCursor handCursor_;
+    bool backgroundPressed_ = false;
+};

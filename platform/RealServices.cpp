@@ -1,0 +1,222 @@
+#include "platform/Services.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QMessageBox>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QSettings>
+#include <QThread>
+
+namespace {
+
+// "Description|*.a;*.b" becomes the Qt filter "Description (*.a *.b)". A description that
+// already shows its patterns in brackets keeps them as text; Qt reads only the last brackets.
+QString toQtFilter(const QString &entry) {
+    const int bar = entry.indexOf(QLatin1Char('|'));
+    if (bar < 0) {
+        return entry;
+    }
+    QString description = entry.left(bar);
+    QStringList patterns = entry.mid(bar + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    QStringList all;
+    for (const QString &p : patterns) {
+        all << p.trimmed();
+        if (p.trimmed().toUpper() != p.trimmed()) {
+            all << p.trimmed().toUpper();
+        }
+    }
+    return description + QStringLiteral(" (") + all.join(QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+QFileDialog::Options dialogOptions() {
+    return QFileDialog::DontUseNativeDialog;
+}
+
+} // namespace
+
+MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &request) {
+    QMessageBox box(parent);
+    box.setWindowTitle(request.title);
+    box.setText(request.text);
+    switch (request.icon) {
+    case MsgIcon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case MsgIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MsgIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MsgIcon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MsgIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    }
+    QList<QMessageBox::StandardButton> order;
+    switch (request.buttons) {
+    case MsgButtons::Ok:
+        order = {QMessageBox::Ok};
+        break;
+    case MsgButtons::YesNo:
+        order = {QMessageBox::Yes, QMessageBox::No};
+        break;
+    case MsgButtons::YesNoCancel:
+        order = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
+        break;
+    }
+    QMessageBox::StandardButtons buttons;
+    for (auto b : order) {
+        buttons |= b;
+    }
+    box.setStandardButtons(buttons);
+    const int index = qBound(1, request.defaultButton, int(order.size())) - 1;
+    box.setDefaultButton(order.at(index));
+    if (request.buttons == MsgButtons::YesNoCancel) {
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else if (request.buttons == MsgButtons::Ok) {
+        box.setEscapeButton(QMessageBox::Ok);
+    }
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return MsgAnswer::Yes;
+    case QMessageBox::No:
+        return MsgAnswer::No;
+    case QMessageBox::Cancel:
+        return MsgAnswer::Cancel;
+    default:
+        return request.buttons == MsgButtons::YesNoCancel ? MsgAnswer::Cancel : MsgAnswer::Ok;
+    }
+}
+
+QString RealServices::openFileDialog(QWidget *parent, const QString &title, const QString &filter,
+                                     const QString &fileName) {
+    QFileDialog dialog(parent, title);
+    dialog.setOptions(dialogOptions());
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(toQtFilter(filter));
+    if (!fileName.isEmpty()) {
+        dialog.selectFile(fileName);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+bool RealServices::colorDialog(QWidget *parent, QColor &colour) {
+    QColorDialog dialog(colour, parent);
+    dialog.setOption(QColorDialog::DontUseNativeDialog);
+    dialog.setWindowTitle(QObject::tr("Color"));
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    colour = dialog.selectedColor();
+    return true;
+}
+
+bool RealServices::fontDialog(QWidget *parent, FontChoice &font, bool screenFontsOnly) {
+    QFont initial(font.name);
+    initial.setPointSizeF(font.size > 0 ? font.size : 8.0);
+    initial.setBold(font.bold);
+    initial.setItalic(font.italic);
+    initial.setStrikeOut(font.strikethru);
+    initial.setUnderline(font.underline);
+    QFontDialog dialog(initial, parent);
+    dialog.setOption(QFontDialog::DontUseNativeDialog);
+    dialog.setWindowTitle(QObject::tr("Font"));
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    const QFont chosen = dialog.selectedFont();
+    font.name = chosen.family();
+    font.size = float(chosen.pointSizeF());
+    font.bold = chosen.bold();
+    font.italic = chosen.italic();
+    if (!screenFontsOnly) {
+        font.strikethru = chosen.strikeOut();
+        font.underline = chosen.underline();
+    }
+    return true;
+}
+
+SaveDialogResult RealServices::saveFileDialog(QWidget *parent, const QString &title,
+                                              const QStringList &filters, int initialIndex) {
+    QFileDialog dialog(parent, title);
+    dialog.setOptions(dialogOptions() | QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    QStringList qtFilters;
+    for (const QString &f : filters) {
+        qtFilters << toQtFilter(f);
+    }
+    dialog.setNameFilters(qtFilters);
+    if (initialIndex >= 1 && initialIndex <= qtFilters.size()) {
+        dialog.selectNameFilter(qtFilters.at(initialIndex - 1));
+    }
+    SaveDialogResult result;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return result;
+    }
+    result.accepted = true;
+    result.path = dialog.selectedFiles().constFirst();
+    result.filterIndex = int(qtFilters.indexOf(dialog.selectedNameFilter())) + 1;
+    return result;
+}
+
+std::unique_ptr<QSettings> RealServices::openSettings() {
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("Pellorin"), QStringLiteral("Glyphtack"));
+}
+
+QString RealServices::programFolder() {
+    return QCoreApplication::applicationDirPath();
+}
+
+QString RealServices::environment(const QString &name) {
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!env.contains(name)) {
+        return QString();
+    }
+    QString value = env.value(name);
+    if (value.isNull()) {
+        value = QStringLiteral("");
+    }
+    return value;
+}
+
+void RealServices::seedRandomFromClock() {
+    randomState_ = quint64(QDateTime::currentMSecsSinceEpoch()) * 6364136223846793005ULL + 1ULL;
+}
+
+double RealServices::randomFraction() {
+    // SplitMix64: small, fast and good enough for a one-in-a-hundred draw and a file name.
+    randomState_ += 0x9e3779b97f4a7c15ULL;
+    quint64 z = randomState_;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    z ^= z >> 31;
+    return double(z >> 11) / double(1ULL << 53);
+}
+
+void RealServices::sleep(int milliseconds) {
+    if (milliseconds > 0) {
+        QThread::msleep(ulong(milliseconds));
+    }
+}
+
+bool RealServices::openUrl(const QUrl &url) {
+    return QDesktopServices::openUrl(url);
+}
+
+void RealServices::processEvents() {
+    QCoreApplication::processEvents();
+}

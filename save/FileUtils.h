@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class Services;
+
+// True when the path names an existing file or folder; never fails.
+bool PathExists(const QString &path);
+// Deletes the file, read-only or not; never fails and reports nothing.
+void RemoveFile(const QString &path);
+// Writes the bytes at the start of the file, creating it when missing (an existing longer file
+// keeps its tail). Failures go to the caller.
+void WriteBytesToFile(const QByteArray &bytes, const QString &path);
+// The temporary folder: "TEMP" where it is set, otherwise a private per-user folder created
+// with owner-only access.
+QString TempFolder(Services &services);

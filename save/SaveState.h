@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// What the save command keeps between runs.
+struct SaveState {
+    qint16 SaveFormatIndex = 0;
+    QString TempBaseName;
+    // True while a save waits for the converter; commands started meanwhile are ignored.
+    bool busy = false;
+};

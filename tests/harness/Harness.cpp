@@ -1,0 +1,49 @@
+#include "Harness.h"
+
+#include <QDir>
+#include <QPainter>
+#include <QTemporaryDir>
+
+FormFixture::FormFixture(bool runFormLoad) {
+    form = std::make_unique<Form1>(services);
+    if (runFormLoad) {
+        form->Form_Load();
+    }
+}
+
+void FormFixture::loadPicture(const QString &path) {
+    services.openAnswers << path;
+    form->PushButton1_Click();
+}
+
+QString TestDataFolder() {
+    static QTemporaryDir dir;
+    return dir.path();
+}
+
+QString WriteTestPicture(const QString &name, int width, int height, const char *format,
+                         int quality) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(40, 120, 200));
+    QPainter painter(&image);
+    painter.fillRect(QRect(0, 0, width / 2, height / 2), QColor(220, 60, 40));
+    painter.fillRect(QRect(width / 2, height / 2, width - width / 2, height - height / 2),
+                     QColor(250, 230, 90));
+    painter.end();
+    const QString path = QDir(TestDataFolder()).filePath(name);
+    image.save(path, format, quality);
+    return path;
+}
+
+QString CorpusFolder() {
+    const QByteArray env = qgetenv("GLYPHTACK_CORPUS");
+    if (!env.isEmpty()) {
+        return QString::fromLocal8Bit(env);
+    }
+    const QByteArray source = qgetenv("GLYPHTACK_SOURCE_DIR");
+    return QDir(QString::fromLocal8Bit(source)).absoluteFilePath(QStringLiteral("../shared/corpus"));
+}
+
+QString BuildFolder() {
+    return QString::fromLocal8Bit(qgetenv("GLYPHTACK_BUILD_DIR"));
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ScriptedServices.h"
+#include "app/Form1.h"
+
+#include <QImage>
+#include <QString>
+#include <memory>
+
+// The real main window driven headless with scripted services.
+struct FormFixture {
+    ScriptedServices services;
+    std::unique_ptr<Form1> form;
+
+    // Creates the window and runs its start-up; the program folder is a fresh temporary folder
+    // unless one is given.
+    explicit FormFixture(bool runFormLoad = true);
+    Form1 &operator*() { return *form; }
+    Form1 *operator->() { return form.get(); }
+
+    // Loads a file through "Load Picture" as the user would pick it in the open dialog.
+    void loadPicture(const QString &path);
+};
+
+// A temporary folder shared by the tests of one executable.
+QString TestDataFolder();
+// Writes a picture file of the given size (a pattern that shows orientation) and returns its path.
+QString WriteTestPicture(const QString &name, int width, int height, const char *format = nullptr,
+                         int quality = 90);
+// The corpus folder: GLYPHTACK_CORPUS, or ../shared/corpus beside the source tree.
+QString CorpusFolder();
+// The build folder that holds the program and the files it reads.
+QString BuildFolder();

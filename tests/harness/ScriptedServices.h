@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/Services.h"
+
+#include <QColor>
+#include <QList>
+#include <QMap>
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <optional>
+
+// Services that answer from a script and record what was asked, so a test reads like the
+// user's session and nothing waits or opens a real window.
+class ScriptedServices : public Services {
+public:
+    ScriptedServices();
+
+    // ---- Scripts (consumed front first) ----
+    QList<MsgAnswer> messageAnswers;                 // empty: the default button's answer
+    QList<QString> openAnswers;                      // empty: cancelled
+    QList<std::optional<QColor>> colorAnswers;       // nullopt or empty: cancelled
+    QList<std::optional<FontChoice>> fontAnswers;    // nullopt or empty: cancelled
+    QList<SaveDialogResult> saveAnswers;             // empty: cancelled
+    QList<double> randomDraws;                       // empty: 0.5
+    QMap<QString, QString> env;                      // variables that are set
+    QString folder;                                  // the program folder
+    // Runs while a message box is up (before it is answered); gets the request.
+    std::function<void(const MessageRequest &)> onMessage;
+
+    // ---- Records ----
+    QList<MessageRequest> messages;
+    QList<QString> openTitles;
+    QList<QString> openFilters;
+    QList<FontChoice> fontProposals;
+    QList<bool> fontScreenOnly;
+    QList<QStringList> saveFilters;
+    QList<QString> saveTitles;
+    QList<int> sleeps;
+    QList<QUrl> openedUrls;
+    int seeds = 0;
+    int processEventsCalls = 0;
+    bool openUrlResult = true;
+
+    // The error reports shown so far (messages titled "Application Error").
+    QList<MessageRequest> reports() const;
+    QString settingsPath() const { return settingsPath_; }
+    // Writes a raw value into the settings store, as an earlier run would have.
+    void storeSetting(const QString &key, const QString &value);
+    QString storedSetting(const QString &key) const;
+
+    MsgAnswer messageBox(QWidget *parent, const MessageRequest &request) override;
+    QString openFileDialog(QWidget *parent, const QString &title, const QString &filter,
+                           const QString &fileName) override;
+    bool colorDialog(QWidget *parent, QColor &colour) override;
+    bool fontDialog(QWidget *parent, FontChoice &font, bool screenFontsOnly) override;
+    SaveDialogResult saveFileDialog(QWidget *parent, const QString &title,
+                                    const QStringList &filters, int initialIndex) override;
+    std::unique_ptr<QSettings> openSettings() override;
+    QString programFolder() override { return folder; }
+    QString environment(const QString &name) override;
+    void seedRandomFromClock() override { ++seeds; }
+    double randomFraction() override;
+    void sleep(int milliseconds) override { sleeps << milliseconds; }
+    bool openUrl(const QUrl &url) override;
+    void processEvents() override;
+
+private:
+    QTemporaryDir dir_;
+    QString settingsPath_;
+};

@@ -1,0 +1,112 @@
+#include "app/ErrorReport.h"
+#include "app/Form1.h"
+#include "save/Quality.h"
+#include "workspace/PictureLoader.h"
+
+#include <QPushButton>
+
+namespace {
+
+// Leading and trailing blanks removed (blanks only, not other white space).
+QString TrimBlanks(const QString &text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text.at(start) == QLatin1Char(' ')) {
+        ++start;
+    }
+    while (end > start && text.at(end - 1) == QLatin1Char(' ')) {
+        --end;
+    }
+    return text.mid(start, end - start);
+}
+
+void AssignPicture(PictureBox *box, const LoadedPicture &picture) {
+    if (picture.image.isNull()) {
+        box->clearPicture();
+    } else {
+        box->setPicture(picture.image, picture.himetric);
+    }
+}
+
+} // namespace
+
+void Form1::PushButton1_Click() {
+    if (saving.busy) {
+        return;
+    }
+    Steps s(*this, "PushButton1_Click");
+    QStringList parts;
+    QString path;
+    s(100, [&] { CommonDialog1->FileName = QString(); });
+    s(102, [&] {
+        CommonDialog1->DialogTitle =
+            QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
+    });
+    s(104, [&] {
+        CommonDialog1->Filter = QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.ico;*.wmf)|"
+                                               "*.bmp;*.jpg;*.gif;*.ico;*.wmf");
+    });
+    s(106, [&] { CommonDialog1->ShowOpen(); });
+    s(108, [&] {
+        const QString name = CommonDialog1->FileName;
+        parts = name.isEmpty() ? QStringList() : name.split(QChar(u'\0'));
+    });
+    if (s.test(110, [&] { return parts.size() - 1 != 0; })) {
+        return;
+    }
+    s(112, [&] { path = parts.at(0); });
+    s(114, [&] { Picture1->show(); });
+    s(116, [&] { AssignPicture(Picture1, LoadPicture(TrimBlanks(path))); });
+    s(118, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, path); });
+    s(120, [&] { doc.OriginalPath = TrimBlanks(path); });
+    s(122, [&] { SetPicture(); });
+    s(124, [&] { ScrollBars(); });
+    s(126, [&] { PushButton4->setEnabled(true); });
+}
+
+void Form1::PushButton7_Click() {
+    if (saving.busy) {
+        return;
+    }
+    Steps s(*this, "PushButton7_Click");
+    QString path;
+    s(100, [&] { path = ProgramFolder() + QStringLiteral("/Samples/sample.jpg"); });
+    s(102, [&] { Picture1->show(); });
+    s(104, [&] { AssignPicture(Picture1, LoadPicture(TrimBlanks(path))); });
+    s(106, [&] { doc.OriginalPath = TrimBlanks(path); });
+    s(108, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, path); });
+    s(110, [&] { SetPicture(); });
+    s(112, [&] { ScrollBars(); });
+}
+
+void Form1::PushButton12_Click() {
+    if (saving.busy) {
+        return;
+    }
+    Steps s(*this, "PushButton12_Click");
+    MsgAnswer answer = MsgAnswer::No;
+    s(100, [&] { setMousePointer(vbHourglass); });
+    s(102, [&] {
+        answer = MsgBox(QStringLiteral("Are You sure?\r\n\r\nAll edited text will lost."),
+                        MsgButtons::YesNo, 2);
+    });
+    if (answer == MsgAnswer::Yes) {
+        // The file is read before anything is cleared, so a file that can no longer be read
+        // leaves the picture on screen as it was instead of a blank box.
+        LoadedPicture reloaded;
+        bool loaded = false;
+        s(108, [&] {
+            reloaded = LoadPicture(doc.OriginalPath);
+            loaded = true;
+        });
+        if (loaded) {
+            s(104, [&] { Picture1->cls(); });
+            s(106, [&] { Picture1->clearPicture(); });
+            s(108, [&] { AssignPicture(Picture1, reloaded); });
+        }
+        s(110, [&] { SetPicture(); });
+        s(112, [&] { ScrollBars(); });
+        s(114, [&] { TextEditing = vbFalse; });
+    }
+    s(116, [&] { setMousePointer(vbDefault); });
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Where the picture came from, and at what size and zoom it is shown.
+struct PictureDocument {
+    QString OriginalPath;
+    qint16 DetectedQuality = 0;
+    qint32 OriginalWidth = 0;
+    qint32 OriginalHeight = 0;
+    qint32 ZoomedWidth = 0;
+    qint32 ZoomedHeight = 0;
+    float ZoomFactor = 0.0f;
+};

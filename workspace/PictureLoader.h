@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// A picture as loaded from a file: its pixels and its size in HiMetric units (0.01 mm).
+struct LoadedPicture {
+    QImage image;
+    QSize himetric;
+};
+
+// The most decoded pixel data a picture may claim, in bytes (2 GB).
+constexpr qint64 MaxDecodedPictureBytes = qint64(2048) * 1024 * 1024;
+
+// Loads a BMP, JPG, GIF, ICO or WMF file (the format is read from the file's content). An empty
+// path gives an empty picture. A file that cannot be read throws a RuntimeError whose text says
+// why ("File not found", "Invalid picture", "Out of memory", ...).
+LoadedPicture LoadPicture(const QString &path);
+
+// The HiMetric size of a picture of the given pixel size on a 96 dots-per-inch screen.
+QSize PixelsToHimetric(QSize pixels);
