@@ -57,7 +57,8 @@ void Form1::PushButton1_Click() {
     s(112, [&] { path = parts.at(0); });
     s(114, [&] { Picture1->show(); });
     s(116, [&] { AssignPicture(Picture1, LoadPicture(TrimBlanks(path))); });
-    s(118, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, path); });
+    // The estimate measures the same file that was loaded, blanks trimmed.
+    s(118, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, TrimBlanks(path)); });
     s(120, [&] { doc.OriginalPath = TrimBlanks(path); });
     s(122, [&] { SetPicture(); });
     s(124, [&] { ScrollBars(); });
