@@ -92,7 +92,8 @@ void PictureBox::paintPicture(const QImage &source, const QRect &destination,
     }
     if (destination == rect() && !source.hasAlphaChannel()) {
         // The drawing covers the whole box: start from a fresh surface instead of copying the
-        // old one into it first.
+        // old one into it first, and let the old one go before the new one is allocated.
+        surface_ = QImage();
         QImage fresh(size(), QImage::Format_RGB32);
         if (fresh.isNull()) {
             throw std::runtime_error("Out of memory");
