@@ -139,6 +139,9 @@ void Form1::createControls() {
     Option21->setGeometry(Layout::Option21.pixels());
     Option22 = new QRadioButton(QStringLiteral("Fixed Quality:"), Frame2);
     Option22->setGeometry(Layout::Option22.pixels());
+    // A narrow gap between the round indicator and the caption, so the captions fit.
+    Option21->setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
+    Option22->setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
     // The two options exclude each other in code, so both can also be clear at once.
     Option21->setAutoExclusive(false);
     Option22->setAutoExclusive(false);

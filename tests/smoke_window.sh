@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Starts the real program in a real X window under Xvfb, finds its window, checks its size and
+# keeps a screenshot. Usage: smoke_window.sh PROGRAM ARTIFACT_FOLDER
+set -euo pipefail
+program=$1
+artifacts=$2
+mkdir -p "$artifacts"
+for tool in Xvfb xdotool xwd convert; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+display=""
+for n in $(seq 91 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+        display=":$n"
+        break
+    fi
+done
+[ -n "$display" ] || { echo "no free display"; exit 1; }
+
+work=$(mktemp -d)
+xvfb_pid=""
+program_pid=""
+cleanup() {
+    [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb "$display" -screen 0 1280x800x24 -noreset -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 50); do
+    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+    sleep 0.1
+done
+
+export DISPLAY=$display
+export QT_QPA_PLATFORM=xcb
+export XDG_CONFIG_HOME="$work/config"
+export XDG_CACHE_HOME="$work/cache"
+"$program" >"$work/program.log" 2>&1 &
+program_pid=$!
+
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Glyphtack$' | head -n 1) || {
+    echo "the window did not appear"
+    cat "$work/program.log"
+    exit 1
+}
+sleep 1
+geometry=$(xdotool getwindowgeometry "$window")
+echo "$geometry"
+echo "$geometry" | grep -q "Geometry: 1064x386" || { echo "unexpected window size"; exit 1; }
+xwd -root -silent | convert xwd:- "$artifacts/smoke-window.png"
+echo "screenshot: $artifacts/smoke-window.png"
+kill -0 "$program_pid" || { echo "the program ended by itself"; exit 1; }
