@@ -22,6 +22,10 @@ void RemoveFile(const QString &path) {
     if (QCoreApplication::instance() != nullptr) {
         QCoreApplication::processEvents();
     }
+    ForceDelete(path);
+}
+
+void ForceDelete(const QString &path) {
     if (path.isEmpty()) {
         return;
     }
@@ -30,7 +34,8 @@ void RemoveFile(const QString &path) {
     }
     // Forced delete: a read-only file loses its read-only mark first.
     const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink()) {
+    if (!info.exists() || info.isSymLink()) {
+        // Nothing there, or a link: changing permissions would change what it points to.
         return;
     }
     QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner |
@@ -67,7 +72,7 @@ QString TempFolder(Services &services) {
     }
     const QString folder = base + QStringLiteral("/glyphtack/tmp");
     QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ExeOwner);
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return folder;
 }

@@ -7,8 +7,12 @@ class Services;
 
 // True when the path names an existing file or folder; never fails.
 bool PathExists(const QString &path);
-// Deletes the file, read-only or not; never fails and reports nothing.
+// Lets pending window messages run, then deletes the file, read-only or not; never fails and
+// reports nothing.
 void RemoveFile(const QString &path);
+// Deletes the file (or the link, never what it points to), read-only or not, at once; never
+// fails and reports nothing.
+void ForceDelete(const QString &path);
 // Writes the bytes at the start of the file, creating it when missing (an existing longer file
 // keeps its tail). Failures go to the caller.
 void WriteBytesToFile(const QByteArray &bytes, const QString &path);

@@ -1,9 +1,220 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
+#include "resources/ConverterResource.h"
+#include "save/ConverterCommand.h"
+#include "save/FileUtils.h"
+#include "save/SaveFiles.h"
+#include "save/Shell32.h"
 
-// The save command; completed by the saving work.
-void Form1::PushButton4_Click() {}
+#include <QFileInfo>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSlider>
+
+namespace {
+
+const QString ZoomWarning = QStringLiteral("Editing on zoomed picture will cause quality loss.\r\n"
+                                           "\r\nProceed anyway?\r\n\r\n"
+                                           "(Cancel - reload original size.)");
+
+QString OverwritePrompt(const QString &existing) {
+    return QStringLiteral("This folder already contains a file named ") + existing +
+           QStringLiteral("\r\n") + QStringLiteral("Would you like to repace the existing file?");
+}
+
+// Marks the window as saving for as long as the save runs, so that a second save, a load or a
+// stamp started while the converter runs is ignored.
+class BusyGuard {
+public:
+    explicit BusyGuard(SaveState &state) : state_(state) { state_.busy = true; }
+    ~BusyGuard() { state_.busy = false; }
+    BusyGuard(const BusyGuard &) = delete;
+    BusyGuard &operator=(const BusyGuard &) = delete;
+
+private:
+    SaveState &state_;
+};
+
+// The overwrite prompt for the file that would be replaced: true when the save may go on.
+bool MayReplace(Form1 &form, Steps &s, const QString &target, int line, bool &replacing) {
+    QString existing;
+    MsgAnswer answer = MsgAnswer::No;
+    replacing = false;
+    s(line, [&] { existing = ExistingFileName(target); });
+    if (s.test(line + 2, [&] { return !existing.isEmpty(); })) {
+        s(line + 4, [&] { answer = form.MsgBox(OverwritePrompt(existing), MsgButtons::YesNo); });
+        if (s.test(line + 6, [&] { return answer != MsgAnswer::Yes; })) {
+            return false;
+        }
+        replacing = true;
+    }
+    return true;
+}
+
+void SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
+    const QString target = path + QStringLiteral(".bmp");
+    bool replacing = false;
+    // 144 to 150
+    if (!MayReplace(form, s, target, 144, replacing)) {
+        return;
+    }
+    // 152: an existing file is not deleted first; the write below replaces it in one move once
+    // the new file is complete, so a failed write leaves it as it was.
+    s(154, [&] { SaveBitmapReplacing(form.Picture1->image(), target); });
+}
+
+// Runs the converter and makes sure it made the JPG; throws what went wrong.
+void RunConverter(Form1 &form, const QString &command, bool placed, const QString &target) {
+    if (!placed || command.isEmpty()) {
+        throw RuntimeError("JPG converter could not be started");
+    }
+    const qint32 result = RunAndWait(command, 0, [&form](QProcess &process) {
+        form.services().processEvents();
+        process.waitForFinished(100);
+    });
+    if (IsStartError(result)) {
+        throw RuntimeError(
+            ("JPG converter could not be started: " + StartErrorDescription(result)).toStdString());
+    }
+    if (result != 0) {
+        throw RuntimeError("JPG converter failed with exit code " + std::to_string(result));
+    }
+    const QFileInfo written(target);
+    if (!written.isFile() || written.size() == 0) {
+        throw RuntimeError("JPG converter wrote no file");
+    }
+}
+
+void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
+    Services &services = form.services();
+    SaveState &saving = form.saving;
+    const QString target = path + QStringLiteral(".jpg");
+    bool replacing = false;
+    // 158 to 164
+    if (!MayReplace(form, s, target, 158, replacing)) {
+        return;
+    }
+    // The old file is moved aside until the converter has written the new one, and comes back
+    // when it fails (the guard puts it back on every way out).
+    ReplacedFile old;
+    if (replacing && !s(166, [&] { old.moveAside(target); })) {
+        return;
+    }
+    s(168, [&] { services.seedRandomFromClock(); });
+    s(170, [&] {
+        saving.TempBaseName =
+            QStringLiteral(" ") + QString::number(int(services.randomFraction() * 1000.0));
+    });
+    qint16 quality = 0;
+    if (s.test(174, [&] { return form.Option21->isChecked(); })) {
+        s(176, [&] { quality = form.doc.DetectedQuality; });
+    } else if (s.test(178, [&] { return form.Option22->isChecked(); })) {
+        s(180, [&] { quality = qint16(form.Slider1->value()); });
+    }
+    s(182, [&] {
+        SaveFreshBitmap(form.Picture1->image(),
+                        IntermediateBitmapPath(TempFolder(services), saving.TempBaseName));
+    });
+    // 184 to 190: the destination can be written.
+    s(184, [&] { ProbeWritable(target); });
+    s(192, [&] { services.sleep(500); });
+    QString command;
+    // 194 to 200
+    s(194, [&] {
+        command = ConverterCommandLine(TempFolder(services), quality, path, saving.TempBaseName);
+    });
+    s(202, [&] {
+        try {
+            RunConverter(form, command, converterPlaced, target);
+        } catch (...) {
+            old.restore();
+            throw;
+        }
+        old.keepReplacement();
+    });
+    s(204, [&] { services.sleep(2500); });
+    s(206, [&] { RemoveFile(IntermediateBitmapPath(TempFolder(services), saving.TempBaseName)); });
+}
+
+} // namespace
+
+void Form1::PushButton4_Click() {
+    if (saving.busy) {
+        return;
+    }
+    Steps s(*this, "PushButton4_Click");
+    bool proceed = false;
+    QString path;
+    s(106, [&] { proceed = false; });
+    if (s.test(108, [&] { return doc.ZoomFactor == 1.0f; })) {
+        s(110, [&] { proceed = true; });
+    } else {
+        MsgAnswer answer = MsgAnswer::No;
+        s(112, [&] { answer = MsgBox(ZoomWarning, MsgButtons::YesNoCancel, 2); });
+        if (s.test(114, [&] { return answer == MsgAnswer::Yes; })) {
+            s(116, [&] { proceed = true; });
+        } else if (s.test(118, [&] { return answer == MsgAnswer::Cancel; })) {
+            s(120, [&] { PushButton13_Click(); });
+            s(122, [&] { proceed = true; });
+        }
+    }
+    if (s.test(124, [&] { return !proceed; })) {
+        return;
+    }
+    s(126, [&] { path = AskSaveFileName(); });
+    if (s.test(128, [&] { return path.isEmpty(); })) {
+        return;
+    }
+
+    BusyGuard busy(saving);
+    s(130, [&] { setMousePointer(vbHourglass); });
+    QByteArray converter;
+    bool converterPlaced = false;
+    s(132, [&] { converter = LoadConverterResource(); });
+    s(134, [&] {
+        PlaceConverter(converter, ConverterPath(TempFolder(services_)));
+        converterPlaced = true;
+    });
+    s(136, [&] { services_.processEvents(); });
+    if (s.test(138, [&] {
+            const QString ending = path.right(4).toLower();
+            return ending == QLatin1String(".bmp") || ending == QLatin1String(".jpg") ||
+                   ending == QLatin1String(".gif") || ending == QLatin1String(".png");
+        })) {
+        s(140, [&] { path.chop(4); });
+    }
+    qint16 format = 0;
+    s(142, [&] { format = saving.SaveFormatIndex; });
+    if (format == 1) {
+        SaveAsBmp(*this, s, path);
+    } else if (format == 2) {
+        SaveAsJpg(*this, s, path, converterPlaced);
+    }
+    // Closing steps, on every way out once the hourglass shows.
+    s(292, [&] { RemoveFile(ConverterPath(TempFolder(services_))); });
+    s(294, [&] { setMousePointer(vbDefault); });
+}
 
 QString Form1::AskSaveFileName() {
-    return QString();
+    const SaveDialogResult answer = services_.saveFileDialog(
+        this, QStringLiteral("Save File"),
+        {QStringLiteral("Bitmap Files (*.bmp)|*.bmp"), QStringLiteral("JPG Files (*.jpg)|*.jpg")},
+        1);
+    if (!answer.accepted) {
+        return QString();
+    }
+    saving.SaveFormatIndex = qint16(answer.filterIndex);
+    // The name without the blanks around it, and without any null character.
+    QString name = answer.path;
+    qsizetype start = 0;
+    qsizetype end = name.size();
+    while (start < end && name.at(start) == QLatin1Char(' ')) {
+        ++start;
+    }
+    while (end > start && name.at(end - 1) == QLatin1Char(' ')) {
+        --end;
+    }
+    name = name.mid(start, end - start);
+    name.remove(QChar(u'\0'));
+    return name;
 }

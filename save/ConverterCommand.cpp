@@ -1,0 +1,33 @@
+#include "save/ConverterCommand.h"
+
+#include "app/ErrorReport.h"
+
+namespace {
+
+constexpr QChar Quote = u'"';
+
+QString Quoted(const QString &path) {
+    if (path.contains(Quote)) {
+        throw RuntimeError("Bad file name or number");
+    }
+    return Quote + path + Quote;
+}
+
+} // namespace
+
+QString ConverterPath(const QString &temp) {
+    return temp + PathSeparator + QStringLiteral("nconvert.exe");
+}
+
+QString IntermediateBitmapPath(const QString &temp, const QString &tempBaseName) {
+    return temp + PathSeparator + tempBaseName + QStringLiteral(".bmp");
+}
+
+QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
+                             const QString &tempBaseName) {
+    // The blanks are as the converter has always been called: two before -out, three after jpeg.
+    return Quoted(ConverterPath(temp)) + QStringLiteral(" ") + QStringLiteral(" -out ") +
+           QStringLiteral("jpeg  ") + QStringLiteral(" -q ") + QString::number(quality) +
+           QStringLiteral(" -o ") + Quoted(destination + QStringLiteral(".jpg")) +
+           QStringLiteral(" ") + Quoted(IntermediateBitmapPath(temp, tempBaseName));
+}

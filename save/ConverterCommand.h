@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+#include <QtGlobal>
+
+// The separator the temporary folder and the file names are joined with.
+#ifdef Q_OS_WIN
+constexpr QChar PathSeparator = u'\\';
+#else
+constexpr QChar PathSeparator = u'/';
+#endif
+
+// Where the converter copy is written in the temporary folder.
+QString ConverterPath(const QString &temp);
+// The intermediate bitmap of a JPG save: a blank and one to three digits name it.
+QString IntermediateBitmapPath(const QString &temp, const QString &tempBaseName);
+
+// The converter's command line, piece by piece:
+//   "TEMP/nconvert.exe"  -out jpeg   -q QUALITY -o "DESTINATION.jpg" "TEMP/ NNN.bmp"
+// The destination comes without its extension. Throws when a path holds a double quote, which
+// the command line cannot carry.
+QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
+                             const QString &tempBaseName);

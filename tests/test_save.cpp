@@ -1,0 +1,417 @@
+// "Save As Image File" through the real window: the zoom warning, the dialog, the format and
+// name rules, the overwrite prompt, the converter's placement and run, and what is left behind.
+#include "Harness.h"
+#include "resources/ConverterResource.h"
+#include "save/ConverterCommand.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString Prompt = QStringLiteral("This folder already contains a file named %1\r\n"
+                                      "Would you like to repace the existing file?");
+
+QStringList Entries(const QString &folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+QByteArray ReadAll(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(bytes);
+    }
+}
+
+// What ImageMagick reads in a file (format given in its -format language), or a null string
+// when it is not installed.
+QString Identify(const QString &format, const QString &path) {
+    if (QStandardPaths::findExecutable("identify").isEmpty()) {
+        return QString();
+    }
+    QProcess identify;
+    identify.start("identify", {"-format", format, path});
+    identify.waitForFinished(60000);
+    return QString::fromUtf8(identify.readAllStandardOutput()).trimmed();
+}
+
+// One user with a loaded 64 x 48 picture, a temporary folder and an output folder.
+struct Session {
+    FormFixture f;
+    QTemporaryDir temp;
+    QTemporaryDir out;
+
+    Session() {
+        f.services.env["TEMP"] = temp.path();
+        f.loadPicture(WriteTestPicture("card.jpg", 64, 48, "JPG"));
+    }
+    QString dest(const QString &name) const { return out.filePath(name); }
+    void save(const QString &typed, int filterIndex) {
+        f.services.saveAnswers << SaveDialogResult{true, typed, filterIndex};
+        f->PushButton4_Click();
+    }
+    QStringList reportLines() const {
+        QStringList lines;
+        for (const MessageRequest &r : f.services.reports()) {
+            lines << r.text.section("at line ", 1).left(3);
+        }
+        return lines;
+    }
+    // Nothing of the save remains in the temporary folder and the pointer is back.
+    bool cleanedUp() const {
+        return Entries(temp.path()).isEmpty() && f.form->MousePointer() == vbDefault &&
+               !f.form->saving.busy;
+    }
+};
+
+} // namespace
+
+class SaveTest : public QObject {
+    Q_OBJECT
+private slots:
+    void zoomWarning() {
+        Session s;
+        s.f->PushButton10_Click();
+        QVERIFY(s.f->doc.ZoomFactor != 1.0f);
+        // No: the command ends before the dialog.
+        s.f.services.messageAnswers << MsgAnswer::No;
+        s.save(s.dest("card"), 1);
+        QCOMPARE(s.f.services.messages.size(), 1);
+        const MessageRequest warning = s.f.services.messages.at(0);
+        QCOMPARE(warning.text, QStringLiteral("Editing on zoomed picture will cause quality "
+                                              "loss.\r\n\r\nProceed anyway?\r\n\r\n(Cancel - "
+                                              "reload original size.)"));
+        QCOMPARE(warning.buttons, MsgButtons::YesNoCancel);
+        QCOMPARE(warning.defaultButton, 2);
+        QCOMPARE(warning.icon, MsgIcon::None);
+        QCOMPARE(warning.title, s.f->ApplicationTitle());
+        QVERIFY(s.f.services.saveTitles.isEmpty());
+        QVERIFY(Entries(s.out.path()).isEmpty());
+
+        // Yes: saves the zoomed picture as it is.
+        s.f.services.saveAnswers.clear();
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("zoomed"), 1);
+        QCOMPARE(Identify("%w", s.dest("zoomed.bmp")).toInt(), s.f->doc.ZoomedWidth);
+
+        // Cancel: back to the original size, then the dialog.
+        s.f.services.messageAnswers << MsgAnswer::Cancel;
+        s.save(s.dest("original"), 1);
+        QCOMPARE(s.f->doc.ZoomFactor, 1.0f);
+        QCOMPARE(s.f.services.saveTitles.size(), 2);
+        QCOMPARE(QImage(s.dest("original.bmp")).size(), QSize(64, 48));
+        // At the original size nothing is asked.
+        s.save(s.dest("again"), 1);
+        QCOMPARE(s.f.services.messages.size(), 3);
+        QVERIFY(s.f.services.reports().isEmpty());
+    }
+
+    void cancelledDialog() {
+        Session s;
+        s.f->saving.SaveFormatIndex = 2;
+        s.f->PushButton4_Click();
+        QCOMPARE(s.f.services.saveTitles, QList<QString>{"Save File"});
+        QCOMPARE(s.f.services.saveFilters.at(0),
+                 (QStringList{"Bitmap Files (*.bmp)|*.bmp", "JPG Files (*.jpg)|*.jpg"}));
+        QCOMPARE(s.f->saving.SaveFormatIndex, qint16(2));
+        QVERIFY(s.f.services.messages.isEmpty());
+        QVERIFY(s.cleanedUp());
+    }
+
+    void filterDecidesTheFormat_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("jpg typed, bitmap chosen") << "card.jpg" << 1 << "card.bmp";
+        QTest::newRow("PNG typed, JPG chosen") << "card.PNG" << 2 << "card.jpg";
+        QTest::newRow("jpeg is not a known ending") << "card.jpeg" << 2 << "card.jpeg.jpg";
+        QTest::newRow("no ending, bitmap") << "card" << 1 << "card.bmp";
+        QTest::newRow("no ending, JPG") << "card" << 2 << "card.jpg";
+        QTest::newRow("blanks around, gif") << "card.Gif  " << 1 << "card.bmp";
+        QTest::newRow("a blank starts the name") << " card.bmp" << 2 << " card.jpg";
+    }
+    void filterDecidesTheFormat() {
+        QFETCH(QString, typed);
+        QFETCH(int, filter);
+        QFETCH(QString, written);
+        Session s;
+        s.save(s.dest(typed), filter);
+        QCOMPARE(Entries(s.out.path()), QStringList{written});
+        QCOMPARE(s.f->saving.SaveFormatIndex, qint16(filter));
+        QCOMPARE(QImage(s.dest(written)).size(), QSize(64, 48));
+        QCOMPARE(s.f.services.sleeps, filter == 2 ? (QList<int>{500, 2500}) : QList<int>{});
+        QVERIFY(s.f.services.reports().isEmpty());
+        QVERIFY(s.cleanedUp());
+    }
+
+    void overwritePrompt_data() {
+        QTest::addColumn<int>("filter");
+        QTest::newRow("bmp") << 1;
+        QTest::newRow("jpg") << 2;
+    }
+    void overwritePrompt() {
+        QFETCH(int, filter);
+        Session s;
+        const QString name = filter == 1 ? "card.bmp" : "card.jpg";
+        WriteAll(s.dest(name), "old picture");
+        bool hourglass = false;
+        bool converterPlaced = false;
+        s.f.services.onMessage = [&](const MessageRequest &) {
+            hourglass = s.f->MousePointer() == vbHourglass;
+            const QString copy = s.temp.filePath("nconvert.exe");
+            converterPlaced = ReadAll(copy) == LoadConverterResource() &&
+                              (QFile::permissions(copy) & QFileDevice::ExeOwner);
+        };
+        s.f.services.messageAnswers << MsgAnswer::No;
+        s.save(s.dest("card"), filter);
+        QCOMPARE(s.f.services.messages.size(), 1);
+        const MessageRequest prompt = s.f.services.messages.at(0);
+        QCOMPARE(prompt.text, Prompt.arg(name));
+        QCOMPARE(prompt.buttons, MsgButtons::YesNo);
+        QCOMPARE(prompt.defaultButton, 1);
+        QCOMPARE(prompt.icon, MsgIcon::None);
+        QVERIFY(hourglass);
+        // Even a bitmap save puts the converter in place, and every save takes it away again.
+        QVERIFY(converterPlaced);
+        QCOMPARE(ReadAll(s.dest(name)), QByteArray("old picture"));
+        QVERIFY(s.cleanedUp());
+
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("card"), filter);
+        QCOMPARE(QImage(s.dest(name)).size(), QSize(64, 48));
+        QCOMPARE(Entries(s.out.path()), QStringList{name});
+        QVERIFY(s.f.services.reports().isEmpty());
+        QVERIFY(s.cleanedUp());
+    }
+
+    void failedWriteKeepsTheOldFile_data() {
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("bmp") << 1 << QStringList{"154"};
+        QTest::newRow("jpg") << 2 << QStringList{"182", "202"};
+    }
+    void failedWriteKeepsTheOldFile() {
+        QFETCH(int, filter);
+        Session s;
+        const QString name = filter == 1 ? "card.bmp" : "card.jpg";
+        WriteAll(s.dest(name), "old picture");
+        // A picture box without an area has no picture to write; the converter gets no input.
+        s.f->Picture1->resize(0, 0);
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("card"), filter);
+        QTEST(s.reportLines(), "lines");
+        if (filter == 2) {
+            QVERIFY(s.f.services.reports().last().text.startsWith(
+                "JPG converter failed with exit code "));
+        }
+        QCOMPARE(ReadAll(s.dest(name)), QByteArray("old picture"));
+        QCOMPARE(Entries(s.out.path()), QStringList{name});
+        QVERIFY(s.cleanedUp());
+    }
+
+    void unwritableDestinationIsReported() {
+        Session s;
+        s.save(s.dest("no/such/folder/card"), 2);
+        QCOMPARE(s.reportLines(), (QStringList{"184", "202"}));
+        QVERIFY(s.f.services.reports().at(0).text.startsWith("Path not found\r\n"));
+        s.save(s.dest("no/such/folder/card"), 1);
+        QCOMPARE(s.reportLines().size(), 3);
+        QVERIFY(s.f.services.reports().at(2).text.contains("at line 154"));
+        QVERIFY(s.cleanedUp());
+    }
+
+    void qualityChoice_data() {
+        QTest::addColumn<bool>("smart");
+        QTest::addColumn<bool>("fixed");
+        QTest::addColumn<int>("expected"); // -1: the detected quality
+        QTest::newRow("smart-detect") << true << false << -1;
+        QTest::newRow("fixed 40") << false << true << 40;
+        QTest::newRow("neither: 0, encoded as the lowest") << false << false << 1;
+    }
+    void qualityChoice() {
+        QFETCH(bool, smart);
+        QFETCH(bool, fixed);
+        QFETCH(int, expected);
+        Session s;
+        s.f->Option21->setChecked(smart);
+        s.f->Option22->setChecked(fixed);
+        s.f->Slider1->setValue(40);
+        s.save(s.dest("card"), 2);
+        QVERIFY(s.f.services.reports().isEmpty());
+        const QString quality = Identify("%Q", s.dest("card.jpg"));
+        if (quality.isNull()) {
+            QSKIP("ImageMagick's identify is not installed");
+        }
+        QCOMPARE(quality.toInt(), expected < 0 ? int(s.f->doc.DetectedQuality) : expected);
+        QCOMPARE(Identify("%m %w %h", s.dest("card.jpg")), QStringLiteral("JPEG 64 48"));
+    }
+
+    void bitmapIsTwentyFourBitAndReadable() {
+        Session s;
+        s.save(s.dest("card"), 1);
+        const QByteArray bmp = ReadAll(s.dest("card.bmp"));
+        QVERIFY(bmp.startsWith("BM"));
+        QCOMPARE(int(bmp.at(28)), 24);
+        const QString read = Identify("%m %w %h", s.dest("card.bmp"));
+        if (read.isNull()) {
+            QSKIP("ImageMagick's identify is not installed");
+        }
+        QVERIFY2(read.startsWith("BMP") && read.endsWith(" 64 48"), qPrintable(read));
+        QCOMPARE(QImage(s.dest("card.bmp")).pixel(5, 5), s.f->Picture1->image().pixel(5, 5));
+    }
+
+    void tempBaseNameHasItsLeadingBlank() {
+        for (const auto &[draw, name] : {std::pair{0.0, " 0"}, {0.5, " 500"}, {0.9999, " 999"}}) {
+            Session s;
+            s.f.services.randomDraws = {draw};
+            const int seeds = s.f.services.seeds;
+            s.save(s.dest("card"), 2);
+            QCOMPARE(s.f->saving.TempBaseName, QString::fromLatin1(name));
+            QCOMPARE(s.f.services.seeds, seeds + 1);
+            QVERIFY(QFile::exists(s.dest("card.jpg")));
+            QVERIFY(s.cleanedUp());
+        }
+    }
+
+    void commandLineToTheCharacter() {
+        QCOMPARE(ConverterCommandLine("/tmp/t", 85, "/home/u/card", " 7"),
+                 QStringLiteral("\"/tmp/t/nconvert.exe\"  -out jpeg   -q 85 -o "
+                                "\"/home/u/card.jpg\" \"/tmp/t/ 7.bmp\""));
+        QCOMPARE(ConverterCommandLine("/a b", 0, "/c d/ e", " 999"),
+                 QStringLiteral("\"/a b/nconvert.exe\"  -out jpeg   -q 0 -o \"/c d/ e.jpg\" "
+                                "\"/a b/ 999.bmp\""));
+        QCOMPARE(QProcess::splitCommand(ConverterCommandLine("/a b", 100, "/c d/ e", " 12")),
+                 (QStringList{"/a b/nconvert.exe", "-out", "jpeg", "-q", "100", "-o", "/c d/ e.jpg",
+                              "/a b/ 12.bmp"}));
+        // A quote in a path would cut the command line in the wrong places.
+        QVERIFY_THROWS_EXCEPTION(std::exception,
+                                 ConverterCommandLine("/tmp", 85, "/home/say \"hi\"", " 1"));
+    }
+
+    void foreignConverterIsReplacedNotRun() {
+        Session s;
+        const QString copy = s.temp.filePath("nconvert.exe");
+        const QString marker = s.temp.filePath("ran");
+        WriteAll(copy, "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n");
+        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ExeOwner);
+        s.save(s.dest("card"), 2);
+        QVERIFY(!QFile::exists(marker));
+        QVERIFY(QImage(s.dest("card.jpg")).size() == QSize(64, 48));
+        QVERIFY(s.f.services.reports().isEmpty());
+
+        // A link at the converter's name is replaced, and what it points to is left alone.
+        const QString script = s.out.filePath("script.sh");
+        WriteAll(script, "#!/bin/sh\nexit 0\n");
+        QVERIFY(QFile::link(script, copy));
+        s.save(s.dest("linked"), 2);
+        QCOMPARE(ReadAll(script), QByteArray("#!/bin/sh\nexit 0\n"));
+        QVERIFY(QImage(s.dest("linked.jpg")).size() == QSize(64, 48));
+        QVERIFY(s.f.services.reports().isEmpty());
+        QVERIFY(s.cleanedUp());
+    }
+
+    void identicalConverterIsUsedAsItIs() {
+        Session s;
+        const QString copy = s.temp.filePath("nconvert.exe");
+        WriteAll(copy, LoadConverterResource());
+        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ExeOwner);
+        const QDateTime stamp = QDateTime::currentDateTime().addDays(-3);
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+        file.close();
+        WriteAll(s.dest("card.jpg"), "old");
+        QDateTime seen;
+        s.f.services.onMessage = [&](const MessageRequest &) {
+            seen = QFileInfo(copy).lastModified();
+        };
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("card"), 2);
+        QCOMPARE(seen.toSecsSinceEpoch(), stamp.toSecsSinceEpoch());
+        QVERIFY(QImage(s.dest("card.jpg")).size() == QSize(64, 48));
+        QVERIFY(s.cleanedUp());
+    }
+
+    void converterThatCannotBePlacedRunsNothing() {
+        Session s;
+        // A folder with something in it stands at the converter's name and cannot be deleted.
+        QVERIFY(QDir(s.temp.path()).mkpath("nconvert.exe/inside"));
+        WriteAll(s.dest("card.jpg"), "old picture");
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("card"), 2);
+        QCOMPARE(s.reportLines(), (QStringList{"134", "202"}));
+        QVERIFY(s.f.services.reports().at(1).text.startsWith("JPG converter could not be "
+                                                             "started"));
+        QCOMPARE(ReadAll(s.dest("card.jpg")), QByteArray("old picture"));
+        QCOMPARE(Entries(s.out.path()), QStringList{"card.jpg"});
+        QCOMPARE(Entries(s.temp.path()), QStringList{"nconvert.exe"});
+    }
+
+    void linkAtTheIntermediateNameIsNotFollowed() {
+        Session s;
+        const QString victim = s.out.filePath("victim.txt");
+        WriteAll(victim, "precious");
+        s.f.services.randomDraws = {0.123};
+        QVERIFY(QFile::link(victim, s.temp.filePath(" 123.bmp")));
+        s.save(s.dest("card"), 2);
+        QCOMPARE(ReadAll(victim), QByteArray("precious"));
+        QVERIFY(QImage(s.dest("card.jpg")).size() == QSize(64, 48));
+        QVERIFY(s.f.services.reports().isEmpty());
+        QVERIFY(s.cleanedUp());
+    }
+
+    void commandsDuringTheConverterWaitAreIgnored() {
+        Session s;
+        int nested = 0;
+        bool hourglass = false;
+        bool duringRun = false;
+        QTimer poke;
+        // Fires from the window messages the save lets run, the converter wait included.
+        QObject::connect(&poke, &QTimer::timeout, [&] {
+            if (!s.f->saving.busy) {
+                return;
+            }
+            if (nested++ == 0) {
+                s.f.services.saveAnswers << SaveDialogResult{true, s.dest("second"), 1};
+                s.f.services.openAnswers << WriteTestPicture("other.bmp", 10, 10);
+            }
+            hourglass = s.f->MousePointer() == vbHourglass;
+            const QList<int> &sleeps = s.f.services.sleeps;
+            duringRun = duringRun || (sleeps.contains(500) && !sleeps.contains(2500));
+            s.f->PushButton4_Click();
+            s.f->PushButton1_Click();
+            s.f->PushButton7_Click();
+        });
+        poke.start(0);
+        s.save(s.dest("card"), 2);
+        poke.stop();
+        QVERIFY(nested > 0);
+        QVERIFY(duringRun);
+        QVERIFY(hourglass);
+        // The second save never asked for a name, and nothing was loaded.
+        QCOMPARE(s.f.services.saveTitles.size(), 1);
+        QCOMPARE(s.f.services.saveAnswers.size(), 1);
+        QCOMPARE(s.f.services.openAnswers.size(), 1);
+        QCOMPARE(s.f->Picture1->image().size(), QSize(64, 48));
+        QCOMPARE(Entries(s.out.path()), QStringList{"card.jpg"});
+        QVERIFY(s.f.services.processEventsCalls > 1);
+        QVERIFY(s.cleanedUp());
+    }
+};
+
+QTEST_MAIN(SaveTest)
+#include "test_save.moc"
