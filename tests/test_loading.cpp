@@ -113,8 +113,7 @@ private slots:
         }
         FormFixture f;
         f.loadPicture(path);
-        QVERIFY2(f.services.reports().isEmpty(),
-                 qPrintable(f.services.reports().value(0).text));
+        QVERIFY2(f.services.reports().isEmpty(), qPrintable(f.services.reports().value(0).text));
         QCOMPARE(f->Picture1->size(), size);
         QCOMPARE(f->doc.OriginalPath, path.trimmed());
     }
@@ -153,7 +152,8 @@ private slots:
         QCOMPARE(f->doc.OriginalPath, broken);
 
         // Missing file, a folder, and an empty file are the same kind of report.
-        for (const QString &bad : {QDir(TestDataFolder()).filePath("missing.gif"), TestDataFolder()}) {
+        for (const QString &bad :
+             {QDir(TestDataFolder()).filePath("missing.gif"), TestDataFolder()}) {
             FormFixture g;
             g.loadPicture(bad);
             QVERIFY(!g.services.reports().isEmpty());

@@ -42,26 +42,40 @@ private slots:
         QTest::addColumn<bool>("frameEnabled");
         QTest::addColumn<int>("sliderValue");
         QTest::addColumn<QList<int>>("reportLines");
-        QTest::newRow("fixed quality") << "False" << "True" << "70" << false << true << true << 70
-                                       << QList<int>{};
-        QTest::newRow("both false") << "False" << "False" << "85" << false << false << true << 85
-                                    << QList<int>{};
-        QTest::newRow("both true") << "true" << "TRUE" << "85" << false << true << true << 85
-                                   << QList<int>{};
-        QTest::newRow("numbers") << "0" << "-1" << "40.5" << false << true << true << 40
-                                 << QList<int>{};
-        QTest::newRow("halves to even") << "1" << "0" << "41.5" << true << false << false << 42
-                                        << QList<int>{};
-        QTest::newRow("garbage option") << "maybe" << "0" << "85" << true << false << false << 85
-                                        << QList<int>{128};
-        QTest::newRow("garbage slider") << "1" << "0" << "lots" << true << false << false << 85
-                                        << QList<int>{132};
-        QTest::newRow("slider out of range") << "1" << "0" << "500" << true << false << false
-                                             << 85 << QList<int>{132};
-        QTest::newRow("slider overflow") << "1" << "0" << "99999" << true << false << false << 85
-                                         << QList<int>{132};
-        QTest::newRow("two bad values") << "x" << "y" << "85" << true << false << false << 85
-                                        << QList<int>{128, 130};
+        QTest::newRow("fixed quality") << "False"
+                                       << "True"
+                                       << "70" << false << true << true << 70 << QList<int>{};
+        QTest::newRow("both false") << "False"
+                                    << "False"
+                                    << "85" << false << false << true << 85 << QList<int>{};
+        QTest::newRow("both true") << "true"
+                                   << "TRUE"
+                                   << "85" << false << true << true << 85 << QList<int>{};
+        QTest::newRow("numbers") << "0"
+                                 << "-1"
+                                 << "40.5" << false << true << true << 40 << QList<int>{};
+        QTest::newRow("halves to even") << "1"
+                                        << "0"
+                                        << "41.5" << true << false << false << 42 << QList<int>{};
+        QTest::newRow("garbage option") << "maybe"
+                                        << "0"
+                                        << "85" << true << false << false << 85 << QList<int>{128};
+        QTest::newRow("garbage slider")
+            << "1"
+            << "0"
+            << "lots" << true << false << false << 85 << QList<int>{132};
+        QTest::newRow("slider out of range")
+            << "1"
+            << "0"
+            << "500" << true << false << false << 85 << QList<int>{132};
+        QTest::newRow("slider overflow")
+            << "1"
+            << "0"
+            << "99999" << true << false << false << 85 << QList<int>{132};
+        QTest::newRow("two bad values")
+            << "x"
+            << "y"
+            << "85" << true << false << false << 85 << QList<int>{128, 130};
     }
     void storedOptionsAndSlider() {
         QFETCH(QString, opt21);

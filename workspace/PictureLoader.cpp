@@ -3,10 +3,14 @@
 #include "app/ErrorReport.h"
 #include "workspace/MetafilePlayer.h"
 
+#include "BmpReader.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
+#include <QtEndian>
+#include <vector>
 
 namespace {
 
@@ -34,6 +38,90 @@ QImage flatten(QImage image) {
     return flat;
 }
 
+// Bitmaps go through our own reader, which takes every header size and compression that
+// Windows programs write (Qt's own misses several) and refuses broken files outright.
+bool looksLikeBitmap(const QByteArray &head) {
+    if (head.startsWith("BM")) {
+        return true;
+    }
+    // A packed bitmap without its file header, as on the clipboard.
+    if (head.size() < 16) {
+        return false;
+    }
+    const auto *d = reinterpret_cast<const uchar *>(head.constData());
+    const quint32 headerSize = qFromLittleEndian<quint32>(d);
+    const quint16 planes =
+        headerSize == 12 ? qFromLittleEndian<quint16>(d + 8) : qFromLittleEndian<quint16>(d + 12);
+    return (headerSize == 12 || headerSize == 40 || headerSize == 52 || headerSize == 56 ||
+            headerSize == 64 || headerSize == 108 || headerSize == 124) &&
+           planes == 1;
+}
+
+LoadedPicture loadBitmap(const QByteArray &bytes) {
+    try {
+        const bmp::Image bitmap = bmp::read(std::span<const std::uint8_t>(
+            reinterpret_cast<const std::uint8_t *>(bytes.constData()), size_t(bytes.size())));
+        if (qint64(bitmap.width()) * bitmap.height() * 4 > MaxDecodedPictureBytes) {
+            throw RuntimeError("Out of memory");
+        }
+        QImage image(bitmap.width(), bitmap.height(), QImage::Format_RGB32);
+        if (image.isNull()) {
+            throw RuntimeError("Out of memory");
+        }
+        std::vector<std::uint8_t> scratch(bitmap.rowBytes());
+        for (int y = 0; y < bitmap.height(); ++y) {
+            const std::uint8_t *row = bitmap.row(y, scratch.data());
+            auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+            const int step = bitmap.bytesPerPixel();
+            for (int x = 0; x < bitmap.width(); ++x, row += step) {
+                switch (bitmap.format()) {
+                case bmp::RowFormat::Bgr:
+                case bmp::RowFormat::Bgrx:
+                    out[x] = qRgb(row[2], row[1], row[0]);
+                    break;
+                case bmp::RowFormat::Rgbx:
+                    out[x] = qRgb(row[0], row[1], row[2]);
+                    break;
+                case bmp::RowFormat::Xbgr:
+                    out[x] = qRgb(row[3], row[2], row[1]);
+                    break;
+                case bmp::RowFormat::Xrgb:
+                    out[x] = qRgb(row[1], row[2], row[3]);
+                    break;
+                }
+            }
+        }
+        LoadedPicture picture;
+        picture.image = image;
+        picture.himetric = PixelsToHimetric(image.size());
+        return picture;
+    } catch (const bmp::Error &) {
+        throw RuntimeError("Invalid picture");
+    }
+}
+
+// Warnings of the JPEG decoder that mean image data is missing or was patched up.
+bool jpegDataDamaged(const QString &message) {
+    return message.contains(QStringLiteral("premature end"), Qt::CaseInsensitive) ||
+           message.contains(QStringLiteral("Unsupported marker")) ||
+           message.contains(QStringLiteral("instead of RST"));
+}
+
+QStringList *jpegWarnings = nullptr;
+QtMessageHandler previousHandler = nullptr;
+
+void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
+                            const QString &message) {
+    if (jpegWarnings != nullptr && context.category != nullptr &&
+        qstrcmp(context.category, "qt.gui.imageio.jpeg") == 0) {
+        jpegWarnings->append(message);
+        return;
+    }
+    if (previousHandler != nullptr) {
+        previousHandler(type, context, message);
+    }
+}
+
 LoadedPicture loadRaster(const QString &path) {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
@@ -48,7 +136,18 @@ LoadedPicture loadRaster(const QString &path) {
         throw RuntimeError("Out of memory");
     }
     QImage image;
-    if (!reader.read(&image) || image.isNull()) {
+    QStringList warnings;
+    jpegWarnings = &warnings;
+    previousHandler = qInstallMessageHandler(collectDecoderWarnings);
+    const bool read = reader.read(&image);
+    qInstallMessageHandler(previousHandler);
+    jpegWarnings = nullptr;
+    for (const QString &warning : warnings) {
+        if (jpegDataDamaged(warning)) {
+            throw RuntimeError("Invalid picture");
+        }
+    }
+    if (!read || image.isNull()) {
         if (reader.error() == QImageReader::InvalidDataError &&
             reader.errorString().contains(QStringLiteral("allocation"), Qt::CaseInsensitive)) {
             throw RuntimeError("Out of memory");
@@ -64,9 +163,7 @@ LoadedPicture loadRaster(const QString &path) {
 } // namespace
 
 QSize PixelsToHimetric(QSize pixels) {
-    auto convert = [](int px) {
-        return int((qint64(px) * 2540 + ScreenDpi / 2) / ScreenDpi);
-    };
+    auto convert = [](int px) { return int((qint64(px) * 2540 + ScreenDpi / 2) / ScreenDpi); };
     return QSize(convert(pixels.width()), convert(pixels.height()));
 }
 
@@ -105,6 +202,13 @@ LoadedPicture LoadPicture(const QString &path) {
         } catch (const std::exception &) {
             throw RuntimeError("Invalid picture");
         }
+    }
+    if (looksLikeBitmap(head)) {
+        if (qint64(file.size()) > qint64(4) * 1024 * 1024 * 1024) {
+            throw RuntimeError("Out of memory");
+        }
+        const QByteArray bytes = file.readAll();
+        return loadBitmap(bytes);
     }
     file.close();
     return loadRaster(path);
