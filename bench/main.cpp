@@ -16,6 +16,8 @@ struct Mode {
 
 const Mode modes[] = {
     {"zoom", RunZoomBench},
+    {"save", RunSaveBench},
+    {"road", RunRoadBench},
 };
 
 } // namespace

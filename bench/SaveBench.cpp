@@ -1,0 +1,174 @@
+// Saving a 6000 x 4000 picture as BMP and as JPG at quality 85: each stage of the save (bitmap
+// write, converter run) and the whole command with its fixed pauses left out, beside a bare
+// libjpeg encode of the same pixels in this process and ImageMagick encoding the same bitmap.
+#include "app/Form1.h"
+#include "bench/Bench.h"
+#include "bench/ChildRun.h"
+#include "resources/ConverterResource.h"
+#include "save/ConverterCommand.h"
+#include "save/FileUtils.h"
+#include "save/SaveFiles.h"
+#include "save/Shell32.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSlider>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <jpeglib.h>
+
+namespace {
+
+constexpr int Width = 6000;
+constexpr int Height = 4000;
+constexpr int Quality = 85;
+constexpr int Runs = 3;
+
+double Ms(const QElapsedTimer &timer) {
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// Best of a few runs, so that one slow page fault does not decide a figure.
+double BestMs(const std::function<void()> &work, int runs = Runs) {
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        best = std::min(best, Ms(timer));
+    }
+    return best;
+}
+
+// The floor: libjpeg straight from the picture's 32-bit rows to a file, with the converter's
+// settings (defaults, the quality scaled, no optimised Huffman tables).
+bool BareEncode(const QImage &image, const QString &path, int quality) {
+    std::FILE *out = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (out == nullptr) {
+        return false;
+    }
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr jerr{};
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, out);
+    cinfo.image_width = JDIMENSION(image.width());
+    cinfo.image_height = JDIMENSION(image.height());
+#ifdef JCS_EXTENSIONS
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_EXT_BGRX;
+    const QImage &rows = image;
+#else
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    const QImage rows = image.convertToFormat(QImage::Format_RGB888);
+#endif
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.optimize_coding = FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(rows.constScanLine(int(cinfo.next_scanline)));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return std::fclose(out) == 0;
+}
+
+} // namespace
+
+int RunSaveBench() {
+    const QString folder = BenchFolder();
+    const QString temp = folder + QStringLiteral("/temp");
+    QDir().mkpath(temp);
+    qputenv("TEMP", QFile::encodeName(temp));
+    const QImage photo = MakePhoto(Width, Height);
+    std::fprintf(stderr, "picture %dx%d ready\n", Width, Height);
+
+    // ---- The stages, one at a time ----
+    const QString bmpOut = folder + QStringLiteral("/out.bmp");
+    const double bmpWrite = BestMs([&] { SaveBitmapReplacing(photo, bmpOut); });
+    const QString baseName = QStringLiteral(" 500");
+    const QString intermediate = IntermediateBitmapPath(temp, baseName);
+    const double bitmapWrite = BestMs([&] { SaveFreshBitmap(photo, intermediate); });
+    const double place = BestMs([&] {
+        ForceDelete(ConverterPath(temp));
+        PlaceConverter(LoadConverterResource(), ConverterPath(temp));
+    });
+    const QString jpgDest = folder + QStringLiteral("/out");
+    const QString command = ConverterCommandLine(temp, Quality, jpgDest, baseName);
+    qint32 exitCode = 0;
+    const double run = BestMs([&] { exitCode = RunAndWait(command, 0); });
+    if (exitCode != 0) {
+        std::fprintf(stderr, "converter failed: %d\n", exitCode);
+        return 1;
+    }
+    const ChildRun converterAlone = RunChild(QProcess::splitCommand(command));
+
+    // ---- The floor and the other encoder on the same pixels and the same bitmap ----
+    const QString bareOut = folder + QStringLiteral("/bare.jpg");
+    const double bare = BestMs([&] { BareEncode(photo, bareOut, Quality); });
+    double magick = -1.0;
+    double magickRss = -1.0;
+    if (HaveProgram(QStringLiteral("convert"))) {
+        magick = 1e300;
+        for (int i = 0; i < Runs; ++i) {
+            const ChildRun c =
+                RunChild({QStringLiteral("convert"), intermediate, QStringLiteral("-quality"),
+                          QString::number(Quality), folder + QStringLiteral("/magick.jpg")});
+            magick = std::min(magick, c.ms);
+            magickRss = std::max(magickRss, c.peakRssMb);
+        }
+    }
+    ForceDelete(intermediate);
+    ForceDelete(ConverterPath(temp));
+
+    // ---- The whole command through the window, pauses left out ----
+    BenchServices services;
+    Form1 form(services);
+    form.Form_Load();
+    form.setOptionValue(form.Option22, true);
+    form.Slider1->setValue(Quality);
+    form.Picture1->show();
+    form.Picture1->setPicture(photo);
+    form.SetPicture();
+    const auto saveAs = [&](int filter, const QString &name) {
+        const QString path = folder + QLatin1Char('/') + name;
+        return BestMs([&] {
+            ForceDelete(path + (filter == 1 ? QStringLiteral(".bmp") : QStringLiteral(".jpg")));
+            services.saveAnswer = SaveDialogResult{true, path, filter};
+            form.PushButton4_Click();
+        });
+    };
+    const double bmpTotal = saveAs(1, QStringLiteral("whole"));
+    const double jpgTotal = saveAs(2, QStringLiteral("whole"));
+
+    std::fprintf(stderr, "JPG at %d: %.1f MB\n", Quality,
+                 double(QFileInfo(jpgDest + QStringLiteral(".jpg")).size()) / 1e6);
+    PrintFigure(QStringLiteral("bmp_bitmap_write"), bmpWrite, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("bmp_save_total"), bmpTotal, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("jpg_converter_place"), place, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("jpg_bitmap_write"), bitmapWrite, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("jpg_converter_run"), run, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("jpg_save_total"), jpgTotal, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("libjpeg_bare_encode"), bare, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("converter_process_alone"), converterAlone.ms,
+                QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("converter_peak_rss"), converterAlone.peakRssMb,
+                QStringLiteral("MB"));
+    if (magick >= 0.0) {
+        PrintFigure(QStringLiteral("imagemagick_convert"), magick, QStringLiteral("ms"));
+        PrintFigure(QStringLiteral("imagemagick_peak_rss"), magickRss, QStringLiteral("MB"));
+    }
+    PrintRatio(QStringLiteral("converter_run_over_bare_encode"), run / bare);
+    if (magick > 0.0) {
+        PrintRatio(QStringLiteral("converter_run_over_imagemagick"), run / magick);
+        PrintRatio(QStringLiteral("jpg_save_total_over_imagemagick"), jpgTotal / magick);
+    }
+    return 0;
+}
