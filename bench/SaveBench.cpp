@@ -157,8 +157,7 @@ int RunSaveBench() {
     PrintFigure(QStringLiteral("jpg_converter_run"), run, QStringLiteral("ms"));
     PrintFigure(QStringLiteral("jpg_save_total"), jpgTotal, QStringLiteral("ms"));
     PrintFigure(QStringLiteral("libjpeg_bare_encode"), bare, QStringLiteral("ms"));
-    PrintFigure(QStringLiteral("converter_process_alone"), converterAlone.ms,
-                QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("converter_process_alone"), converterAlone.ms, QStringLiteral("ms"));
     PrintFigure(QStringLiteral("converter_peak_rss"), converterAlone.peakRssMb,
                 QStringLiteral("MB"));
     if (magick >= 0.0) {
