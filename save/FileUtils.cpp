@@ -62,7 +62,8 @@ void WriteBytesToFile(const QByteArray &bytes, const QString &path) {
 
 QString TempFolder(Services &services) {
     const QString temp = services.environment(QStringLiteral("TEMP"));
-    if (!temp.isNull()) {
+    // An empty value names no folder (the converter would land in the root folder).
+    if (!temp.isEmpty()) {
         return temp;
     }
     // No shared folder: a folder of the user's own cache, readable by the user alone.

@@ -16,6 +16,6 @@ void ForceDelete(const QString &path);
 // Writes the bytes at the start of the file, creating it when missing (an existing longer file
 // keeps its tail). Failures go to the caller.
 void WriteBytesToFile(const QByteArray &bytes, const QString &path);
-// The temporary folder: "TEMP" where it is set, otherwise a private per-user folder created
-// with owner-only access.
+// The temporary folder: "TEMP" where it is set and not empty, otherwise a private per-user
+// folder created with owner-only access.
 QString TempFolder(Services &services);

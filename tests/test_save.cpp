@@ -361,6 +361,24 @@ private slots:
         QCOMPARE(Entries(s.temp.path()), QStringList{"nconvert.exe"});
     }
 
+    void emptyTempMeansThePrivateFolder() {
+        Session s;
+        QTemporaryDir cache;
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+        s.f.services.env["TEMP"] = "";
+        WriteAll(s.dest("card.jpg"), "old");
+        bool placed = false;
+        s.f.services.onMessage = [&](const MessageRequest &) {
+            placed = QFile::exists(cache.filePath("glyphtack/tmp/nconvert.exe"));
+        };
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("card"), 2);
+        QVERIFY(placed);
+        QVERIFY(QImage(s.dest("card.jpg")).size() == QSize(64, 48));
+        QCOMPARE(Entries(cache.filePath("glyphtack/tmp")), QStringList{});
+        QVERIFY(s.f.services.reports().isEmpty());
+    }
+
     void linkAtTheIntermediateNameIsNotFollowed() {
         Session s;
         const QString victim = s.out.filePath("victim.txt");
