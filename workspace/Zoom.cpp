@@ -62,8 +62,13 @@ void Form1::ApplyZoom() {
         Picture1->resize(qMax(0, doc.ZoomedWidth), qMax(0, doc.ZoomedHeight));
         // One stretch of the whole zoom source into a fresh surface.
         const QImage &source = Zoom_Ori->picture();
-        Picture1->paintPicture(source, QRect(0, 0, doc.ZoomedWidth, doc.ZoomedHeight),
-                               source.rect());
+        if (source.size() == QSize(doc.ZoomedWidth, doc.ZoomedHeight)) {
+            // Same size: the display shares the zoom source's pixels until one is drawn into.
+            Picture1->setSurface(source);
+        } else {
+            Picture1->paintPicture(source, QRect(0, 0, doc.ZoomedWidth, doc.ZoomedHeight),
+                                   source.rect());
+        }
         setMousePointer(vbDefault);
         HScroll1->setValue(0);
         VScroll1->setValue(0);
