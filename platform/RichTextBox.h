@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QTextEdit>
 
 // Window style bits the editing box keeps as plain values.
@@ -7,13 +8,24 @@ constexpr quint32 WS_THICKFRAME = 0x00040000;
 constexpr quint32 WS_EX_TOPMOST = 0x00000008;
 constexpr quint32 WS_EX_TRANSPARENT = 0x00000020;
 
+class SizingFrame;
+
 // A rich-text box with the properties the program uses: plain text, selection start and length,
 // selection colour (0x00BBGGRR), a font that restyles the whole text, and the window style words.
-// Frameless, with a transparent background, so the picture under it shows through.
+// Frameless, with a transparent background, so the picture under it shows through; the text
+// starts at the box's top-left corner and wraps at the box's width; no scroll bar ever shows and
+// the view never scrolls.
+// While the style word holds WS_THICKFRAME a sizing border lies around the box (outside its
+// rectangle, so the text does not move); dragging the border resizes the box. The box's geometry
+// is always its outer rectangle.
 class RichTextBox : public QTextEdit {
     Q_OBJECT
 public:
     explicit RichTextBox(QWidget *parent = nullptr);
+    ~RichTextBox() override;
+
+    // Width in pixels of the sizing border on each side of the box.
+    static constexpr int SizingBorder = 4;
 
     QString text() const;
     // Replaces the whole text with plain text in the box's current font and colour.
@@ -43,16 +55,25 @@ public:
     void setWindowStyle(quint32 style);
     quint32 extendedStyle() const { return exStyle_; }
     void setExtendedStyle(quint32 style) { exStyle_ = style; }
+    // The sizing border (null until the style first asks for one).
+    QWidget *sizingFrame() const;
+
+    void setVisible(bool visible) override;
 
 signals:
     void windowStyleChanged();
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
+    void updateSizingFrame();
     void applyWholeFont(const QFont &font);
-    QFont currentFont() const;
+    QFont textFont() const;
 
     quint32 style_ = 0x50010000; // WS_CHILD | WS_VISIBLE | WS_TABSTOP
     quint32 exStyle_ = 0;
+    QPointer<SizingFrame> frame_;
 };
 
 // Converts between the box's 0x00BBGGRR colour values and Qt colours.

@@ -1,9 +1,12 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
 
+#include <QPushButton>
 #include <cmath>
+#include <optional>
 
 void Form1::Picture1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float x, float y) {
+    // Whole pixels, halves to even.
     editing.LastMouseX = qint32(std::nearbyint(x));
     editing.LastMouseY = qint32(std::nearbyint(y));
 }
@@ -12,9 +15,79 @@ void Form1::ApplyWindowStyle(qint32 style, RichTextBox *control) {
     if (style == 0) {
         return;
     }
+    // Writing the style word redraws the box's frame to match it.
     control->setWindowStyle(quint32(style));
 }
 
-// Placement, cancel: completed by the text-editing work.
-void Form1::Picture1_Click() {}
-void Form1::PushButton8_Click() {}
+// A click on the picture: opens the editing box at the pointer, or stamps the box already open.
+void Form1::Picture1_Click() {
+    if (saving.busy) {
+        return;
+    }
+    Steps s(*this, "Picture1_Click");
+    if (s.test(100, [&] { return TextEditing != vbFalse; })) {
+        s(170, [&] { FinishEditing(); });
+        return;
+    }
+    bool proceed = false;
+    s(102, [&] { proceed = false; });
+    if (s.test(104, [&] { return doc.ZoomFactor != 1.0f; })) {
+        // No answer yet: a warning that fails to show leaves proceed as it is.
+        std::optional<MsgAnswer> answer;
+        s(108, [&] {
+            answer = MsgBox(QStringLiteral("Editing on zoomed picture will cause quality loss."
+                                           "\r\n\r\nProceed anyway?\r\n\r\n"
+                                           "(Cancel - reload original size.)"),
+                            MsgButtons::YesNoCancel, 2);
+        });
+        if (s.test(110, [&] { return answer == MsgAnswer::Yes; })) {
+            s(112, [&] { proceed = true; });
+        } else if (s.test(114, [&] { return answer == MsgAnswer::Cancel; })) {
+            s(116, [&] { PushButton13_Click(); });
+            s(118, [&] { proceed = true; });
+        }
+    } else {
+        s(106, [&] { proceed = true; });
+    }
+    if (s.test(120, [&] { return !proceed; })) {
+        return;
+    }
+    s(122, [&] { PushButton3->setEnabled(true); });
+    if (s.test(124, [&] { return !Picture1->hasImage(); })) {
+        return;
+    }
+    s(126, [&] { PushButton3->setEnabled(true); });
+    s(128, [&] { PushButton8->setEnabled(true); });
+    s(130, [&] { PushButton2->setEnabled(true); });
+    s(132, [&] { PushButton5->setEnabled(true); });
+    s(134, [&] {
+        Text1->show();
+        Text1->raise();
+    });
+    s(136, [&] { Text1->setExtendedStyle(WS_EX_TRANSPARENT); });
+    s(138, [&] { Text1->setText(QStringLiteral("Your Text Goes Here")); });
+    // The box's top-left corner lies 10 pixels left of and above the click, unclamped.
+    s(140, [&] { Text1->move(editing.LastMouseX - 10, Text1->y()); });
+    s(142, [&] { Text1->move(Text1->x(), editing.LastMouseY - 10); });
+    s(148, [&] { Text1->setFocus(); });
+    s(150, [&] { editing.SavedBoxStyle = qint32(Text1->windowStyle()); });
+    s(160, [&] { ApplyWindowStyle(editing.SavedBoxStyle, Text1); });
+    qint32 sizable = 0;
+    s(162, [&] { sizable = qint32(Text1->windowStyle()); });
+    s(164, [&] { sizable |= qint32(WS_THICKFRAME); });
+    s(166, [&] { ApplyWindowStyle(sizable, Text1); });
+    s(168, [&] { TextEditing = vbTrue; });
+}
+
+// "Cancel Editing Text": hides the box; nothing is drawn and the typed text stays in the box.
+void Form1::PushButton8_Click() {
+    Steps s(*this, "PushButton8_Click");
+    s(100, [&] { setMousePointer(vbHourglass); });
+    if (s.test(102, [&] { return TextEditing == vbTrue; })) {
+        s(104, [&] { ApplyWindowStyle(editing.SavedBoxStyle, Text1); });
+        s(106, [&] { Text1->hide(); });
+        s(108, [&] { PushButton3->setEnabled(true); });
+        s(110, [&] { TextEditing = vbFalse; });
+    }
+    s(112, [&] { setMousePointer(vbDefault); });
+}

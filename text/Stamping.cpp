@@ -1,6 +1,56 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
+#include "text/RenderText.h"
+#include "workspace/PictureLoader.h"
 
-// Stamping: completed by the text-editing work.
-void Form1::FinishEditing() {}
-void Form1::PushButton3_Click() {}
+// Stamps the open box into the picture: the twin takes the box's outer rectangle and plain text
+// and draws itself into the picture's surface; the box goes, and the stamped picture becomes the
+// zoom source.
+void Form1::FinishEditing() {
+    if (saving.busy) {
+        return;
+    }
+    Steps s(*this, "FinishEditing");
+    bool noImage = false;
+    s(100, [&] { noImage = !Picture1->hasImage(); });
+    if (noImage) {
+        return;
+    }
+    // A box whose visibility cannot be read counts as open.
+    if (!s.test(102, [&] { return !Text1->isHidden(); })) {
+        s(138, [&] { TextEditing = vbFalse; });
+        return;
+    }
+    s(104, [&] { setMousePointer(vbHourglass); });
+    s(106, [&] { ApplyWindowStyle(editing.SavedBoxStyle, Text1); });
+    s(108, [&] { RichTextBox1->move(Text1->x(), RichTextBox1->y()); });
+    s(110, [&] { RichTextBox1->move(RichTextBox1->x(), Text1->y()); });
+    s(112, [&] { RichTextBox1->resize(Text1->width(), RichTextBox1->height()); });
+    s(114, [&] { RichTextBox1->resize(RichTextBox1->width(), Text1->height()); });
+    s(116, [&] { RichTextBox1->setText(Text1->text()); });
+    s(118, [&] { RichTextBox1->setExtendedStyle(WS_EX_TRANSPARENT); });
+    s(120, [&] {
+        // Unbounded below: text running past the box still lands, down to the picture's edge.
+        const TwipsRectangle r = BoxRectangleInTwips(
+            float(RichTextBox1->x()), float(RichTextBox1->y()), float(RichTextBox1->width()),
+            ScreenTwipsPerPixelX(), ScreenTwipsPerPixelY());
+        RenderTextToPicture(Picture1, RichTextBox1, r.left, r.right, r.top, r.bottom);
+    });
+    s(122, [&] { Text1->setExtendedStyle(WS_EX_TOPMOST); });
+    s(124, [&] { Picture1->refresh(); });
+    s(126, [&] { Text1->hide(); });
+    s(128, [&] { setMousePointer(vbDefault); });
+    // The stamped picture is the zoom source from now on; the zoom fields stay as they are.
+    s(132, [&] { Zoom_Ori->setAutoRedraw(true); });
+    s(134, [&] { Zoom_Ori->hide(); });
+    s(136, [&] {
+        const QImage stamped = Picture1->image();
+        Zoom_Ori->setPicture(stamped, PixelsToHimetric(stamped.size()));
+    });
+    s(138, [&] { TextEditing = vbFalse; });
+}
+
+void Form1::PushButton3_Click() {
+    Steps s(*this, "PushButton3_Click");
+    s(100, [&] { FinishEditing(); });
+}

@@ -1,0 +1,162 @@
+#include "text/RenderText.h"
+
+#include "app/ErrorReport.h"
+#include "platform/PictureBox.h"
+#include "platform/RichTextBox.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <cmath>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace {
+
+float twipsPerPixel(bool horizontal) {
+    qreal dpi = 96.0;
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        dpi = horizontal ? screen->logicalDotsPerInchX() : screen->logicalDotsPerInchY();
+    }
+    if (!(dpi > 0.0)) {
+        dpi = 96.0;
+    }
+    return float(1440.0 / dpi);
+}
+
+// A single-precision result that overflowed or is not a number is a run-time failure.
+float checked(float value) {
+    if (!std::isfinite(value)) {
+        throw RuntimeError("Overflow");
+    }
+    return value;
+}
+
+qint64 toPixels(qint32 twips, float perPixel) {
+    return qint64(std::llround(double(twips) / double(perPixel)));
+}
+
+// Clears every background a format may carry (block, character and root frame), so that the
+// document draws its glyphs only.
+void stripBackgrounds(QTextDocument &doc) {
+    QTextFrameFormat root = doc.rootFrame()->frameFormat();
+    if (root.hasProperty(QTextFormat::BackgroundBrush)) {
+        root.clearBackground();
+        doc.rootFrame()->setFrameFormat(root);
+    }
+    struct Range {
+        int start, end;
+        QTextCharFormat format;
+    };
+    std::vector<Range> ranges;
+    std::vector<QTextBlock> blocks;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        if (block.blockFormat().hasProperty(QTextFormat::BackgroundBrush)) {
+            blocks.push_back(block);
+        }
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextCharFormat format = fragment.charFormat();
+            if (format.hasProperty(QTextFormat::BackgroundBrush)) {
+                format.clearBackground();
+                ranges.push_back({fragment.position(), fragment.position() + fragment.length(),
+                                  std::move(format)});
+            }
+        }
+    }
+    for (const QTextBlock &block : blocks) {
+        QTextBlockFormat format = block.blockFormat();
+        format.clearBackground();
+        QTextCursor(block).setBlockFormat(format);
+    }
+    QTextCursor cursor(&doc);
+    for (const Range &range : ranges) {
+        cursor.setPosition(range.start);
+        cursor.setPosition(range.end, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(range.format);
+    }
+}
+
+} // namespace
+
+TwipsRectangle BoxRectangleInTwips(float left, float top, float width, float tx, float ty) {
+    TwipsRectangle r{};
+    r.left = checked(left * tx);
+    r.right = checked(r.left + checked(width * tx));
+    r.top = checked(top * ty);
+    r.bottom = 1.0e6f;
+    return r;
+}
+
+qint32 RoundTwips(float value) {
+    if (!std::isfinite(value) || value >= 2147483648.0f || value < -2147483648.0f) {
+        throw RuntimeError("Overflow");
+    }
+    return qint32(std::nearbyint(value));
+}
+
+float ScreenTwipsPerPixelX() {
+    return twipsPerPixel(true);
+}
+
+float ScreenTwipsPerPixelY() {
+    return twipsPerPixel(false);
+}
+
+void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
+                         float top, float bottom) {
+    const qint32 rcLeft = RoundTwips(left);
+    const qint32 rcRight = RoundTwips(right);
+    const qint32 rcTop = RoundTwips(top);
+    const qint32 rcBottom = RoundTwips(bottom);
+
+    const float tx = ScreenTwipsPerPixelX();
+    const float ty = ScreenTwipsPerPixelY();
+    const qint64 x0 = toPixels(rcLeft, tx);
+    const qint64 x1 = toPixels(rcRight, tx);
+    const qint64 y0 = toPixels(rcTop, ty);
+    const qint64 y1 = toPixels(rcBottom, ty);
+    if (x1 <= x0 || y1 <= y0) {
+        return;
+    }
+
+    QImage &surface = picture->surface();
+    if (surface.isNull()) {
+        return;
+    }
+    // The part of the rectangle that lies on the picture.
+    const qint64 clipLeft = qMax<qint64>(x0, 0);
+    const qint64 clipTop = qMax<qint64>(y0, 0);
+    const qint64 clipRight = qMin<qint64>(x1, surface.width());
+    const qint64 clipBottom = qMin<qint64>(y1, surface.height());
+    if (clipRight <= clipLeft || clipBottom <= clipTop) {
+        return;
+    }
+    const QRect clip(int(clipLeft), int(clipTop), int(clipRight - clipLeft),
+                     int(clipBottom - clipTop));
+
+    // A private copy of the box's document, laid out at the rectangle's width with no margin,
+    // exactly as the box lays out its own text at its own width.
+    const QTextDocument *source = richtext->document();
+    std::unique_ptr<QTextDocument> doc(source->clone());
+    doc->setDefaultFont(source->defaultFont());
+    doc->setDefaultTextOption(source->defaultTextOption());
+    doc->setUseDesignMetrics(source->useDesignMetrics());
+    doc->setDocumentMargin(0);
+    stripBackgrounds(*doc);
+    doc->setTextWidth(qreal(x1 - x0));
+
+    QPainter painter(&surface);
+    painter.setClipRect(clip);
+    painter.translate(qreal(x0), qreal(y0));
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette = richtext->palette();
+    context.clip = QRectF(clip).translated(-qreal(x0), -qreal(y0));
+    doc->documentLayout()->draw(&painter, context);
+}

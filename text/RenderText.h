@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QtGlobal>
+
+class PictureBox;
+class RichTextBox;
+
+// Twips per pixel of the screen the program runs on: 1440 divided by its logical dots per inch
+// (15 at 96 dots per inch).
+float ScreenTwipsPerPixelX();
+float ScreenTwipsPerPixelY();
+
+// A box's rectangle in twips, for RenderTextToPicture: the box's left, top and width in pixels
+// times twips per pixel, each product and the sum in single precision. The bottom is 1000000, so
+// the rectangle is unbounded below. Throws RuntimeError when a result overflows.
+struct TwipsRectangle {
+    float left, right, top, bottom;
+};
+TwipsRectangle BoxRectangleInTwips(float left, float top, float width, float tx, float ty);
+
+// A rectangle edge in whole twips: the nearest whole number, halves to even. Throws RuntimeError
+// when the value does not fit in 32 bits.
+qint32 RoundTwips(float value);
+
+// Draws the whole text of a rich-text box into the picture box's persistent surface. The
+// rectangle is in twips relative to the picture's top-left corner, left and right before top and
+// bottom; each edge is rounded to a whole twip (halves to even) and converted back to pixels with
+// the screen's twips per pixel. The text is laid out at the rectangle's width, starting at its
+// top-left corner, in the box's own fonts and colours, at the screen's resolution, and only the
+// glyphs are drawn: no background. Whatever falls outside the rectangle or the picture is lost.
+// Throws RuntimeError when an edge cannot be held in 32 bits.
+void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
+                         float top, float bottom);
