@@ -62,14 +62,18 @@ int RunRoad(const QString &input, const QString &output) {
     form.PushButton1_Click();
     const double load = Ms(timer);
     const double peakAfterLoad = PeakRssMb();
-    const QImage before = form.Picture1->image();
+    // Only the corner the text goes into is kept for the comparison: holding the whole picture
+    // would make the stamp copy it, which the program itself never does.
+    const QRect stampArea(0, 0, 1200, 400);
+    const QImage before = form.Picture1->image().copy(stampArea);
     form.Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 110.0f, 110.0f);
     form.Picture1_Click();
     form.Text1->setText(QStringLiteral("Two lines of text\nstamped into the photo"));
     form.FinishEditing();
     const double stamp = Ms(timer);
     const double peakAfterStamp = PeakRssMb();
-    const int changed = ChangedPixels(before, form.Picture1->image(), QRect(0, 0, 1200, 400));
+    const int changed = ChangedPixels(before, form.Picture1->image().copy(stampArea),
+                                      QRect(QPoint(0, 0), stampArea.size()));
     form.PushButton4_Click();
     const double save = Ms(timer);
     const double total = double(whole.nsecsElapsed()) / 1e6;

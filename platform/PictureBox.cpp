@@ -27,6 +27,11 @@ void PictureBox::clearPicture() {
     himetric_ = QSize();
 }
 
+void PictureBox::release() {
+    clearPicture();
+    surface_ = QImage();
+}
+
 QImage PictureBox::image() const {
     const_cast<PictureBox *>(this)->fitSurface();
     return surface_;
@@ -180,7 +185,8 @@ void PictureBox::mousePressEvent(QMouseEvent *event) {
 void PictureBox::mouseReleaseEvent(QMouseEvent *event) {
     const bool wasPressed = pressed_;
     pressed_ = false;
-    if (event->button() == Qt::LeftButton && wasPressed && rect().contains(event->position().toPoint())) {
+    if (event->button() == Qt::LeftButton && wasPressed &&
+        rect().contains(event->position().toPoint())) {
         emit clicked();
     }
     event->accept();

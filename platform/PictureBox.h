@@ -16,6 +16,8 @@ public:
     // picture. A null image empties the picture and leaves the box's size alone.
     void setPicture(const QImage &picture, QSize himetric = QSize());
     void clearPicture();
+    // Lets go of both the picture and the drawing surface; the box keeps its size.
+    void release();
     bool hasPicture() const { return !picture_.isNull(); }
     const QImage &picture() const { return picture_; }
     // The picture's size in HiMetric units (0.01 mm), as the picture loader reported it.

@@ -3,6 +3,8 @@
 #include "text/RenderText.h"
 #include "workspace/PictureLoader.h"
 
+#include <utility>
+
 // Stamps the open box into the picture: the twin takes the box's outer rectangle and plain text
 // and draws itself into the picture's surface; the box goes, and the stamped picture becomes the
 // zoom source.
@@ -30,6 +32,13 @@ void Form1::FinishEditing() {
     s(116, [&] { RichTextBox1->setText(Text1->text()); });
     s(118, [&] { RichTextBox1->setExtendedStyle(WS_EX_TRANSPARENT); });
     s(120, [&] {
+        // When the zoom source shares the display's pixels (at the original size), it lets go
+        // of them for the render so that drawing does not copy the whole picture first; it takes
+        // the stamped picture back below.
+        if (Zoom_Ori->hasPicture() && Picture1->hasImage() &&
+            Zoom_Ori->picture().constBits() == std::as_const(*Picture1).image().constBits()) {
+            Zoom_Ori->release();
+        }
         // Unbounded below: text running past the box still lands, down to the picture's edge.
         const TwipsRectangle r = BoxRectangleInTwips(
             float(RichTextBox1->x()), float(RichTextBox1->y()), float(RichTextBox1->width()),
