@@ -57,15 +57,7 @@ QString BenchFolder() {
 
 MsgAnswer BenchServices::messageBox(QWidget *, const MessageRequest &request) {
     std::fprintf(stderr, "message: %s\n", qPrintable(request.text));
-    switch (request.buttons) {
-    case MsgButtons::Ok:
-        return MsgAnswer::Ok;
-    case MsgButtons::YesNo:
-        return request.defaultButton == 2 ? MsgAnswer::No : MsgAnswer::Yes;
-    case MsgButtons::YesNoCancel:
-        return request.defaultButton == 2 ? MsgAnswer::No : MsgAnswer::Yes;
-    }
-    return MsgAnswer::Ok;
+    return DefaultAnswer(request);
 }
 
 std::unique_ptr<QSettings> BenchServices::openSettings() {

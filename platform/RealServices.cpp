@@ -39,6 +39,20 @@ QFileDialog::Options dialogOptions() {
 
 } // namespace
 
+MsgAnswer DefaultAnswer(const MessageRequest &request) {
+    switch (request.buttons) {
+    case MsgButtons::Ok:
+        return MsgAnswer::Ok;
+    case MsgButtons::YesNo:
+        return request.defaultButton == 2 ? MsgAnswer::No : MsgAnswer::Yes;
+    case MsgButtons::YesNoCancel:
+        return request.defaultButton == 2   ? MsgAnswer::No
+               : request.defaultButton == 3 ? MsgAnswer::Cancel
+                                            : MsgAnswer::Yes;
+    }
+    return MsgAnswer::Ok;
+}
+
 MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &request) {
     QMessageBox box(parent);
     box.setWindowTitle(request.title);

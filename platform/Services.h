@@ -23,6 +23,9 @@ struct MessageRequest {
     QString title;
 };
 
+// The answer a message box gives when its default button is taken.
+MsgAnswer DefaultAnswer(const MessageRequest &request);
+
 // What the font dialog proposes and returns.
 struct FontChoice {
     QString name;

@@ -36,17 +36,7 @@ MsgAnswer ScriptedServices::messageBox(QWidget *, const MessageRequest &request)
     if (!messageAnswers.isEmpty()) {
         return messageAnswers.takeFirst();
     }
-    switch (request.buttons) {
-    case MsgButtons::Ok:
-        return MsgAnswer::Ok;
-    case MsgButtons::YesNo:
-        return request.defaultButton == 2 ? MsgAnswer::No : MsgAnswer::Yes;
-    case MsgButtons::YesNoCancel:
-        return request.defaultButton == 2   ? MsgAnswer::No
-               : request.defaultButton == 3 ? MsgAnswer::Cancel
-                                            : MsgAnswer::Yes;
-    }
-    return MsgAnswer::Ok;
+    return DefaultAnswer(request);
 }
 
 QString ScriptedServices::openFileDialog(QWidget *, const QString &title, const QString &filter,
