@@ -77,3 +77,6 @@ function(glyphtack_place_program_files target)
     install(FILES ${GLYPHTACK_SAMPLE_JPG} DESTINATION ${CMAKE_INSTALL_LIBDIR}/glyphtack/Samples)
     install(FILES ${GLYPHTACK_HAND_CURSOR} DESTINATION ${CMAKE_INSTALL_LIBDIR}/glyphtack)
 endfunction()
+
+# The launcher on PATH and the desktop menu entry.
+include(${CMAKE_CURRENT_LIST_DIR}/desktop.cmake)
