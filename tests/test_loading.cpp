@@ -111,6 +111,9 @@ private slots:
             QCOMPARE(reportLine(f.services.reports().at(0)), 116);
             return;
         }
+        if (!QFileInfo::exists(path.trimmed())) {
+            QSKIP("the corpus is not beside the source tree");
+        }
         FormFixture f;
         f.loadPicture(path);
         QVERIFY2(f.services.reports().isEmpty(), qPrintable(f.services.reports().value(0).text));
@@ -142,7 +145,7 @@ private slots:
         file.close();
         f.loadPicture(broken);
         QCOMPARE(f.services.reports().size(), 1);
-        const MessageRequest &r = f.services.reports().at(0);
+        const MessageRequest r = f.services.reports().at(0);
         QCOMPARE(procedureOf(r), QStringLiteral("PushButton1_Click"));
         QCOMPARE(reportLine(r), 116);
         QCOMPARE(r.icon, MsgIcon::Warning);
