@@ -142,7 +142,7 @@ Header readHeader(std::span<const std::uint8_t> file) {
     return h;
 }
 
-void checkGeometry(const Header &h) {
+void checkGeometry(const Header &h, std::uint64_t maxPixels) {
     if (h.planes != 1)
         throw Error("bad number of colour planes (" + std::to_string(h.planes) + ")");
     if (h.width <= 0)
@@ -151,10 +151,11 @@ void checkGeometry(const Header &h) {
         throw Error("bad height (0)");
     const std::int64_t height = h.height < 0 ? -h.height : h.height;
     if (h.width > kMaxSide || height > kMaxSide ||
-        std::uint64_t(h.width) * std::uint64_t(height) * 3 > kMaxDecodedBytes)
-        throw Error("picture is too large (" + std::to_string(h.width) + " x " +
-                    std::to_string(height) + " pixels; at most " + std::to_string(kMaxSide) +
-                    " a side and 2 GB of pixels)");
+        std::uint64_t(h.width) * std::uint64_t(height) * 3 > kMaxDecodedBytes ||
+        std::uint64_t(h.width) * std::uint64_t(height) > maxPixels)
+        throw TooLarge("picture is too large (" + std::to_string(h.width) + " x " +
+                       std::to_string(height) + " pixels; at most " + std::to_string(kMaxSide) +
+                       " a side and 2 GB of pixels)");
 
     const unsigned bits = h.bitCount;
     bool ok = false;
@@ -271,9 +272,9 @@ std::size_t pixelOffsetOf(std::span<const std::uint8_t> file, const Header &h) {
 
 } // namespace
 
-Image read(std::span<const std::uint8_t> file) {
+Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
     const Header h = readHeader(file);
-    checkGeometry(h);
+    checkGeometry(h, maxPixels);
 
     const std::size_t pixelOffset = pixelOffsetOf(file, h);
     if (pixelOffset < h.end)

@@ -28,6 +28,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Thrown instead when the bitmap is well formed but larger than the limits.
+class TooLarge : public Error {
+public:
+    using Error::Error;
+};
+
 // Largest width or height accepted: libjpeg cannot encode longer sides.
 inline constexpr int kMaxSide = 65500;
 // Largest picture accepted, counted at 3 bytes a pixel. This also bounds the memory that RLE
@@ -59,7 +65,7 @@ public:
     const std::uint8_t *row(int y, std::uint8_t *scratch) const noexcept;
 
 private:
-    friend Image read(std::span<const std::uint8_t> file);
+    friend Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels);
     enum class Kind { Direct, Indexed, Masked16, Masked32 };
     Image() = default;
 
@@ -78,7 +84,9 @@ private:
     std::vector<std::uint8_t> decoded_;       // RLE output, bottom row first
 };
 
-// Parses a complete BMP file. Throws bmp::Error when the file is not a usable bitmap.
-Image read(std::span<const std::uint8_t> file);
+// Parses a complete BMP file. Throws bmp::Error when the file is not a usable bitmap, or when it
+// has more than maxPixels pixels (checked before anything is decoded, so a caller with a smaller
+// budget than ours gives it here rather than after the reading).
+Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels = kMaxDecodedBytes / 3);
 
 } // namespace bmp

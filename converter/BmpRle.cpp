@@ -14,12 +14,14 @@ constexpr unsigned kEndOfLine = 0;
 constexpr unsigned kEndOfBitmap = 1;
 constexpr unsigned kDelta = 2;
 
+// Runs the codes once. Without `write` it only checks them and allocates nothing, so that a
+// short, broken file cannot make us reserve the gigabytes its header claims before we find out.
 class RleDecoder {
 public:
-    RleDecoder(std::span<const std::uint8_t> data, int width, int height, Rle kind)
+    RleDecoder(std::span<const std::uint8_t> data, int width, int height, Rle kind, bool write)
         : p_(data.data()), end_(data.data() + data.size()), width_(width), height_(height),
           kind_(kind), pixelSize_(kind == Rle::TwentyFour ? 3 : 1),
-          out_(std::size_t(width) * std::size_t(height) * pixelSize_) {}
+          out_(write ? std::size_t(width) * std::size_t(height) * pixelSize_ : 0), write_(write) {}
 
     std::vector<std::uint8_t> run() {
         for (;;) {
@@ -60,13 +62,16 @@ private:
             throw Error("RLE data is truncated");
     }
 
-    // Where the next `count` pixels go. Pixels past the right edge are dropped: some writers pad
-    // rows to a multiple of 4 pixels. `count` is cut down to the pixels that fit.
+    // Where the next `count` pixels go (null when only checking). Pixels past the right edge are
+    // dropped: some writers pad rows to a multiple of 4 pixels. `count` is cut down to the pixels
+    // that fit.
     std::uint8_t *claim(unsigned &count) {
         if (y_ >= height_)
             throw Error("RLE data runs past the last row");
         std::uint8_t *at =
-            out_.data() + (std::size_t(y_) * std::size_t(width_) + std::size_t(x_)) * pixelSize_;
+            write_ ? out_.data() +
+                         (std::size_t(y_) * std::size_t(width_) + std::size_t(x_)) * pixelSize_
+                   : nullptr;
         count = std::min(count, unsigned(width_ - x_));
         x_ += int(count);
         return at;
@@ -79,11 +84,14 @@ private:
             const std::uint8_t bgr[3] = {std::uint8_t(value), p_[0], p_[1]};
             p_ += 2;
             std::uint8_t *at = claim(count);
-            for (unsigned i = 0; i < count; ++i)
+            for (unsigned i = 0; at != nullptr && i < count; ++i)
                 std::memcpy(at + 3 * i, bgr, 3);
             return;
         }
         std::uint8_t *at = claim(count);
+        if (at == nullptr) {
+            return;
+        }
         if (kind_ == Rle::Eight) {
             std::memset(at, int(value), count);
         } else {
@@ -98,7 +106,9 @@ private:
         need(bytes);
         unsigned kept = count;
         std::uint8_t *at = claim(kept);
-        if (kind_ == Rle::Four) {
+        if (at == nullptr) {
+            // Only checking.
+        } else if (kind_ == Rle::Four) {
             for (unsigned i = 0; i < kept; ++i)
                 at[i] = std::uint8_t((i & 1) ? p_[i / 2] & 15 : p_[i / 2] >> 4);
         } else {
@@ -115,6 +125,7 @@ private:
     const Rle kind_;
     const std::size_t pixelSize_;
     std::vector<std::uint8_t> out_;
+    const bool write_;
     int x_ = 0;
     int y_ = 0; // counted from the bottom row, as the data is stored
 };
@@ -123,7 +134,8 @@ private:
 
 std::vector<std::uint8_t> decodeRle(std::span<const std::uint8_t> data, int width, int height,
                                     Rle kind) {
-    return RleDecoder(data, width, height, kind).run();
+    RleDecoder(data, width, height, kind, false).run();
+    return RleDecoder(data, width, height, kind, true).run();
 }
 
 } // namespace bmp::detail

@@ -48,8 +48,11 @@ void WriteBitmap(QIODevice &device, const QImage &image) {
     const QImage pixels = image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
     QImageWriter writer(&device, "bmp");
     if (!writer.write(pixels)) {
-        throw RuntimeError(writer.error() == QImageWriter::DeviceError ? "Disk full"
-                                                                       : "Invalid picture");
+        // The bitmap writer does not say why it stopped; a file that refused the bytes does.
+        const auto *file = qobject_cast<const QFileDevice *>(&device);
+        const bool deviceFailed = writer.error() == QImageWriter::DeviceError ||
+                                  (file != nullptr && file->error() != QFileDevice::NoError);
+        throw RuntimeError(deviceFailed ? "Disk full" : "Invalid picture");
     }
 }
 

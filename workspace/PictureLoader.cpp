@@ -57,13 +57,14 @@ bool looksLikeBitmap(const QByteArray &head) {
            planes == 1;
 }
 
-LoadedPicture loadBitmap(const QByteArray &bytes) {
+LoadedPicture loadBitmap(const QByteArray &bytes, qint64 maxDecodedBytes) {
     try {
-        const bmp::Image bitmap = bmp::read(std::span<const std::uint8_t>(
-            reinterpret_cast<const std::uint8_t *>(bytes.constData()), size_t(bytes.size())));
-        if (qint64(bitmap.width()) * bitmap.height() * 4 > MaxDecodedPictureBytes) {
-            throw RuntimeError("Out of memory");
-        }
+        // Our budget goes to the reader, which then refuses a larger bitmap before decoding any
+        // of it.
+        const bmp::Image bitmap = bmp::read(
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                                          size_t(bytes.size())),
+            std::uint64_t(maxDecodedBytes / 4));
         QImage image(bitmap.width(), bitmap.height(), QImage::Format_RGB32);
         if (image.isNull()) {
             throw RuntimeError("Out of memory");
@@ -95,6 +96,8 @@ LoadedPicture loadBitmap(const QByteArray &bytes) {
         picture.image = image;
         picture.himetric = PixelsToHimetric(image.size());
         return picture;
+    } catch (const bmp::TooLarge &) {
+        throw RuntimeError("Out of memory");
     } catch (const bmp::Error &) {
         throw RuntimeError("Invalid picture");
     }
@@ -122,7 +125,7 @@ void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
     }
 }
 
-LoadedPicture loadRaster(const QString &path) {
+LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
@@ -132,7 +135,7 @@ LoadedPicture loadRaster(const QString &path) {
     }
     const QSize claimed = reader.size();
     if (claimed.isValid() &&
-        qint64(claimed.width()) * qint64(claimed.height()) * 4 > MaxDecodedPictureBytes) {
+        qint64(claimed.width()) * qint64(claimed.height()) * 4 > maxDecodedBytes) {
         throw RuntimeError("Out of memory");
     }
     QImage image;
@@ -167,12 +170,12 @@ QSize PixelsToHimetric(QSize pixels) {
     return QSize(convert(pixels.width()), convert(pixels.height()));
 }
 
-LoadedPicture LoadPicture(const QString &path) {
+LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes) {
     if (path.isEmpty()) {
         return {};
     }
     // Qt's own limit (128 MB) is far too small for photos; ours is checked per file above.
-    QImageReader::setAllocationLimit(int(MaxDecodedPictureBytes / (1024 * 1024)));
+    QImageReader::setAllocationLimit(int(maxDecodedBytes / (1024 * 1024)));
     const QFileInfo info(path);
     if (!info.exists()) {
         throw RuntimeError("File not found");
@@ -208,8 +211,8 @@ LoadedPicture LoadPicture(const QString &path) {
             throw RuntimeError("Out of memory");
         }
         const QByteArray bytes = file.readAll();
-        return loadBitmap(bytes);
+        return loadBitmap(bytes, maxDecodedBytes);
     }
     file.close();
-    return loadRaster(path);
+    return loadRaster(path, maxDecodedBytes);
 }

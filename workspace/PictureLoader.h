@@ -15,8 +15,10 @@ constexpr qint64 MaxDecodedPictureBytes = qint64(2048) * 1024 * 1024;
 
 // Loads a BMP, JPG, GIF, ICO or WMF file (the format is read from the file's content). An empty
 // path gives an empty picture. A file that cannot be read throws a RuntimeError whose text says
-// why ("File not found", "Invalid picture", "Out of memory", ...).
-LoadedPicture LoadPicture(const QString &path);
+// why ("File not found", "Invalid picture", "Out of memory", ...). A raster picture of more than
+// maxDecodedBytes (at 4 bytes a pixel) is refused with "Out of memory"; the fuzzers give a
+// smaller budget, so that time goes to finding faults rather than to filling legal gigabytes.
+LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes = MaxDecodedPictureBytes);
 
 // The HiMetric size of a picture of the given pixel size on a 96 dots-per-inch screen.
 QSize PixelsToHimetric(QSize pixels);
