@@ -43,6 +43,8 @@ Form1::Form1(Services &services, QWidget *parent) : QWidget(parent), services_(s
     CommonDialog2 = std::make_unique<CommonDialog>(services_, this);
     createControls();
     connectControls();
+    setUpShortcuts();
+    setUpFileDrop();
 }
 
 Form1::~Form1() = default;

@@ -7,6 +7,7 @@
 #include "platform/SkinFramework.h"
 #include "save/SaveState.h"
 #include "text/EditingState.h"
+#include "text/StampHistory.h"
 #include "workspace/PictureDocument.h"
 
 #include <QCursor>
@@ -81,6 +82,12 @@ public:
     void PushButton5_Click();
     void FinishEditing();
     void PushButton3_Click();
+    // Undo and redo of stamps (text/Undo.cpp).
+    void UndoStamp();
+    void RedoStamp();
+
+    // Loads a file dropped on the window as "Load Picture" would with it chosen (app/FileDrop.cpp).
+    void LoadDroppedFile(const QString &path);
 
     // ---- Saving (save/) ----
     void PushButton4_Click();
@@ -128,6 +135,7 @@ public:
     qint16 TextEditing = vbFalse;
     EditingState editing;
     SaveState saving;
+    StampHistory history;
 
     // All push buttons in number order (PushButton1 first).
     QList<QPushButton *> pushButtons() const;
@@ -143,6 +151,9 @@ private:
     void createControls();
     void connectControls();
     void applyPointer();
+    // Keyboard shortcuts and file drops (app/Shortcuts.cpp, app/FileDrop.cpp).
+    void setUpShortcuts();
+    void setUpFileDrop();
 
     Services &services_;
     QString appTitle_;

@@ -3,6 +3,10 @@
 #include "platform/RichTextBox.h"
 
 void CommonDialog::ShowOpen() {
+    if (nextOpen_) {
+        FileName = *std::exchange(nextOpen_, std::nullopt);
+        return;
+    }
     FileName = services_.openFileDialog(owner_, DialogTitle, Filter, FileName);
 }
 

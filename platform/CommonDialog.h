@@ -3,6 +3,8 @@
 #include "platform/Services.h"
 
 #include <QString>
+#include <optional>
+#include <utility>
 
 class QWidget;
 
@@ -26,12 +28,16 @@ public:
     bool FontUnderline = false;
 
     void ShowOpen();
+    // The next ShowOpen takes this file name as the user's choice without asking (a file dropped
+    // on the window); nullopt forgets an answer not used yet.
+    void AnswerNextOpen(std::optional<QString> fileName) { nextOpen_ = std::move(fileName); }
     void ShowColor();
     void ShowFont();
 
 private:
     Services &services_;
     QWidget *owner_;
+    std::optional<QString> nextOpen_;
 };
 
 // Font dialog flag: screen fonts only, no effects offered.

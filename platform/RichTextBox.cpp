@@ -1,5 +1,7 @@
 #include "platform/RichTextBox.h"
 
+#include "platform/BoxMover.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -170,10 +172,12 @@ RichTextBox::RichTextBox(QWidget *parent) : QTextEdit(parent) {
     QTextCharFormat black;
     black.setForeground(QColor(Qt::black));
     mergeCurrentCharFormat(black);
+    new AltDragMover(this);
 }
 
 RichTextBox::~RichTextBox() {
     delete frame_.data();
+    delete grip_.data();
 }
 
 QString RichTextBox::text() const {
@@ -329,8 +333,19 @@ QWidget *RichTextBox::sizingFrame() const {
     return frame_.data();
 }
 
+QWidget *RichTextBox::moveGrip() const {
+    return grip_.data();
+}
+
 void RichTextBox::setVisible(bool visible) {
+    const bool hadFocus = !visible && hasFocus();
     QTextEdit::setVisible(visible);
+    // A text edit keeps the keyboard focus when it is hidden (it does not pass it on as other
+    // widgets do), so keys would go on editing the hidden text and never reach the window's
+    // shortcuts; the parent takes the focus instead.
+    if (hadFocus && hasFocus() && parentWidget() != nullptr) {
+        parentWidget()->setFocus(Qt::OtherFocusReason);
+    }
     updateSizingFrame();
 }
 
@@ -353,9 +368,15 @@ void RichTextBox::updateSizingFrame() {
     if (frame_ != nullptr && frame_->parentWidget() != parentWidget()) {
         delete frame_.data();
     }
+    if (grip_ != nullptr && grip_->parentWidget() != parentWidget()) {
+        delete grip_.data();
+    }
     if (!wanted) {
         if (frame_ != nullptr) {
             frame_->hide();
+        }
+        if (grip_ != nullptr) {
+            grip_->hide();
         }
         return;
     }
@@ -364,6 +385,11 @@ void RichTextBox::updateSizingFrame() {
     }
     frame_->follow();
     frame_->show();
+    if (grip_ == nullptr) {
+        grip_ = new BoxMoveGrip(this);
+    }
+    grip_->follow();
+    grip_->show();
 }
 
 quint32 ToColorRef(const QColor &colour) {

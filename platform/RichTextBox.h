@@ -9,6 +9,7 @@ constexpr quint32 WS_EX_TOPMOST = 0x00000008;
 constexpr quint32 WS_EX_TRANSPARENT = 0x00000020;
 
 class SizingFrame;
+class BoxMoveGrip;
 
 // A rich-text box with the properties the program uses: plain text, selection start and length,
 // selection colour (0x00BBGGRR), a font that restyles the whole text, and the window style words.
@@ -17,7 +18,7 @@ class SizingFrame;
 // the view never scrolls.
 // While the style word holds WS_THICKFRAME a sizing border lies around the box (outside its
 // rectangle, so the text does not move); dragging the border resizes the box. The box's geometry
-// is always its outer rectangle.
+// is always its outer rectangle. With the border goes a grip that moves the box (see BoxMover.h).
 class RichTextBox : public QTextEdit {
     Q_OBJECT
 public:
@@ -57,6 +58,8 @@ public:
     void setExtendedStyle(quint32 style) { exStyle_ = style; }
     // The sizing border (null until the style first asks for one).
     QWidget *sizingFrame() const;
+    // The grip that moves the box (null until the style first asks for a sizing border).
+    QWidget *moveGrip() const;
 
     void setVisible(bool visible) override;
 
@@ -74,6 +77,7 @@ private:
     quint32 style_ = 0x50010000; // WS_CHILD | WS_VISIBLE | WS_TABSTOP
     quint32 exStyle_ = 0;
     QPointer<SizingFrame> frame_;
+    QPointer<BoxMoveGrip> grip_;
 };
 
 // Converts between the box's 0x00BBGGRR colour values and Qt colours.

@@ -1,6 +1,7 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
 #include "text/RenderText.h"
+#include "text/Undo.h"
 #include "workspace/PictureLoader.h"
 
 #include <utility>
@@ -31,7 +32,10 @@ void Form1::FinishEditing() {
     s(114, [&] { RichTextBox1->resize(RichTextBox1->width(), Text1->height()); });
     s(116, [&] { RichTextBox1->setText(Text1->text()); });
     s(118, [&] { RichTextBox1->setExtendedStyle(WS_EX_TRANSPARENT); });
-    s(120, [&] {
+    // Kept for undo (text/Undo.cpp): what the stamp is about to change of the zoom source.
+    PictureChange before =
+        ChangeBeforeStamp(*Zoom_Ori, *Picture1, RichTextBox1->geometry(), history);
+    const bool rendered = s(120, [&] {
         // When the zoom source shares the display's pixels (at the original size), it lets go
         // of them for the render so that drawing does not copy the whole picture first; it takes
         // the stamped picture back below.
@@ -57,6 +61,9 @@ void Form1::FinishEditing() {
         Zoom_Ori->setPicture(stamped, PixelsToHimetric(stamped.size()));
     });
     s(138, [&] { TextEditing = vbFalse; });
+    if (rendered) {
+        history.recordStamp(std::move(before));
+    }
 }
 
 void Form1::PushButton3_Click() {

@@ -5,6 +5,8 @@ void Form1::SetPicture() {
     if (!Picture1->hasPicture()) {
         return;
     }
+    // A picture loaded afresh: the stamps of the one before can no longer be undone.
+    history.clear();
     Zoom_Ori->setAutoRedraw(true);
     Zoom_Ori->hide();
     Zoom_Ori->resize(Picture1->width(), Picture1->height());

@@ -1,0 +1,124 @@
+#include "text/StampHistory.h"
+
+#include <QPainter>
+#include <QSet>
+#include <utility>
+
+namespace {
+
+// Bytes of the distinct images in the lists, plus extra unless it is one of them.
+qint64 distinctBytes(const QList<PictureChange> &a, const QList<PictureChange> &b,
+                     const QImage &extra = QImage()) {
+    QSet<qint64> seen;
+    qint64 total = 0;
+    const auto add = [&](const QImage &image) {
+        if (!image.isNull() && !seen.contains(image.cacheKey())) {
+            seen.insert(image.cacheKey());
+            total += image.sizeInBytes();
+        }
+    };
+    for (const PictureChange &c : a) {
+        add(c.pixels);
+    }
+    for (const PictureChange &c : b) {
+        add(c.pixels);
+    }
+    add(extra);
+    return total;
+}
+
+} // namespace
+
+bool StampHistory::keeps(const PictureChange &change) const {
+    if (change.whole && change.pixels.isNull()) {
+        return false;
+    }
+    return canKeep(change.pixels.sizeInBytes());
+}
+
+void StampHistory::makeRoom(const QImage &incoming) {
+    while (!undo_.isEmpty() || !redo_.isEmpty()) {
+        const bool tooMany = undo_.size() + redo_.size() + 1 > maxSteps_;
+        const bool tooLarge = distinctBytes(undo_, redo_, incoming) > maxBytes_;
+        if (!tooMany && !tooLarge) {
+            break;
+        }
+        if (!undo_.isEmpty()) {
+            undo_.removeFirst();
+        } else {
+            redo_.removeFirst();
+        }
+    }
+}
+
+void StampHistory::recordStamp(PictureChange before) {
+    redo_.clear();
+    if (!keeps(before)) {
+        undo_.clear();
+        return;
+    }
+    makeRoom(before.pixels);
+    undo_.append(std::move(before));
+}
+
+bool StampHistory::step(QList<PictureChange> &from, QList<PictureChange> &to,
+                        PictureState &picture) {
+    if (from.isEmpty()) {
+        return false;
+    }
+    std::optional<PictureChange> back = Apply(picture, from.takeLast());
+    if (!back) {
+        // The history no longer fits the picture: nothing in it can be trusted.
+        clear();
+        return false;
+    }
+    if (keeps(*back)) {
+        makeRoom(back->pixels);
+        to.append(std::move(*back));
+    } else {
+        // The picture as it was cannot be kept, so there is nothing to come back to.
+        to.clear();
+    }
+    return true;
+}
+
+bool StampHistory::undo(PictureState &picture) {
+    return step(undo_, redo_, picture);
+}
+
+bool StampHistory::redo(PictureState &picture) {
+    return step(redo_, undo_, picture);
+}
+
+void StampHistory::clear() {
+    undo_.clear();
+    redo_.clear();
+}
+
+qint64 StampHistory::bytes() const {
+    return distinctBytes(undo_, redo_);
+}
+
+std::optional<PictureChange> StampHistory::Apply(PictureState &picture,
+                                                 const PictureChange &change) {
+    PictureChange back;
+    back.whole = change.whole;
+    if (change.whole) {
+        back.pixels = std::exchange(picture.image, change.pixels);
+        back.himetric = std::exchange(picture.himetric, change.himetric);
+        return back;
+    }
+    if (!change.area.isEmpty() && (!picture.image.rect().contains(change.area) ||
+                                   change.pixels.size() != change.area.size())) {
+        return std::nullopt;
+    }
+    back.area = change.area;
+    back.himetric = std::exchange(picture.himetric, change.himetric);
+    if (!change.area.isEmpty()) {
+        back.pixels = picture.image.copy(change.area);
+        QPainter painter(&picture.image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(change.area.topLeft(), change.pixels);
+    }
+    return back;
+}

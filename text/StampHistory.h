@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QSize>
+#include <QtGlobal>
+#include <optional>
+
+// A picture as the zoom source holds it: its pixels and its HiMetric size.
+struct PictureState {
+    QImage image;
+    QSize himetric;
+};
+
+// One side of a stamp: either the whole picture (a stamp that replaced the zoom source) or the
+// pixels of one area of it (a stamp drawn over the zoom source's own pixels), with the HiMetric
+// size the picture had.
+struct PictureChange {
+    bool whole = false;
+    QRect area;    // where pixels go, when not whole
+    QImage pixels; // the whole picture, or the area's pixels
+    QSize himetric;
+};
+
+// The undo and redo history of stamps. At most maxSteps steps are kept in all; when the stored
+// pixels would pass maxBytes together, the oldest steps go first. A change larger than maxBytes
+// on its own is never kept.
+class StampHistory {
+public:
+    static constexpr int DefaultMaxSteps = 10;
+    static constexpr qint64 DefaultMaxBytes = qint64(1) << 30;
+
+    explicit StampHistory(int maxSteps = DefaultMaxSteps, qint64 maxBytes = DefaultMaxBytes)
+        : maxSteps_(maxSteps), maxBytes_(maxBytes) {}
+
+    // True when a change of this many bytes could be kept at all.
+    bool canKeep(qint64 bytes) const { return maxSteps_ > 0 && bytes <= maxBytes_; }
+
+    // A stamp was made; before is what it changed, as it was. What could be redone is forgotten.
+    // A whole picture without pixels (one too large to keep) ends the history: nothing before it
+    // can be reached any more.
+    void recordStamp(PictureChange before);
+
+    bool canUndo() const { return !undo_.isEmpty(); }
+    bool canRedo() const { return !redo_.isEmpty(); }
+    // Takes the picture back over the last stamp, keeping what it undoes for redo; false when
+    // there is nothing to undo. An area is drawn into the picture's own pixels, so the caller lets
+    // go of other handles on them first to spare a copy of the whole picture.
+    bool undo(PictureState &picture);
+    // Makes the last undone stamp again; false when there is nothing to redo.
+    bool redo(PictureState &picture);
+    void clear();
+
+    int undoSteps() const { return int(undo_.size()); }
+    int redoSteps() const { return int(redo_.size()); }
+    // Bytes of pixel data held, each distinct image counted once.
+    qint64 bytes() const;
+
+    // Applies a change to the picture and returns the change that takes it back. A change that
+    // does not fit the picture (an area outside it) leaves the picture alone and gives nothing.
+    static std::optional<PictureChange> Apply(PictureState &picture, const PictureChange &change);
+
+private:
+    bool step(QList<PictureChange> &from, QList<PictureChange> &to, PictureState &picture);
+    // Makes room for a change about to be pushed, dropping the oldest undo steps first, then the
+    // farthest redo steps.
+    void makeRoom(const QImage &incoming);
+    bool keeps(const PictureChange &change) const;
+
+    int maxSteps_;
+    qint64 maxBytes_;
+    QList<PictureChange> undo_; // oldest first
+    QList<PictureChange> redo_; // farthest first, next redo last
+};
