@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     try {
         if (looksLikeMetafile(bytes)) {
-            const MetafilePicture picture = playMetafile(bytes);
+            const MetafilePicture picture = playMetafile(bytes, FuzzPictureBudgetBytes / 4);
             (void)picture;
         }
     } catch (const std::exception &) {

@@ -81,9 +81,10 @@ qint64 roundedRatio(qint64 value, qint64 numerator, qint64 denominator) {
     return (value * numerator * 2 + denominator) / (denominator * 2);
 }
 
-void checkImageSize(QSize size) {
+void checkImageSize(QSize size, qint64 maxPixels) {
     if (size.width() < 1 || size.height() < 1 || size.width() > kMaxImageSide ||
-        size.height() > kMaxImageSide || qint64(size.width()) * size.height() > kMaxImagePixels) {
+        size.height() > kMaxImageSide || qint64(size.width()) * size.height() > kMaxImagePixels ||
+        qint64(size.width()) * size.height() > maxPixels) {
         refuse();
     }
 }
@@ -171,7 +172,7 @@ bool looksLikeMetafile(const QByteArray &data) {
     return readHeader(data, &h);
 }
 
-MetafilePicture playMetafile(const QByteArray &data) {
+MetafilePicture playMetafile(const QByteArray &data, qint64 maxPixels) {
     Header h;
     if (!readHeader(data, &h)) {
         refuse();
@@ -188,14 +189,14 @@ MetafilePicture playMetafile(const QByteArray &data) {
                              int(roundedRatio(height, 2540, h.inch)));
             size = QSize(int(std::max<qint64>(1, roundedRatio(himetric.width(), 96, 2540))),
                          int(std::max<qint64>(1, roundedRatio(himetric.height(), 96, 2540))));
-            checkImageSize(size);
+            checkImageSize(size, maxPixels);
             frameMapping(&setup, h.left, h.top, double(width), double(height), size, size);
         } else {
             const PlainWindow w = plainWindow(data, h.firstRecord);
             if (w.found) {
                 const double extX = std::abs(w.extX), extY = std::abs(w.extY);
                 size = scaledSize(extX, extY, plainScale(extX, extY));
-                checkImageSize(size);
+                checkImageSize(size, maxPixels);
                 frameMapping(&setup, w.orgX, w.orgY, w.extX, w.extY, QSize(int(extX), int(extY)),
                              size);
             } else {
@@ -212,7 +213,7 @@ MetafilePicture playMetafile(const QByteArray &data) {
                 }
                 const double scale = plainScale(box.width(), box.height());
                 size = scaledSize(box.width(), box.height(), scale);
-                checkImageSize(size);
+                checkImageSize(size, maxPixels);
                 setup.devX = {double(size.width()) / box.width(), 0};
                 setup.devY = {double(size.height()) / box.height(), 0};
                 setup.devX.offset = -box.left() * setup.devX.scale;

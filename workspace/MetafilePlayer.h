@@ -15,5 +15,7 @@ bool looksLikeMetafile(const QByteArray &data);
 
 // Plays a placeable or plain Windows metafile into an image sized as the Windows picture loader
 // sizes it (at 96 dots per inch). Throws std::runtime_error("Invalid picture") for anything that
-// cannot be played. Needs a QGuiApplication for text (without one, text records are skipped).
-MetafilePicture playMetafile(const QByteArray &data);
+// cannot be played, and for a picture of more than maxPixels pixels (by default 2^29, 2 GiB of
+// 32-bit pixels; the fuzzers give less). Needs a QGuiApplication for text (without one, text
+// records are skipped).
+MetafilePicture playMetafile(const QByteArray &data, qint64 maxPixels = qint64(1) << 29);

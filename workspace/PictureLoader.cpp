@@ -195,7 +195,7 @@ LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes) {
         }
         const QByteArray bytes = file.readAll();
         try {
-            MetafilePicture played = playMetafile(bytes);
+            MetafilePicture played = playMetafile(bytes, maxDecodedBytes / 4);
             LoadedPicture picture;
             picture.image = flatten(played.image);
             picture.himetric = played.himetric;
