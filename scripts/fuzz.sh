@@ -32,6 +32,10 @@ esac
 
 # Build (the first time configures; later only what changed is rebuilt).
 if [ ! -f "$build/CMakeCache.txt" ]; then
+    if ! command -v clang++ >/dev/null; then
+        echo "fuzzing needs clang and its fuzzer runtime: Debian packages clang libclang-rt-14-dev" >&2
+        exit 2
+    fi
     CC=clang CXX=clang++ nice -n 19 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DGLYPHTACK_FUZZ=ON -DGLYPHTACK_TESTS=OFF -DGLYPHTACK_BENCH=OFF >/dev/null
 fi
