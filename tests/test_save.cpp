@@ -18,23 +18,6 @@ namespace {
 const QString Prompt = QStringLiteral("This folder already contains a file named %1\r\n"
                                       "Would you like to repace the existing file?");
 
-QStringList Entries(const QString &folder) {
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-QByteArray ReadAll(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteAll(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(bytes);
-    }
-}
-
 // What ImageMagick reads in a file (format given in its -format language), or a null string
 // when it is not installed.
 QString Identify(const QString &format, const QString &path) {

@@ -1,6 +1,7 @@
 #include "Harness.h"
 
 #include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
 
@@ -41,9 +42,27 @@ QString CorpusFolder() {
         return QString::fromLocal8Bit(env);
     }
     const QByteArray source = qgetenv("GLYPHTACK_SOURCE_DIR");
-    return QDir(QString::fromLocal8Bit(source)).absoluteFilePath(QStringLiteral("../shared/corpus"));
+    return QDir(QString::fromLocal8Bit(source))
+        .absoluteFilePath(QStringLiteral("../shared/corpus"));
 }
 
 QString BuildFolder() {
     return QString::fromLocal8Bit(qgetenv("GLYPHTACK_BUILD_DIR"));
+}
+
+QStringList Entries(const QString &folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+QByteArray ReadAll(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(bytes);
+    }
 }

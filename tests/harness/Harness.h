@@ -3,8 +3,10 @@
 #include "ScriptedServices.h"
 #include "app/Form1.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 // The real main window driven headless with scripted services.
@@ -31,3 +33,10 @@ QString WriteTestPicture(const QString &name, int width, int height, const char 
 QString CorpusFolder();
 // The build folder that holds the program and the files it reads.
 QString BuildFolder();
+
+// Every entry of a folder, hidden ones included, by name.
+QStringList Entries(const QString &folder);
+// A file's bytes, or nothing when it cannot be read.
+QByteArray ReadAll(const QString &path);
+// Writes a file's bytes, replacing it.
+void WriteAll(const QString &path, const QByteArray &bytes);
