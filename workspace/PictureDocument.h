@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -12,4 +13,7 @@ struct PictureDocument {
     qint32 ZoomedWidth = 0;
     qint32 ZoomedHeight = 0;
     float ZoomFactor = 0.0f;
+    // The camera data (the APP1 "Exif" block, from its "Exif\0\0" header on) of the JPEG file
+    // loaded last, kept for a JPG save of it; empty for other files.
+    QByteArray SourceExif;
 };
