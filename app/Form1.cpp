@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include "platform/Fonts.h"
 #include "resources/Layout.h"
 
 #include <QCloseEvent>
@@ -39,12 +40,15 @@ QPushButton *makeButton(QWidget *parent, const QString &caption, const Layout::T
 } // namespace
 
 Form1::Form1(Services &services, QWidget *parent) : QWidget(parent), services_(services) {
+    // Done already when the application object was made; this keeps it linked in.
+    ProvideArialFamily();
     CommonDialog1 = std::make_unique<CommonDialog>(services_, this);
     CommonDialog2 = std::make_unique<CommonDialog>(services_, this);
     createControls();
     connectControls();
     setUpShortcuts();
     setUpFileDrop();
+    setUpCaptionBox();
 }
 
 Form1::~Form1() = default;
@@ -80,10 +84,11 @@ void Form1::createControls() {
         QFont f(QStringLiteral("Arial"));
         f.setPointSizeF(9.0);
         f.setBold(true);
-        Text1->document()->setDefaultFont(f);
-        Text1->setCurrentFont(f);
+        Text1->setBoxFont(f);
         Text1->setText(QStringLiteral("Your Text Goes Here"));
     }
+    // Everything typed stays in view: the box grows downward with its text.
+    Text1->setGrowsWithText(true);
     Text1->hide();
 
     RichTextBox1 = new RichTextBox(Picture1);
@@ -92,10 +97,7 @@ void Form1::createControls() {
     {
         QFont f(QStringLiteral("Arial"));
         f.setPointSizeF(8.25);
-        RichTextBox1->document()->setDefaultFont(f);
-        QFont content = f;
-        content.setPointSizeF(8.5);
-        RichTextBox1->setCurrentFont(content);
+        RichTextBox1->setBoxFont(f);
         RichTextBox1->setText(QStringLiteral("Your Text Goes Here"));
     }
     RichTextBox1->hide();
@@ -120,13 +122,15 @@ void Form1::createControls() {
     }
 
     PushButton1 = makeButton(this, QStringLiteral("Load Picture"), Layout::PushButton1);
-    PushButton7 = makeButton(this, QStringLiteral("Load Sample/Example Picture"), Layout::PushButton7);
+    PushButton7 =
+        makeButton(this, QStringLiteral("Load Sample/Example Picture"), Layout::PushButton7);
     PushButton2 = makeButton(this, QStringLiteral("Change Fore Color"), Layout::PushButton2);
     PushButton3 = makeButton(this, QStringLiteral("Finish Editing Text"), Layout::PushButton3);
     PushButton5 = makeButton(this, QStringLiteral("Change Font"), Layout::PushButton5);
     PushButton8 = makeButton(this, QStringLiteral("Cancel Editing Text"), Layout::PushButton8);
     PushButton13 = makeButton(this, QStringLiteral("Reload Original Size"), Layout::PushButton13);
-    PushButton12 = makeButton(this, QStringLiteral("Reload Original Picture"), Layout::PushButton12);
+    PushButton12 =
+        makeButton(this, QStringLiteral("Reload Original Picture"), Layout::PushButton12);
     PushButton4 = makeButton(this, QStringLiteral("Save As Image File"), Layout::PushButton4);
     PushButton6 = makeButton(this, QStringLiteral("Help"), Layout::PushButton6);
 
@@ -161,8 +165,8 @@ void Form1::createControls() {
     Slider1->setValue(85);
     PushButton9 = makeButton(Frame2, QStringLiteral("?"), Layout::PushButton9);
 
-    const QString names[] = {"PushButton1", "PushButton2", "PushButton3", "PushButton4",
-                             "PushButton5", "PushButton6", "PushButton7", "PushButton8",
+    const QString names[] = {"PushButton1", "PushButton2",  "PushButton3",  "PushButton4",
+                             "PushButton5", "PushButton6",  "PushButton7",  "PushButton8",
                              "PushButton9", "PushButton10", "PushButton11", "PushButton12",
                              "PushButton13"};
     const QList<QPushButton *> buttons = pushButtons();
@@ -196,20 +200,19 @@ void Form1::createControls() {
     Creator->hide();
 
     // Keyboard focus order of the visible controls.
-    const QList<QWidget *> order = {Picture2,     Picture1,     VScroll1,    HScroll1,
-                                    PushButton1,  PushButton3,  PushButton8, PushButton4,
-                                    PushButton2,  PushButton5,  PushButton6, PushButton7,
-                                    Slider1,      Option21,     Option22,    PushButton9,
-                                    Text1,        PushButton10, PushButton11, PushButton12,
-                                    PushButton13};
+    const QList<QWidget *> order = {
+        Picture2,     Picture1,     VScroll1,    HScroll1,    PushButton1, PushButton3,
+        PushButton8,  PushButton4,  PushButton2, PushButton5, PushButton6, PushButton7,
+        Slider1,      Option21,     Option22,    PushButton9, Text1,       PushButton10,
+        PushButton11, PushButton12, PushButton13};
     for (int i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
 }
 
 QList<QPushButton *> Form1::pushButtons() const {
-    return {PushButton1, PushButton2,  PushButton3,  PushButton4,  PushButton5,
-            PushButton6, PushButton7,  PushButton8,  PushButton9,  PushButton10,
+    return {PushButton1,  PushButton2,  PushButton3, PushButton4, PushButton5,
+            PushButton6,  PushButton7,  PushButton8, PushButton9, PushButton10,
             PushButton11, PushButton12, PushButton13};
 }
 
@@ -269,14 +272,18 @@ void Form1::mouseMoveEvent(QMouseEvent *event) {
     QWidget::mouseMoveEvent(event);
 }
 
+// Only a click outside every control is a click on the background: a press passed up from a
+// frame, a caption, a disabled control or the empty part of an option button is not one.
 void Form1::mousePressEvent(QMouseEvent *event) {
-    backgroundPressed_ = event->button() == Qt::LeftButton;
+    backgroundPressed_ =
+        event->button() == Qt::LeftButton && childAt(event->position().toPoint()) == nullptr;
     QWidget::mousePressEvent(event);
 }
 
 void Form1::mouseReleaseEvent(QMouseEvent *event) {
+    const QPoint at = event->position().toPoint();
     const bool click = backgroundPressed_ && event->button() == Qt::LeftButton &&
-                       rect().contains(event->position().toPoint());
+                       rect().contains(at) && childAt(at) == nullptr;
     backgroundPressed_ = false;
     if (click) {
         Form_Click();

@@ -77,11 +77,15 @@ public:
     void Picture1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, float x, float y);
     void Picture1_Click();
     void PushButton8_Click();
+    // Scrolls the picture so that the area (the open box) is in view.
+    void ScrollIntoView(const QRect &area);
     void ApplyWindowStyle(qint32 style, RichTextBox *control);
     void PushButton2_Click();
     void PushButton5_Click();
     void FinishEditing();
     void PushButton3_Click();
+    // Shows the editing box anew after its caption's look changed (text/BoxCaption.cpp).
+    void ShowCaptionLook();
     // Undo and redo of stamps (text/Undo.cpp).
     void UndoStamp();
     void RedoStamp();
@@ -154,6 +158,8 @@ private:
     // Keyboard shortcuts and file drops (app/Shortcuts.cpp, app/FileDrop.cpp).
     void setUpShortcuts();
     void setUpFileDrop();
+    // The editing box draws its caption as the stamp does (text/BoxCaption.cpp).
+    void setUpCaptionBox();
 
     Services &services_;
     QString appTitle_;

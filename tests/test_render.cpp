@@ -49,7 +49,7 @@ struct TextBox {
     explicit TextBox(const QString &text) {
         font.setPointSizeF(9.0);
         font.setBold(true);
-        box.setCurrentFont(font);
+        box.setBoxFont(font);
         box.setText(text);
     }
 };

@@ -61,10 +61,11 @@ bool ScriptedServices::colorDialog(QWidget *, QColor &colour) {
 bool ScriptedServices::fontDialog(QWidget *, FontChoice &font, bool screenFontsOnly) {
     fontProposals << font;
     fontScreenOnly << screenFontsOnly;
-    if (fontAnswers.isEmpty()) {
+    if (fontAnswers.isEmpty() && !fontAnswerer) {
         return false;
     }
-    const std::optional<FontChoice> answer = fontAnswers.takeFirst();
+    const std::optional<FontChoice> answer =
+        fontAnswers.isEmpty() ? fontAnswerer(font) : fontAnswers.takeFirst();
     if (!answer) {
         return false;
     }

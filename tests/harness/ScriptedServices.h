@@ -18,14 +18,16 @@ public:
     ScriptedServices();
 
     // ---- Scripts (consumed front first) ----
-    QList<MsgAnswer> messageAnswers;                 // empty: the default button's answer
-    QList<QString> openAnswers;                      // empty: cancelled
-    QList<std::optional<QColor>> colorAnswers;       // nullopt or empty: cancelled
-    QList<std::optional<FontChoice>> fontAnswers;    // nullopt or empty: cancelled
-    QList<SaveDialogResult> saveAnswers;             // empty: cancelled
-    QList<double> randomDraws;                       // empty: 0.5
-    QMap<QString, QString> env;                      // variables that are set
-    QString folder;                                  // the program folder
+    QList<MsgAnswer> messageAnswers;              // empty: the default button's answer
+    QList<QString> openAnswers;                   // empty: cancelled
+    QList<std::optional<QColor>> colorAnswers;    // nullopt or empty: cancelled
+    QList<std::optional<FontChoice>> fontAnswers; // nullopt or empty: cancelled
+    // Answers the font dialog from what it proposes, once the scripted answers run out.
+    std::function<std::optional<FontChoice>(const FontChoice &proposal)> fontAnswerer;
+    QList<SaveDialogResult> saveAnswers; // empty: cancelled
+    QList<double> randomDraws;           // empty: 0.5
+    QMap<QString, QString> env;          // variables that are set
+    QString folder;                      // the program folder
     // Runs while a message box is up (before it is answered); gets the request.
     std::function<void(const MessageRequest &)> onMessage;
 
