@@ -1,0 +1,125 @@
+#include "BoxStamp.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QScrollBar>
+
+QString TexturedPicture(QSize size) {
+    const QString path =
+        QDir(TestDataFolder())
+            .filePath(QStringLiteral("textured-%1x%2.bmp").arg(size.width()).arg(size.height()));
+    if (!QFile::exists(path)) {
+        QImage image(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x) {
+                const int check = ((x / 3 + y / 2) % 2) * 24;
+                image.setPixel(x, y,
+                               qRgb(90 + (x * 120) / size.width() + check,
+                                    150 + (y * 80) / size.height(), 200 - check));
+            }
+        }
+        image.save(path, "BMP");
+    }
+    return path;
+}
+
+QImage RenderWidget(QWidget *widget, bool children) {
+    QImage image(widget->size(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    widget->render(&image, QPoint(), QRegion(),
+                   children ? QWidget::DrawChildren : QWidget::RenderFlags());
+    return image;
+}
+
+Session::Session(FormFixture &f, QSize picture) : f_(f) {
+    f.loadPicture(TexturedPicture(picture));
+    f->show();
+    QApplication::setActiveWindow(f.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
+}
+
+void Session::colour(const QColor &colour) {
+    f_.services.colorAnswers << colour;
+    QTest::mouseClick(f_->PushButton2, Qt::LeftButton);
+}
+
+void Session::open(QPoint at) {
+    QTest::mouseMove(f_->Picture1, at);
+    QTest::mouseClick(f_->Picture1, Qt::LeftButton, Qt::NoModifier, at);
+    QVERIFY(!f_->Text1->isHidden());
+    QTRY_VERIFY(f_->Text1->hasFocus());
+}
+
+void Session::type(const QStringList &lines) {
+    QTest::keyClick(f_->Text1, Qt::Key_A, Qt::ControlModifier);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            QTest::keyClick(f_->Text1, Qt::Key_Return);
+        }
+        QTest::keyClicks(f_->Text1, lines[i]);
+    }
+}
+
+QImage Session::picture() const {
+    return RenderWidget(f_->Picture1, false);
+}
+
+QImage Session::shown() {
+    QList<QWidget *> chrome;
+    for (QWidget *w : {f_->Text1->sizingFrame(), f_->Text1->moveGrip()}) {
+        if (w != nullptr && !w->isHidden()) {
+            chrome << w;
+            w->hide();
+        }
+    }
+    caret_ = QRect();
+    if (f_->Text1->hasFocus()) {
+        caret_ = f_->Text1->cursorRect().translated(f_->Text1->pos()).adjusted(-1, -1, 1, 1);
+    }
+    const QImage image = RenderWidget(f_->Picture1, true);
+    for (QWidget *w : chrome) {
+        w->show();
+    }
+    return image;
+}
+
+Stamped Session::stamp(const std::function<void()> &how) {
+    Stamped r;
+    const QImage plain = picture();
+    r.shown = shown();
+    if (how) {
+        how();
+    } else {
+        QTest::mouseClick(f_->PushButton3, Qt::LeftButton);
+    }
+    r.stamped = RenderWidget(f_->Picture1, true);
+    QTest::qVerify(f_->Text1->isHidden(), "f->Text1->isHidden()", "the box is closed", __FILE__,
+                   __LINE__);
+    if (r.stamped.size() != r.shown.size() || plain.size() != r.shown.size()) {
+        QTest::qFail("the picture changed size", __FILE__, __LINE__);
+        return r;
+    }
+    for (int y = 0; y < r.stamped.height(); ++y) {
+        for (int x = 0; x < r.stamped.width(); ++x) {
+            const QRgb s = r.stamped.pixel(x, y);
+            const QRgb p = plain.pixel(x, y);
+            if (s != p) {
+                ++r.ink;
+                r.reddish += qRed(s) > 200 && qGreen(s) < 90 && qBlue(s) < 90;
+            }
+            if (caret_.contains(x, y)) {
+                continue;
+            }
+            const QRgb w = r.shown.pixel(x, y);
+            const int d = qMax(qAbs(qRed(s) - qRed(w)),
+                               qMax(qAbs(qGreen(s) - qGreen(w)), qAbs(qBlue(s) - qBlue(w))));
+            r.differ += d > 0;
+            r.worst = qMax(r.worst, d);
+        }
+    }
+    qInfo("stamp: %d pixels changed, %d differ from the box (by at most %d), %d red", r.ink,
+          r.differ, r.worst, r.reddish);
+    QTest::qCompare(r.differ, 0, "differing pixels", "0", __FILE__, __LINE__);
+    QTest::qVerify(r.ink > 100, "r.ink > 100", "the stamp drew the text", __FILE__, __LINE__);
+    return r;
+}
