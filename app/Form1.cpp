@@ -1,6 +1,5 @@
 #include "app/Form1.h"
 
-#include "platform/Fonts.h"
 #include "resources/Layout.h"
 
 #include <QCloseEvent>
@@ -40,8 +39,6 @@ QPushButton *makeButton(QWidget *parent, const QString &caption, const Layout::T
 } // namespace
 
 Form1::Form1(Services &services, QWidget *parent) : QWidget(parent), services_(services) {
-    // Done already when the application object was made; this keeps it linked in.
-    ProvideArialFamily();
     CommonDialog1 = std::make_unique<CommonDialog>(services_, this);
     CommonDialog2 = std::make_unique<CommonDialog>(services_, this);
     createControls();
