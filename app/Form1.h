@@ -154,6 +154,8 @@ private:
     // Keyboard shortcuts and file drops (app/Shortcuts.cpp, app/FileDrop.cpp).
     void setUpShortcuts();
     void setUpFileDrop();
+    // The mouse wheel over the viewport scrolls the picture (workspace/Scrolling.cpp).
+    void setUpWheelScrolling();
 
     Services &services_;
     QString appTitle_;

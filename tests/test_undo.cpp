@@ -274,7 +274,11 @@ private slots:
         const QImage zoomed = f->Picture1->image();
         f.services.messageAnswers << MsgAnswer::Yes;
         stamp(f, 200, 150, QStringLiteral("XX"));
-        QCOMPARE(f->Zoom_Ori->picture().size(), QSize(800, 600));
+        // The stamp went into the picture at its own size; only the part of the box's column that
+        // the text could reach, halved, is kept: a 147-pixel-wide box at x 190 covers picture
+        // columns 95 to 168, its top at 140 / 2 = 70.
+        QCOMPARE(f->Zoom_Ori->picture().size(), QSize(400, 300));
+        QCOMPARE(f->history.bytes(), qint64(74) * (300 - 70) * 4);
         QVERIFY(f->HScroll1->isEnabled());
         f->HScroll1->setValue(f->HScroll1->maximum());
         const QPoint view = f->Picture1->pos();

@@ -126,15 +126,18 @@ void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left,
         return;
     }
 
-    QImage &surface = picture->surface();
-    if (surface.isNull()) {
+    // What the box shows lands in its canvas: its own surface, or for a view of the zoom source
+    // that picture itself, through the view's inverse scale, so that the text is drawn at the
+    // picture's own resolution and lands where the box showed it.
+    const PictureBox::Canvas canvas = picture->canvas();
+    if (canvas.image == nullptr || canvas.image->isNull()) {
         return;
     }
-    // The part of the rectangle that lies on the picture.
+    // The part of the rectangle that lies on the picture, in the box's pixels.
     const qint64 clipLeft = qMax<qint64>(x0, 0);
     const qint64 clipTop = qMax<qint64>(y0, 0);
-    const qint64 clipRight = qMin<qint64>(x1, surface.width());
-    const qint64 clipBottom = qMin<qint64>(y1, surface.height());
+    const qint64 clipRight = qMin<qint64>(x1, picture->width());
+    const qint64 clipBottom = qMin<qint64>(y1, picture->height());
     if (clipRight <= clipLeft || clipBottom <= clipTop) {
         return;
     }
@@ -152,7 +155,8 @@ void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left,
     stripBackgrounds(*doc);
     doc->setTextWidth(qreal(x1 - x0));
 
-    QPainter painter(&surface);
+    QPainter painter(canvas.image);
+    painter.setTransform(canvas.fromBox);
     painter.setClipRect(clip);
     painter.translate(qreal(x0), qreal(y0));
     QAbstractTextDocumentLayout::PaintContext context;

@@ -11,38 +11,21 @@
 
 namespace {
 
-bool sharesPixels(const PictureBox &zoomSource, const PictureBox &display) {
-    return zoomSource.hasPicture() && display.hasImage() &&
-           zoomSource.picture().constBits() == display.image().constBits();
-}
-
-// Makes the picture the zoom source and shows it at the current zoom, the view staying where it
-// is. At the original size the display shares the source's pixels, as after a load.
-void showPicture(PictureBox *zoomSource, PictureBox *display, const PictureState &state) {
-    zoomSource->setPicture(state.image, state.himetric);
-    const QImage &source = zoomSource->picture();
-    if (source.size() == display->size()) {
-        display->setSurface(source);
-    } else {
-        display->paintPicture(source, display->rect(), source.rect());
-    }
-}
-
-// One step through the history: both boxes let go of the zoom source's pixels first, so that a
-// kept area is drawn back into them in place instead of into a copy of the whole picture.
+// One step through the history, drawn into the zoom source's own pixels (the boxes let go of
+// any other handle on them first, so that nothing copies the whole picture); the display, a view
+// of the zoom source, shows the result where it is scrolled to.
 void stepHistory(StampHistory &history, PictureBox *zoomSource, PictureBox *display, bool undo) {
-    PictureState source{zoomSource->picture(), zoomSource->pictureHimetric()};
-    const bool shared = sharesPixels(*zoomSource, *display);
+    PictureState source{zoomSource->pictureForDrawing(), zoomSource->pictureHimetric()};
     zoomSource->release();
-    if (shared) {
-        display->release();
-    }
     if (undo) {
         history.undo(source);
     } else {
         history.redo(source);
     }
-    showPicture(zoomSource, display, source);
+    zoomSource->setPicture(source.image, source.himetric);
+    source.image = QImage();
+    zoomSource->pictureForDrawing();
+    display->refresh();
 }
 
 } // namespace
@@ -69,28 +52,30 @@ QRect StampArea(const QRect &box, QSize picture) {
     }
 }
 
-PictureChange ChangeBeforeStamp(const PictureBox &zoomSource, const PictureBox &display,
-                                const QRect &box, const StampHistory &history) {
+PictureChange ChangeBeforeStamp(PictureBox &display, const QRect &box, QSize himetric) {
     PictureChange change;
-    change.himetric = zoomSource.pictureHimetric();
+    change.himetric = himetric;
     try {
-        if (sharesPixels(zoomSource, display)) {
-            change.area = StampArea(box, display.size());
-            if (!change.area.isEmpty()) {
-                change.pixels = zoomSource.picture().copy(change.area);
-                if (change.pixels.isNull()) {
-                    throw std::bad_alloc();
-                }
-            }
+        const PictureBox::Canvas canvas = display.canvas();
+        if (canvas.image == nullptr || canvas.image->isNull()) {
             return change;
         }
-        change.whole = true;
-        if (history.canKeep(zoomSource.picture().sizeInBytes())) {
-            change.pixels = zoomSource.picture();
+        const QRect shown = StampArea(box, display.size());
+        if (!shown.isEmpty()) {
+            // Every picture pixel the area touches, at the picture's own resolution.
+            change.area = canvas.fromBox.mapRect(QRectF(shown))
+                              .toAlignedRect()
+                              .intersected(canvas.image->rect());
+        }
+        if (!change.area.isEmpty()) {
+            change.pixels = std::as_const(*canvas.image).copy(change.area);
+            if (change.pixels.isNull()) {
+                throw std::bad_alloc();
+            }
         }
     } catch (const std::exception &) {
         // Nothing could be kept: the stamp cannot be undone, nor anything before it.
-        change = PictureChange{true, QRect(), QImage(), QSize()};
+        change = PictureChange{true, QRect(), QImage(), himetric};
     }
     return change;
 }
