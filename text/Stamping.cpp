@@ -34,8 +34,7 @@ void Form1::FinishEditing() {
     s(116, [&] { RichTextBox1->setText(Text1->text()); });
     s(118, [&] { RichTextBox1->setExtendedStyle(WS_EX_TRANSPARENT); });
     // Kept for undo (text/Undo.cpp): the pixels the stamp is about to change, as they are.
-    PictureChange before =
-        ChangeBeforeStamp(*Picture1, RichTextBox1->geometry(), Zoom_Ori->pictureHimetric());
+    PictureChange before = ChangeBeforeStamp(*Picture1, *RichTextBox1, Zoom_Ori->pictureHimetric());
     const bool rendered = s(120, [&] {
         // Unbounded below: text running past the box still lands, down to the picture's edge.
         // The display is a view of the zoom source, so the text goes straight into the picture at

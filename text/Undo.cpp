@@ -4,7 +4,6 @@
 #include "app/Form1.h"
 #include "text/RenderText.h"
 
-#include <cmath>
 #include <exception>
 #include <new>
 #include <utility>
@@ -30,29 +29,7 @@ void stepHistory(StampHistory &history, PictureBox *zoomSource, PictureBox *disp
 
 } // namespace
 
-QRect StampArea(const QRect &box, QSize picture) {
-    try {
-        const float tx = ScreenTwipsPerPixelX();
-        const float ty = ScreenTwipsPerPixelY();
-        const TwipsRectangle r =
-            BoxRectangleInTwips(float(box.x()), float(box.y()), float(box.width()), tx, ty);
-        const auto pixels = [](float edge, float perPixel) {
-            return qint64(std::llround(double(RoundTwips(edge)) / double(perPixel)));
-        };
-        const qint64 left = qMax<qint64>(pixels(r.left, tx), 0);
-        const qint64 right = qMin<qint64>(pixels(r.right, tx), picture.width());
-        const qint64 top = qMax<qint64>(pixels(r.top, ty), 0);
-        const qint64 bottom = qMin<qint64>(pixels(r.bottom, ty), picture.height());
-        if (right <= left || bottom <= top) {
-            return QRect();
-        }
-        return QRect(int(left), int(top), int(right - left), int(bottom - top));
-    } catch (const std::exception &) {
-        return QRect();
-    }
-}
-
-PictureChange ChangeBeforeStamp(PictureBox &display, const QRect &box, QSize himetric) {
+PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QSize himetric) {
     PictureChange change;
     change.himetric = himetric;
     try {
@@ -60,7 +37,10 @@ PictureChange ChangeBeforeStamp(PictureBox &display, const QRect &box, QSize him
         if (canvas.image == nullptr || canvas.image->isNull()) {
             return change;
         }
-        const QRect shown = StampArea(box, display.size());
+        const TwipsRectangle r =
+            BoxRectangleInTwips(float(twin.x()), float(twin.y()), float(twin.width()),
+                                ScreenTwipsPerPixelX(), ScreenTwipsPerPixelY());
+        const QRect shown = TextRenderArea(&twin, r.left, r.right, r.top, r.bottom, display.size());
         if (!shown.isEmpty()) {
             // Every picture pixel the area touches, at the picture's own resolution.
             change.area = canvas.fromBox.mapRect(QRectF(shown))
