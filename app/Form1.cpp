@@ -46,6 +46,7 @@ Form1::Form1(Services &services, QWidget *parent) : QWidget(parent), services_(s
     setUpShortcuts();
     setUpFileDrop();
     setUpCaptionBox();
+    setUpWheelScrolling();
 }
 
 Form1::~Form1() = default;

@@ -160,6 +160,8 @@ private:
     void setUpFileDrop();
     // The editing box draws its caption as the stamp does (text/BoxCaption.cpp).
     void setUpCaptionBox();
+    // The mouse wheel over the viewport scrolls the picture (workspace/Scrolling.cpp).
+    void setUpWheelScrolling();
 
     Services &services_;
     QString appTitle_;
