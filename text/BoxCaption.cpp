@@ -1,6 +1,5 @@
 #include "text/BoxCaption.h"
 
-#include "app/Form1.h"
 #include "platform/RichTextBox.h"
 
 Caption CaptionOf(const RichTextBox &box, const CaptionEffects &effects) {
@@ -11,19 +10,4 @@ Caption CaptionOf(const RichTextBox &box, const CaptionEffects &effects) {
     caption.alignment = box.textAlignment();
     caption.effects = effects;
     return caption;
-}
-
-// The editing box shows its caption as the stamp will draw it: what lies under the glyphs is
-// drawn by the same function as the stamp, and so are the glyphs whenever the box is not being
-// typed in (the box draws them itself, with the caret and the selection, while it has the focus).
-void Form1::setUpCaptionBox() {
-    Text1->setContentPainter([this](QPainter &painter, bool glyphs) {
-        DrawCaption(painter, CaptionOf(*Text1, editing.effects), QSizeF(Text1->size()), glyphs);
-    });
-    ShowCaptionLook();
-}
-
-void Form1::ShowCaptionLook() {
-    Text1->setExtraBelow(CaptionOverhang(CaptionOf(*Text1, editing.effects)));
-    Text1->viewport()->update();
 }

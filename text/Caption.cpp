@@ -1,6 +1,7 @@
 #include "text/Caption.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
 #include <QPainterPath>
@@ -152,18 +153,33 @@ void drawShadow(QPainter &painter, const Caption &caption, const QPainterPath &s
 
 } // namespace
 
-int CaptionOverhang(const Caption &caption) {
+namespace {
+
+// How far the effects reach out of the glyphs.
+qreal effectsReach(const Caption &caption) {
     qreal reach = caption.effects.outlineWidth;
     if (caption.effects.shadow) {
         reach += shadowOffset(caption) + 2.0 * shadowBlur(caption);
     }
-    return int(std::ceil(reach));
+    return reach;
+}
+
+QRectF extentOf(const Caption &caption, const QTextDocument &doc, QSizeF area) {
+    qreal height = doc.size().height() + CaptionRoomBelow(caption);
+    if (caption.effects.plateOpacity > 0) {
+        height = qMax(height, area.height());
+    }
+    return QRectF(0, 0, area.width(), height);
+}
+
+} // namespace
+
+int CaptionRoomBelow(const Caption &caption) {
+    return int(std::ceil(qMax(QFontMetricsF(caption.font).height(), effectsReach(caption))));
 }
 
 QSizeF CaptionExtent(const Caption &caption, QSizeF area) {
-    const std::unique_ptr<QTextDocument> doc = layOut(caption, area.width());
-    const qreal needed = doc->size().height() + CaptionOverhang(caption);
-    return QSizeF(area.width(), qMax(area.height(), needed));
+    return extentOf(caption, *layOut(caption, area.width()), area).size();
 }
 
 void DrawCaption(QPainter &painter, const Caption &caption, QSizeF area, bool glyphs) {
@@ -171,8 +187,7 @@ void DrawCaption(QPainter &painter, const Caption &caption, QSizeF area, bool gl
         return;
     }
     const std::unique_ptr<QTextDocument> doc = layOut(caption, area.width());
-    const qreal needed = doc->size().height() + CaptionOverhang(caption);
-    const QRectF extent(0, 0, area.width(), qMax(area.height(), needed));
+    const QRectF extent = extentOf(caption, *doc, area);
     const CaptionEffects &effects = caption.effects;
 
     painter.save();
