@@ -234,6 +234,49 @@ private slots:
         s.type({"Found it"});
         s.stamp();
     }
+
+    // At 0.25 and 2.0 the stamp goes into the picture at its own resolution and is shown through
+    // the zoom: the same glyphs in the same place and colour as the box showed.
+    void zoomedStampShowsTheSameGlyphs_data() {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<QPoint>("click");
+        QTest::addColumn<double>("colourBound");
+        // Measured here: 1.9 at 0.25 (four picture pixels to a screen pixel); 40 at 2.0, where a
+        // stroke one screen pixel wide is half a pixel of the picture.
+        QTest::newRow("0.25") << QSize(1600, 1200) << -3 << QPoint(40, 30) << 8.0;
+        QTest::newRow("2.0") << QSize(240, 180) << 4 << QPoint(60, 50) << 48.0;
+    }
+    void zoomedStampShowsTheSameGlyphs() {
+        QFETCH(QSize, picture);
+        QFETCH(int, steps);
+        QFETCH(QPoint, click);
+        QFETCH(double, colourBound);
+        FormFixture f;
+        Session s(f, picture);
+        for (int i = 0; i < qAbs(steps); ++i) {
+            QTest::mouseClick(steps < 0 ? f->PushButton11 : f->PushButton10, Qt::LeftButton);
+        }
+        QCOMPARE(f->doc.ZoomFactor, 1.0f + 0.25f * float(steps));
+        s.colour(QColor(Qt::red));
+        f.services.fontAnswerer = [](FontChoice proposal) {
+            proposal.size = 14.0f;
+            return std::optional<FontChoice>(proposal);
+        };
+        QTest::mouseClick(f->PushButton5, Qt::LeftButton);
+        f.services.messageAnswers << MsgAnswer::Yes;
+        s.open(click);
+        s.type({"Zoomed glyphs", "in place"});
+        const ZoomedStamp z = s.stampZoomed(qRgb(255, 0, 0));
+        QCOMPARE(f->Zoom_Ori->picture().size(), picture);
+        QVERIFY(z.boxInk > 300 && z.solid > 50);
+        // Every stamped pixel within a pixel of the picture of the box's glyphs, and the other
+        // way round; measured here: none astray, none missed, at either zoom.
+        QCOMPARE(z.strays, 0);
+        QVERIFY(z.missed <= z.boxInk / 100);
+        QVERIFY(z.stampInk >= z.boxInk * 9 / 10 && z.stampInk <= z.boxInk * 12 / 10);
+        QVERIFY(z.colour <= colourBound);
+    }
 };
 
 QTEST_MAIN(BoxStampTest)

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QPushButton>
 #include <QScrollBar>
+#include <cmath>
 
 QString TexturedPicture(QSize size) {
     const QString path =
@@ -122,4 +123,82 @@ Stamped Session::stamp(const std::function<void()> &how) {
     QTest::qCompare(r.differ, 0, "differing pixels", "0", __FILE__, __LINE__);
     QTest::qVerify(r.ink > 100, "r.ink > 100", "the stamp drew the text", __FILE__, __LINE__);
     return r;
+}
+
+namespace {
+
+// Differs from the plain picture by more than a faint anti-aliased edge.
+bool inked(QRgb a, QRgb b) {
+    return qAbs(qRed(a) - qRed(b)) > 48 || qAbs(qGreen(a) - qGreen(b)) > 48 ||
+           qAbs(qBlue(a) - qBlue(b)) > 48;
+}
+
+bool near(const QImage &mask, int x, int y, int reach) {
+    for (int dy = -reach; dy <= reach; ++dy) {
+        for (int dx = -reach; dx <= reach; ++dx) {
+            const int nx = x + dx, ny = y + dy;
+            if (nx >= 0 && ny >= 0 && nx < mask.width() && ny < mask.height() &&
+                mask.pixelIndex(nx, ny) != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+ZoomedStamp Session::stampZoomed(QRgb textColour) {
+    ZoomedStamp z;
+    const QImage plain = picture();
+    const QImage shown = this->shown();
+    const QRect caret = caret_;
+    QTest::mouseClick(f_->PushButton3, Qt::LeftButton);
+    const QImage stamped = RenderWidget(f_->Picture1, true);
+    if (stamped.size() != shown.size()) {
+        QTest::qFail("the picture changed size", __FILE__, __LINE__);
+        return z;
+    }
+    QImage boxInk(shown.size(), QImage::Format_Indexed8),
+        stampInk(shown.size(), QImage::Format_Indexed8);
+    boxInk.setColorCount(2);
+    stampInk.setColorCount(2);
+    boxInk.fill(0);
+    stampInk.fill(0);
+    double colour = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            const QRgb p = plain.pixel(x, y);
+            if (!caret.contains(x, y) && inked(shown.pixel(x, y), p)) {
+                boxInk.setPixel(x, y, 1);
+                ++z.boxInk;
+            }
+            if (inked(stamped.pixel(x, y), p)) {
+                stampInk.setPixel(x, y, 1);
+                ++z.stampInk;
+            }
+            if (!caret.contains(x, y) && shown.pixel(x, y) == textColour) {
+                const QRgb s = stamped.pixel(x, y);
+                colour += qMax(
+                    qAbs(qRed(s) - qRed(textColour)),
+                    qMax(qAbs(qGreen(s) - qGreen(textColour)), qAbs(qBlue(s) - qBlue(textColour))));
+                ++z.solid;
+            }
+        }
+    }
+    // One pixel of the picture: a screen pixel when shrunk, more when enlarged.
+    const int reach = qMax(1, int(std::ceil(f_->doc.ZoomFactor)));
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            if (caret.contains(x, y)) {
+                continue;
+            }
+            z.strays += stampInk.pixelIndex(x, y) != 0 && !near(boxInk, x, y, reach);
+            z.missed += boxInk.pixelIndex(x, y) != 0 && !near(stampInk, x, y, reach);
+        }
+    }
+    z.colour = z.solid > 0 ? colour / z.solid : 255.0;
+    qInfo("zoom %.2f: box ink %d, stamp ink %d, strays %d, missed %d, solid %d, colour off by %.1f",
+          double(f_->doc.ZoomFactor), z.boxInk, z.stampInk, z.strays, z.missed, z.solid, z.colour);
+    return z;
 }

@@ -29,6 +29,22 @@ struct Stamped {
     QImage stamped;
 };
 
+// How a stamp made at a zoom other than 1.0 (drawn into the picture at its own resolution and
+// shown through the zoom) compares with what the box showed. Ink is a pixel that differs from
+// the picture without the text by more than a faint edge. Strays: stamped ink with no box ink
+// within one pixel of the picture (a screen pixel when shrunk, the zoom's pixels when enlarged);
+// missed: box ink with no stamped ink that near; colour: the largest
+// difference in a channel between the text's colour and the stamp where the box showed solid
+// text colour (averaged over those pixels).
+struct ZoomedStamp {
+    int boxInk = 0;
+    int stampInk = 0;
+    int strays = 0;
+    int missed = 0;
+    int solid = 0;
+    double colour = 0;
+};
+
 // The real window, shown and active, with a textured picture loaded; a user's steps on it, and
 // the comparison of the open box with its stamp.
 class Session {
@@ -51,6 +67,9 @@ public:
     // stamped picture with what was shown just before: every pixel but the caret's must agree,
     // and the stamp must have drawn something. Failures are recorded on the running test.
     Stamped stamp(const std::function<void()> &how = {});
+    // The same at a zoom other than 1.0, where the picture's pixels are not the screen's: the
+    // comparison of the same glyphs in the same place and colour, measured (not judged).
+    ZoomedStamp stampZoomed(QRgb textColour);
 
 private:
     FormFixture &f_;
