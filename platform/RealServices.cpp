@@ -33,6 +33,18 @@ QString toQtFilter(const QString &entry) {
     return description + QStringLiteral(" (") + all.join(QLatin1Char(' ')) + QLatin1Char(')');
 }
 
+// The open dialog's filter text holds one "Description|patterns" entry per two parts:
+// "All|*.a;*.b|Other|*.c" offers two entries.
+QStringList toQtFilters(const QString &filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        entries << toQtFilter(
+            i + 1 < parts.size() ? parts.at(i) + QLatin1Char('|') + parts.at(i + 1) : parts.at(i));
+    }
+    return entries;
+}
+
 QFileDialog::Options dialogOptions() {
     return QFileDialog::DontUseNativeDialog;
 }
@@ -116,7 +128,7 @@ QString RealServices::openFileDialog(QWidget *parent, const QString &title, cons
     dialog.setOptions(dialogOptions());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilter(toQtFilter(filter));
+    dialog.setNameFilters(toQtFilters(filter));
     if (!fileName.isEmpty()) {
         dialog.selectFile(fileName);
     }
