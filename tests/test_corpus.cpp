@@ -4,6 +4,7 @@
 // load safely; questionable files may do either; none crashes or hangs. Files are judged by
 // rules about their content, never by their names.
 #include "CorpusFiles.h"
+#include "FileHeaders.h"
 #include "Harness.h"
 #include "workspace/PictureLoader.h"
 
@@ -70,7 +71,7 @@ QString judgeRaster(const QString &path, const QImage &picture, const QImage &re
 // the part of the canvas that image covers is compared, the canvas being the size the GIF
 // declares.
 QString judgeAgainstMagick(const QString &path, const QImage &picture, const MagickDecoding &m) {
-    if (!ReadAll(path).startsWith("GIF8")) {
+    if (!IsGifFile(FileStart(path, 6))) {
         return judgeRaster(path, picture, m.image, true);
     }
     const QSize canvas = DeclaredSize(path);
@@ -101,7 +102,7 @@ QString judgeMetafile(const QImage &picture, const QImage &reference) {
 }
 
 bool isJpegFile(const QString &path) {
-    return ReadAll(path).startsWith("\xFF\xD8");
+    return FileStart(path, 2) == "\xFF\xD8";
 }
 
 } // namespace

@@ -28,6 +28,14 @@ void AssignPicture(PictureBox *box, const LoadedPicture &picture) {
     }
 }
 
+// Loads the file and assigns it to the box; true once done. A file that cannot be read throws
+// the load error before anything is assigned.
+bool LoadInto(PictureBox *box, const QString &path, LoadedPicture *loaded) {
+    *loaded = LoadPicture(path);
+    AssignPicture(box, *loaded);
+    return true;
+}
+
 // The open dialog's filter: the five formats of old first, as they always were, then the other
 // pictures the loader reads.
 const QString OpenFilter =
@@ -70,11 +78,7 @@ void Form1::PushButton1_Click() {
     s(114, [&] { Picture1->show(); });
     LoadedPicture loaded;
     bool fileLoaded = false;
-    s(116, [&] {
-        loaded = LoadPicture(TrimBlanks(path));
-        AssignPicture(Picture1, loaded);
-        fileLoaded = true;
-    });
+    s(116, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
     if (fileLoaded) {
         // The estimate measures the same file that was loaded, blanks trimmed.
         s(118, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, TrimBlanks(path)); });
@@ -95,11 +99,7 @@ void Form1::PushButton7_Click() {
     s(102, [&] { Picture1->show(); });
     LoadedPicture loaded;
     bool fileLoaded = false;
-    s(104, [&] {
-        loaded = LoadPicture(TrimBlanks(path));
-        AssignPicture(Picture1, loaded);
-        fileLoaded = true;
-    });
+    s(104, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
     if (fileLoaded) {
         s(106, [&] { RecordSource(doc, TrimBlanks(path), loaded); });
         s(108, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, path); });

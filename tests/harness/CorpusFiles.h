@@ -46,10 +46,6 @@ QString MagickProgram();
 // channel ignored, as the program's own bitmap reader ignores it.
 QMap<QString, MagickDecoding> DecodeWithMagick(const QStringList &files);
 
-// True for files whose pixels are stored exactly; false for lossy or colour-subsampled storage:
-// JPEG, lossy WebP, and TIFF holding YCbCr or JPEG data.
-bool StoredExactly(const QString &path);
-
 // How far a picture is from a reference rendering of it, with the reference's transparent parts
 // put on white (as the program shows them), or left out of the count (skipTransparent: pixels
 // the reference leaves wholly transparent). Pixel by pixel the difference is the largest of the
@@ -69,17 +65,3 @@ struct PixelDifference {
 };
 PixelDifference ComparePictures(const QImage &picture, const QImage &reference,
                                 bool skipTransparent = false);
-
-// The size a file's header declares: read here for bitmaps, GIFs (the canvas) and placeable
-// metafiles (their frame at 96 dots per inch), by Qt's readers for the other raster formats
-// (turned by a JPEG's EXIF orientation); invalid when it cannot be read or the file declares none.
-QSize DeclaredSize(const QString &path);
-
-// For a JPEG: whether its frame header names a lossless process, and its sample precision in
-// bits; found false when the file holds no frame header before its image data.
-struct JpegFrame {
-    bool found = false;
-    bool lossless = false;
-    int precision = 0;
-};
-JpegFrame ReadJpegFrame(const QString &path);
