@@ -275,10 +275,14 @@ private slots:
         }
         const QMap<QString, MagickDecoding> second = DecodeWithMagick(files);
         for (auto it = disagreeing.cbegin(); it != disagreeing.cend(); ++it) {
-            const QImage other = second.value(full(it.key())).image;
-            if (!other.isNull() && judgeAgainstMagick(full(it.key()), outcomes[it.key()].image,
-                                                      second.value(full(it.key())))
-                                       .isEmpty()) {
+            const MagickDecoding other = second.value(full(it.key()));
+            if (!haveMagick) {
+                qInfo("%s differs from the corpus's rendering; without ImageMagick there is no "
+                      "second rendering to judge it by: %s",
+                      qPrintable(it.key()), qPrintable(it.value()));
+            } else if (!other.image.isNull() &&
+                       judgeAgainstMagick(full(it.key()), outcomes[it.key()].image, other)
+                           .isEmpty()) {
                 qInfo("%s: matches ImageMagick's decoding, not the corpus's rendering: %s",
                       qPrintable(it.key()), qPrintable(it.value()));
             } else {
