@@ -30,13 +30,13 @@ struct Outcome {
 };
 
 // How close a loaded raster picture must be to another rendering of the same file.
-// Pixels stored exactly (bitmaps, GIF, icons, PNG, lossless WebP, TIFF but YCbCr): decoders agree
-// up to the rounding of channels narrower or wider than 8 bits, so at most 0.1% of the pixels
-// may be more than 3 levels apart; or else the picture's levels must be the rendering's renamed
-// in order (readers scale channels of 1 to 4 bits by shifting or by repeating the bits) with a
-// mean difference under 64 levels. Lossy or colour-subsampled pixels (JPEG, lossy WebP, YCbCr
-// TIFF): decoders differ in their transforms and in how they spread subsampled colour, so the
-// mean may be up to 3 levels and at most 10% of the pixels more than 8 levels apart.
+// Pixels stored exactly (bitmaps, GIF, icons, PNG): decoders agree up to the rounding of channels
+// narrower or wider than 8 bits, so at most 0.1% of the pixels may be more than 3 levels apart;
+// or else the picture's levels must be the rendering's renamed in order (readers scale channels
+// of 1 to 4 bits by shifting or by repeating the bits) with a mean difference under 64 levels.
+// Pixels that may be lossy or colour-subsampled (JPEG, WebP, TIFF): decoders differ in their
+// transforms and in how they spread subsampled colour, so the mean may be up to 3 levels and at
+// most 10% of the pixels more than 8 levels apart.
 QString verdictOf(const PixelDifference &d, bool exact, QSize size, QSize referenceSize) {
     if (!d.sameSize) {
         return QStringLiteral("loaded at %1 x %2, the rendering is %3 x %4")
@@ -120,9 +120,9 @@ class CorpusTest : public QObject {
     QString full(const QString &path) const { return corpus + '/' + path; }
 
     // Why the program may refuse a valid file, when a rule says so: a picture larger than the
-    // program decodes, a JPEG coding the system's libjpeg does not decode (lossless, or other
-    // than 8-bit samples), a JPEG whose data ends early or is damaged (the same libjpeg
-    // reporting "Corrupt JPEG data" when ImageMagick reads it).
+    // program decodes; a JPEG the system's libjpeg does not decode (a lossless or 12-bit one) or
+    // finds damaged (a scan whose data ends early): the same library says so, "Unsupported JPEG"
+    // or "Corrupt JPEG data", when ImageMagick reads the file with it.
     QString refusalRule(const QString &path) const {
         const QSize declared = DeclaredSize(full(path));
         if (declared.isValid() && qint64(declared.width()) * declared.height() * 4 > TwoGigabytes) {
@@ -131,11 +131,11 @@ class CorpusTest : public QObject {
         if (!isJpegFile(full(path))) {
             return QString();
         }
-        const JpegFrame frame = ReadJpegFrame(full(path));
-        if (frame.found && (frame.lossless || frame.precision != 8)) {
-            return QStringLiteral("a JPEG process libjpeg does not decode");
+        const QString libjpeg = magick.value(full(path)).errors;
+        if (libjpeg.contains(QStringLiteral("Unsupported JPEG"))) {
+            return QStringLiteral("a JPEG libjpeg does not decode");
         }
-        if (magick.value(full(path)).errors.contains(QStringLiteral("Corrupt JPEG data"))) {
+        if (libjpeg.contains(QStringLiteral("Corrupt JPEG data"))) {
             return QStringLiteral("damaged JPEG data");
         }
         return QString();

@@ -32,41 +32,11 @@ bool IsBitmapFile(const QByteArray &bytes) {
 }
 
 bool StoredExactly(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return true;
-    }
-    const QByteArray bytes = file.read(1 << 16);
-    const auto *d = reinterpret_cast<const uchar *>(bytes.constData());
-    if (bytes.startsWith("\xFF\xD8")) {
-        return false;
-    }
-    if (bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP") {
-        return !bytes.contains("VP8 ");
-    }
-    const bool little = bytes.startsWith("II*");
-    if (!little && !bytes.startsWith(QByteArray("MM\0*", 4))) {
-        return true;
-    }
-    auto u16 = [&](qsizetype at) {
-        return little ? qFromLittleEndian<quint16>(d + at) : qFromBigEndian<quint16>(d + at);
-    };
-    auto u32 = [&](qsizetype at) {
-        return little ? qFromLittleEndian<quint32>(d + at) : qFromBigEndian<quint32>(d + at);
-    };
-    const qsizetype ifd = bytes.size() >= 8 ? qsizetype(u32(4)) : bytes.size();
-    if (ifd + 2 > bytes.size()) {
-        return true;
-    }
-    const int count = u16(ifd);
-    for (int i = 0; i < count && ifd + 2 + 12 * (i + 1) <= bytes.size(); ++i) {
-        const qsizetype entry = ifd + 2 + 12 * i;
-        const quint16 tag = u16(entry), value = u16(entry + 8);
-        if ((tag == 262 && value == 6) || (tag == 259 && (value == 6 || value == 7))) {
-            return false; // YCbCr pixels, or JPEG compression
-        }
-    }
-    return true;
+    const QByteArray start = FileStart(path, 12);
+    const bool jpeg = start.startsWith("\xFF\xD8");
+    const bool webp = start.startsWith("RIFF") && start.mid(8, 4) == "WEBP";
+    const bool tiff = start.startsWith("II*") || start.startsWith(QByteArray("MM\0*", 4));
+    return !jpeg && !webp && !tiff;
 }
 
 QSize DeclaredSize(const QString &path) {
@@ -108,46 +78,4 @@ QSize DeclaredSize(const QString &path) {
         size.transpose();
     }
     return size;
-}
-
-JpegFrame ReadJpegFrame(const QString &path) {
-    JpegFrame frame;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return frame;
-    }
-    const QByteArray bytes = file.read(1 << 20);
-    const auto *d = reinterpret_cast<const uchar *>(bytes.constData());
-    if (bytes.size() < 4 || d[0] != 0xFF || d[1] != 0xD8) {
-        return frame;
-    }
-    qsizetype at = 2;
-    while (at + 4 <= bytes.size()) {
-        if (d[at] != 0xFF) {
-            return frame;
-        }
-        const uchar marker = d[at + 1];
-        if (marker == 0xFF) {
-            ++at;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) {
-            return frame;
-        }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            at += 2;
-            continue;
-        }
-        const int length = qFromBigEndian<quint16>(d + at + 2);
-        const bool startOfFrame =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (startOfFrame && at + 5 <= bytes.size()) {
-            frame.found = true;
-            frame.lossless = marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF;
-            frame.precision = d[at + 4];
-            return frame;
-        }
-        at += 2 + length;
-    }
-    return frame;
 }
