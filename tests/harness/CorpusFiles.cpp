@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtEndian>
 #include <deque>
@@ -137,54 +138,79 @@ QString MagickProgram() {
     return QStandardPaths::findExecutable(QStringLiteral("convert"));
 }
 
-QMap<QString, MagickDecoding> DecodeWithMagick(const QStringList &files) {
+QMap<QString, MagickDecoding> DecodeWithMagick(const QStringList &files, int perRun) {
     QMap<QString, MagickDecoding> decoded;
     const QString program = MagickProgram();
-    if (program.isEmpty()) {
+    QTemporaryDir work;
+    if (program.isEmpty() || !work.isValid() || !QDir(work.path()).mkpath("in") ||
+        !QDir(work.path()).mkpath("out")) {
         return decoded;
     }
+    // Each file under a numbered name, so that one program run reads many files and names each
+    // output and each message after its file; bitmaps in runs of their own, with alpha off.
+    QList<QStringList> runs;
+    QStringList bitmaps, others;
+    QMap<QString, QString> fileOf; // number -> file
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString number = QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0'));
+        const QString link = work.filePath("in/" + number + '.' + QFileInfo(files[i]).suffix());
+        if (!QFile::link(files[i], link)) {
+            continue;
+        }
+        fileOf.insert(number, files[i]);
+        QStringList &group = IsBitmapFile(FileStart(files[i], 8)) ? bitmaps : others;
+        group << link + QStringLiteral("[0]");
+        if (group.size() >= perRun) {
+            runs << group;
+            group.clear();
+        }
+    }
+    for (const QStringList &group : {bitmaps, others}) {
+        if (!group.isEmpty()) {
+            runs << group;
+        }
+    }
+    // Up to one run a core at a time. Each writes, for every file it read, its number and the
+    // page offset of its first image ("00042 +0 +25") on its error output, among its messages.
     const int atOnce = qMax(2, QThread::idealThreadCount());
-    struct Run {
-        QString file;
-        std::unique_ptr<QProcess> process;
-    };
-    std::deque<Run> running;
+    std::deque<std::unique_ptr<QProcess>> running;
+    QString messages;
     qsizetype next = 0;
-    auto finish = [&](Run &run) {
-        run.process->waitForFinished(60000);
-        MagickDecoding result;
-        result.errors = QString::fromLocal8Bit(run.process->readAllStandardError());
-        // The page offset comes first on the error output, as "+X +Y".
-        const QStringList first = result.errors.section('\n', 0, 0).split(' ');
-        if (first.size() == 2 && first.at(0).startsWith('+') && first.at(1).startsWith('+')) {
-            result.at = QPoint(first.at(0).toInt(), first.at(1).toInt());
-        }
-        if (run.process->exitStatus() == QProcess::NormalExit) {
-            result.image.loadFromData(run.process->readAllStandardOutput(), "PNG");
-        }
-        decoded.insert(run.file, result);
-    };
-    while (next < files.size() || !running.empty()) {
-        while (next < files.size() && running.size() < std::size_t(atOnce)) {
-            const QString file = files.at(next++);
-            QStringList args = {file + QStringLiteral("[0]")};
-            const QByteArray start = FileStart(file, 8);
+    while (next < runs.size() || !running.empty()) {
+        while (next < runs.size() && running.size() < std::size_t(atOnce)) {
+            const QStringList &inputs = runs.at(next++);
+            QStringList args = inputs;
             args << QStringLiteral("-auto-orient");
-            if (IsGifFile(start)) {
-                args << QStringLiteral("-format") << QStringLiteral("%X %Y\n")
-                     << QStringLiteral("-write") << QStringLiteral("info:fd:2");
-            }
-            if (IsBitmapFile(start)) {
+            if (IsBitmapFile(FileStart(inputs.first().chopped(3), 8))) {
                 args << QStringLiteral("-alpha") << QStringLiteral("off");
             }
-            // Without its metadata: some files carry values the PNG writer refuses.
-            args << QStringLiteral("-strip") << QStringLiteral("png:-");
-            Run run{file, std::make_unique<QProcess>()};
-            run.process->start(program, args);
-            running.push_back(std::move(run));
+            args << QStringLiteral("-set") << QStringLiteral("filename:number")
+                 << QStringLiteral("%t") << QStringLiteral("-format")
+                 << QStringLiteral("%t %X %Y\n") << QStringLiteral("-write")
+                 << QStringLiteral("info:fd:2")
+                 // Without their metadata: some files carry values the PNG writer refuses.
+                 << QStringLiteral("-strip") << QStringLiteral("+adjoin")
+                 << work.filePath(QStringLiteral("out/%[filename:number].png"));
+            running.push_back(std::make_unique<QProcess>());
+            running.back()->start(program, args);
         }
-        finish(running.front());
+        running.front()->waitForFinished(300000);
+        messages += QString::fromLocal8Bit(running.front()->readAllStandardError());
         running.pop_front();
+    }
+    const QStringList lines = messages.split('\n');
+    for (auto it = fileOf.cbegin(); it != fileOf.cend(); ++it) {
+        MagickDecoding result;
+        result.image = QImage(work.filePath("out/" + it.key() + ".png"), "PNG");
+        for (const QString &line : lines) {
+            const QStringList words = line.split(' ');
+            if (words.size() == 3 && words.at(0) == it.key()) {
+                result.at = QPoint(words.at(1).toInt(), words.at(2).toInt());
+            } else if (line.contains("in/" + it.key() + '.')) {
+                result.errors += line + '\n';
+            }
+        }
+        decoded.insert(it.value(), result);
     }
     return decoded;
 }

@@ -40,11 +40,13 @@ struct MagickDecoding {
 // The "convert" program of ImageMagick, or empty when it is not installed.
 QString MagickProgram();
 
-// ImageMagick's decodings of the files (absolute paths), made several at a time: the first image
-// (of a GIF only the image, without the canvas around it, whose colour readers choose
-// differently), EXIF orientation applied, and for bitmaps (BM files and packed DIBs) the alpha
-// channel ignored, as the program's own bitmap reader ignores it.
-QMap<QString, MagickDecoding> DecodeWithMagick(const QStringList &files);
+// ImageMagick's decodings of the files (absolute paths): the first image (of a GIF only the
+// image, without the canvas around it, whose colour readers choose differently), EXIF orientation
+// applied, and for bitmaps (BM files and packed DIBs) the alpha channel ignored, as the program's
+// own bitmap reader ignores it. One run of the program reads up to perRun files, several runs go
+// at once. ImageMagick stops reporting after many messages in one run: where a file's messages
+// matter, give it a run of its own (perRun 1).
+QMap<QString, MagickDecoding> DecodeWithMagick(const QStringList &files, int perRun = 40);
 
 // How far a picture is from a reference rendering of it, with the reference's transparent parts
 // put on white (as the program shows them), or left out of the count (skipTransparent: pixels
