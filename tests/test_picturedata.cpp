@@ -3,6 +3,7 @@
 // (its EXIF block) kept in the document for a JPG save.
 #include "Harness.h"
 #include "workspace/CameraData.h"
+#include "workspace/PictureLoader.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -162,6 +163,42 @@ private slots:
         f->PushButton10_Click();
         f->PushButton13_Click();
         QCOMPARE(f->Zoom_Ori->picture().colorSpace().iccProfile(), icc);
+    }
+
+    void orientationTurnsThePictureAndKeepsItsProfile_data() {
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("red");    // where the file's top-left quarter shows
+        QTest::addColumn<QPoint>("yellow"); // where its bottom-right quarter shows
+        // The picture in the file is 40 x 30: red top left, yellow bottom right.
+        QTest::newRow("1 upright") << 1 << QSize(40, 30) << QPoint(2, 2) << QPoint(37, 27);
+        QTest::newRow("2 mirrored") << 2 << QSize(40, 30) << QPoint(37, 2) << QPoint(2, 27);
+        QTest::newRow("3 half turn") << 3 << QSize(40, 30) << QPoint(37, 27) << QPoint(2, 2);
+        QTest::newRow("4 flipped") << 4 << QSize(40, 30) << QPoint(2, 27) << QPoint(37, 2);
+        QTest::newRow("5 transposed") << 5 << QSize(30, 40) << QPoint(2, 2) << QPoint(27, 37);
+        QTest::newRow("6 quarter clockwise")
+            << 6 << QSize(30, 40) << QPoint(27, 2) << QPoint(2, 37);
+        QTest::newRow("7 transversed") << 7 << QSize(30, 40) << QPoint(27, 37) << QPoint(2, 2);
+        QTest::newRow("8 quarter anticlockwise")
+            << 8 << QSize(30, 40) << QPoint(2, 37) << QPoint(27, 2);
+    }
+    void orientationTurnsThePictureAndKeepsItsProfile() {
+        QFETCH(int, orientation);
+        QFETCH(QSize, size);
+        QFETCH(QPoint, red);
+        QFETCH(QPoint, yellow);
+        const QByteArray icc = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+        QBuffer plain;
+        plain.open(QIODevice::WriteOnly);
+        profiledPicture(icc, false).save(&plain, "JPG", 95);
+        const QString path =
+            QDir(TestDataFolder()).filePath(QStringLiteral("turned-%1.jpg").arg(orientation));
+        WriteAll(path, withApp1(plain.data(), exifWithOrientation(orientation)));
+        const LoadedPicture picture = LoadPicture(path);
+        QCOMPARE(picture.image.size(), size);
+        QVERIFY(NearColour(picture.image.pixel(red), TestRed, 12));
+        QVERIFY(NearColour(picture.image.pixel(yellow), TestYellow, 12));
+        QCOMPARE(picture.image.colorSpace().iccProfile(), icc);
     }
 
     void cameraDataOfAJpeg() {

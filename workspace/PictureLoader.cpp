@@ -13,6 +13,7 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QRegion>
+#include <QTransform>
 #include <QtEndian>
 #include <vector>
 
@@ -48,6 +49,25 @@ QImage flatten(QImage image) {
     QPainter painter(&flat);
     painter.drawImage(0, 0, image);
     return flat;
+}
+
+// The picture turned the right way up as its orientation (EXIF, TIFF) says, as Qt's readers turn
+// it, keeping its colour space.
+QImage oriented(QImage image, QImageIOHandler::Transformations turn) {
+    if (turn == QImageIOHandler::TransformationNone) {
+        return image;
+    }
+    const QColorSpace space = image.colorSpace();
+    image = image.mirrored(turn.testFlag(QImageIOHandler::TransformationMirror),
+                           turn.testFlag(QImageIOHandler::TransformationFlip));
+    if (turn.testFlag(QImageIOHandler::TransformationRotate90)) {
+        image = image.transformed(QTransform().rotate(90));
+    }
+    if (image.isNull()) {
+        throw RuntimeError("Out of memory");
+    }
+    image.setColorSpace(space);
+    return image;
 }
 
 // A GIF's canvas is transparent where its first image does not cover it, as today's viewers show
@@ -161,7 +181,8 @@ void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
 LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
+    // The orientation is applied here, not by the reader, whose turning drops the colour space.
+    reader.setAutoTransform(false);
     const QByteArray format = reader.format().toLower();
     if (format.isEmpty() || !isAcceptedFormat(format)) {
         throw RuntimeError("Invalid picture");
@@ -191,7 +212,7 @@ LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
         throw RuntimeError("Invalid picture");
     }
     LoadedPicture picture;
-    picture.image = flatten(image);
+    picture.image = flatten(oriented(std::move(image), reader.transformation()));
     picture.himetric = PixelsToHimetric(picture.image.size());
     if (isJpeg(format) || format == "gif") {
         QFile file(path);
