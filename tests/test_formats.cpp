@@ -6,9 +6,11 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QImageReader>
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
+#include <QtEndian>
 #include <QtTest>
 
 namespace {
@@ -163,6 +165,32 @@ private slots:
         QCOMPARE(covered.pixel(0, 0), qRgb(255, 0, 0));
         QCOMPARE(covered.pixel(1, 0), qRgb(0, 255, 0));
         QCOMPARE(covered.pixel(0, 1), qRgb(0, 0, 255));
+    }
+
+    void giantClaimsAreRefusedBeforeDecoding() {
+        // A PNG whose header (with its checksum made right) claims 60000 x 60000 pixels: 14.4 GB
+        // decoded, beyond the 2 GB the program decodes.
+        QByteArray png = ReadAll(WriteTestPicture("giant-to-be.png", 16, 16, "PNG"));
+        const qsizetype header = png.indexOf("IHDR");
+        QVERIFY(header > 0);
+        qToBigEndian<quint32>(60000, png.data() + header + 4);
+        qToBigEndian<quint32>(60000, png.data() + header + 8);
+        quint32 crc = 0xFFFFFFFFu; // CRC-32 of the chunk's type and data
+        for (qsizetype i = header; i < header + 4 + 13; ++i) {
+            crc ^= uchar(png.at(i));
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+            }
+        }
+        qToBigEndian<quint32>(~crc, png.data() + header + 4 + 13);
+        const QString path = QDir(TestDataFolder()).filePath("giant.png");
+        WriteAll(path, png);
+        QCOMPARE(QImageReader(path).size(), QSize(60000, 60000)); // the claim reads as made
+        FormFixture f;
+        f.loadPicture(path);
+        QCOMPARE(f.services.reports().size(), 1);
+        QVERIFY2(f.services.reports().at(0).text.startsWith("Out of memory\r\n"),
+                 qPrintable(f.services.reports().at(0).text));
     }
 
     void theDialogOffersTheOtherPictures() {
