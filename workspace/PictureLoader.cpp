@@ -58,8 +58,11 @@ QImage oriented(QImage image, QImageIOHandler::Transformations turn) {
         return image;
     }
     const QColorSpace space = image.colorSpace();
-    image = image.mirrored(turn.testFlag(QImageIOHandler::TransformationMirror),
-                           turn.testFlag(QImageIOHandler::TransformationFlip));
+    const bool mirror = turn.testFlag(QImageIOHandler::TransformationMirror);
+    const bool flip = turn.testFlag(QImageIOHandler::TransformationFlip);
+    if (mirror || flip) {
+        image = image.mirrored(mirror, flip);
+    }
     if (turn.testFlag(QImageIOHandler::TransformationRotate90)) {
         image = image.transformed(QTransform().rotate(90));
     }
