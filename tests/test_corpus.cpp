@@ -361,14 +361,16 @@ private slots:
                 failures << e.path + ": no error and no picture";
             } else if (qint64(size.width()) * size.height() * 4 > TwoGigabytes) {
                 failures << e.path + ": loaded beyond the size limit";
-            } else if (declared.isValid() ? size != declared
-                                          : size.width() > 2048 || size.height() > 2048) {
+            } else if (declared.isValid() && size != declared) {
                 failures << QStringLiteral("%1: loaded at %2 x %3, its header declares %4 x %5")
                                 .arg(e.path)
                                 .arg(size.width())
                                 .arg(size.height())
                                 .arg(declared.width())
                                 .arg(declared.height());
+            } else if (!declared.isValid() && e.path.startsWith(MetafileFolder + '/') &&
+                       (size.width() > 2048 || size.height() > 2048)) {
+                failures << e.path + ": a plain metafile beyond the player's frame";
             } else {
                 ++lenient;
             }
