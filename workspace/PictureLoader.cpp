@@ -11,10 +11,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QMutex>
 #include <QPainter>
 #include <QRegion>
 #include <QTransform>
 #include <QtEndian>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -166,7 +168,12 @@ bool jpegDataDamaged(const QString &message) {
            message.contains(QStringLiteral("instead of RST"));
 }
 
-QStringList *jpegWarnings = nullptr;
+// The decoder's warnings go to the thread that is loading: pictures may be loaded on several
+// threads at once (the caption command does), so the collecting handler stays installed while
+// any of them reads, and each thread collects its own.
+thread_local QStringList *jpegWarnings = nullptr;
+QMutex handlerMutex;
+int handlerUsers = 0;
 QtMessageHandler previousHandler = nullptr;
 
 void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
@@ -178,8 +185,32 @@ void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
     }
     if (previousHandler != nullptr) {
         previousHandler(type, context, message);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
     }
 }
+
+// Collects the decoder's warnings on this thread for as long as it lives.
+class DecoderWarnings {
+public:
+    DecoderWarnings() {
+        const QMutexLocker lock(&handlerMutex);
+        if (handlerUsers++ == 0) {
+            previousHandler = qInstallMessageHandler(collectDecoderWarnings);
+        }
+        jpegWarnings = &warnings;
+    }
+    ~DecoderWarnings() {
+        jpegWarnings = nullptr;
+        const QMutexLocker lock(&handlerMutex);
+        if (--handlerUsers == 0) {
+            qInstallMessageHandler(previousHandler);
+        }
+    }
+    DecoderWarnings(const DecoderWarnings &) = delete;
+    DecoderWarnings &operator=(const DecoderWarnings &) = delete;
+    QStringList warnings;
+};
 
 LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     QImageReader reader(path);
@@ -197,11 +228,12 @@ LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     }
     QImage image;
     QStringList warnings;
-    jpegWarnings = &warnings;
-    previousHandler = qInstallMessageHandler(collectDecoderWarnings);
-    const bool read = reader.read(&image);
-    qInstallMessageHandler(previousHandler);
-    jpegWarnings = nullptr;
+    bool read = false;
+    {
+        DecoderWarnings collector;
+        read = reader.read(&image);
+        warnings = collector.warnings;
+    }
     for (const QString &warning : warnings) {
         if (jpegDataDamaged(warning)) {
             throw RuntimeError("Invalid picture");
