@@ -260,43 +260,55 @@ bool byteAlignedFormat(const std::array<std::uint32_t, 3> &m, RowFormat &format)
 
 // Where the pixels start: given by the file header, or in a packed DIB right after the colour
 // table.
-std::size_t pixelOffsetOf(std::span<const std::uint8_t> file, const Header &h) {
+std::uint64_t pixelOffsetOf(std::span<const std::uint8_t> file, std::uint64_t fileSize,
+                            const Header &h) {
     if (h.start != 0)
         return u32(file.data() + 10);
     std::uint64_t entries = h.colorsUsed;
     if (entries == 0 && h.bitCount <= 8)
         entries = std::uint64_t(1) << h.bitCount;
     const std::uint64_t offset = h.end + entries * (h.core ? 3 : 4);
-    return offset < file.size() ? std::size_t(offset) : file.size();
+    return offset < fileSize ? offset : fileSize;
 }
 
 } // namespace
 
-Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
-    const Header h = readHeader(file);
+namespace detail {
+
+// Everything read() does, from the first bytes of a file of fileSize bytes (`head` reaches at
+// least to the pixel data when haveAll is false). Run-length data is decoded only with the whole
+// file at hand; without it, `compressed` is set and the Image is empty.
+Image parse(std::span<const std::uint8_t> head, std::uint64_t fileSize, std::uint64_t maxPixels,
+            bool haveAll, bool &compressed) {
+    const Header h = readHeader(head);
     checkGeometry(h, maxPixels);
 
-    const std::size_t pixelOffset = pixelOffsetOf(file, h);
+    const std::uint64_t pixelOffset = pixelOffsetOf(head, fileSize, h);
     if (pixelOffset < h.end)
         throw Error("pixel data offset points into the header");
-    if (pixelOffset >= file.size())
+    if (pixelOffset >= fileSize)
         throw Error("pixel data offset points past the end of the file");
+    if (pixelOffset > head.size())
+        throw Error("header is truncated");
 
     Image image;
     image.width_ = int(h.width);
     image.height_ = int(h.height < 0 ? -h.height : h.height);
     image.bitsPerPixel_ = int(h.bitCount);
     if (h.bitCount <= 8)
-        image.palette_ = readPalette(file, h, pixelOffset);
+        image.palette_ = readPalette(head, h, std::size_t(pixelOffset));
 
-    const std::span<const std::uint8_t> data = file.subspan(pixelOffset);
+    compressed = h.coding == Coding::Rle4 || h.coding == Coding::Rle8 || h.coding == Coding::Rle24;
     try {
-        if (h.coding == Coding::Rle4 || h.coding == Coding::Rle8 || h.coding == Coding::Rle24) {
+        if (compressed) {
+            if (!haveAll)
+                return image;
             using detail::Rle;
             const Rle kind = h.coding == Coding::Rle4   ? Rle::Four
                              : h.coding == Coding::Rle8 ? Rle::Eight
                                                         : Rle::TwentyFour;
-            image.decoded_ = detail::decodeRle(data, image.width_, image.height_, kind);
+            image.decoded_ = detail::decodeRle(head.subspan(std::size_t(pixelOffset)), image.width_,
+                                               image.height_, kind);
             const std::size_t pixelSize = kind == Rle::TwentyFour ? 3 : 1;
             image.stride_ = -std::ptrdiff_t(std::size_t(image.width_) * pixelSize);
             image.top_ = image.decoded_.data() +
@@ -309,14 +321,17 @@ Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
         // Rows are padded to 4 bytes; the last row stored may lack its padding.
         const std::uint64_t used = (std::uint64_t(h.width) * h.bitCount + 7) / 8;
         const std::uint64_t stride = (std::uint64_t(h.width) * h.bitCount + 31) / 32 * 4;
-        if (stride * std::uint64_t(image.height_ - 1) + used > data.size())
+        if (stride * std::uint64_t(image.height_ - 1) + used > fileSize - pixelOffset)
             throw Error("pixel data is truncated");
+        image.storedRowBytes_ = std::size_t(used);
         image.stride_ = std::ptrdiff_t(stride);
-        image.top_ = data.data();
+        image.topInFile_ = pixelOffset;
         if (h.height > 0) { // bottom-up: the top row is stored last
-            image.top_ += stride * std::uint64_t(image.height_ - 1);
+            image.topInFile_ += stride * std::uint64_t(image.height_ - 1);
             image.stride_ = -image.stride_;
         }
+        if (haveAll)
+            image.top_ = head.data() + image.topInFile_;
 
         std::array<std::uint32_t, 3> masks = h.masks;
         if (h.coding == Coding::Rgb) {
@@ -360,8 +375,28 @@ Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
     return image;
 }
 
+} // namespace detail
+
+Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
+    bool compressed = false;
+    return detail::parse(file, file.size(), maxPixels, true, compressed);
+}
+
+std::optional<Image> readLayout(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                                std::uint64_t maxPixels) {
+    bool compressed = false;
+    Image image = detail::parse(head, fileSize, maxPixels, false, compressed);
+    if (compressed)
+        return std::nullopt;
+    return image;
+}
+
 const std::uint8_t *Image::row(int y, std::uint8_t *scratch) const noexcept {
-    const std::uint8_t *src = top_ + std::ptrdiff_t(y) * stride_;
+    return convertRow(top_ + std::ptrdiff_t(y) * stride_, scratch);
+}
+
+const std::uint8_t *Image::convertRow(const std::uint8_t *src,
+                                      std::uint8_t *scratch) const noexcept {
     const std::size_t w = std::size_t(width_);
     switch (kind_) {
     case Kind::Direct:

@@ -4,7 +4,8 @@
 // bmp::read() checks a whole file held in memory and returns an Image that hands out its rows top
 // to bottom as 3- or 4-byte pixels. Uncompressed 24-bit and byte-aligned 32-bit pixels are handed
 // out straight from the file buffer; everything else is expanded row by row into a caller's buffer.
-// RLE data is decoded once, at read time.
+// RLE data is decoded once, at read time. bmp::readLayout() does the same checks from the first
+// bytes of a file only, for a caller that reads the stored rows from the file a few at a time.
 //
 // Accepted: BMP files and packed DIBs (no file header, as on the clipboard);
 // 1, 2, 4, 8, 16, 24 and 32 bits per pixel; bottom-up and top-down rows; BI_RGB,
@@ -16,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -43,6 +45,12 @@ inline constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{2} << 30;
 // Byte order of the pixels in the rows that Image::row() returns.
 enum class RowFormat { Bgr, Bgrx, Rgbx, Xbgr, Xrgb };
 
+class Image;
+namespace detail {
+Image parse(std::span<const std::uint8_t> head, std::uint64_t fileSize, std::uint64_t maxPixels,
+            bool haveAll, bool &compressed);
+}
+
 class Image {
 public:
     Image(Image &&) noexcept = default;
@@ -61,11 +69,23 @@ public:
 
     // Row y, counted from the top (0 <= y < height()). The result points either into the file
     // buffer (which must outlive the Image), into the Image, or into scratch, which must hold
-    // rowBytes() bytes.
+    // rowBytes() bytes. Only for Images from read().
     const std::uint8_t *row(int y, std::uint8_t *scratch) const noexcept;
 
+    // Where the stored rows are in the file (uncompressed bitmaps): row y starts at
+    // rowOffset(y) and holds storedRowBytes() bytes.
+    std::uint64_t rowOffset(int y) const {
+        return topInFile_ + std::uint64_t(std::int64_t(y) * std::int64_t(stride_));
+    }
+    std::size_t storedRowBytes() const { return storedRowBytes_; }
+    // A stored row as row() hands it out: `stored` itself where the format allows, otherwise
+    // expanded into scratch.
+    const std::uint8_t *convertRow(const std::uint8_t *stored,
+                                   std::uint8_t *scratch) const noexcept;
+
 private:
-    friend Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels);
+    friend Image detail::parse(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                               std::uint64_t maxPixels, bool haveAll, bool &compressed);
     enum class Kind { Direct, Indexed, Masked16, Masked32 };
     Image() = default;
 
@@ -74,8 +94,10 @@ private:
     int width_ = 0;
     int height_ = 0;
     int bitsPerPixel_ = 0;              // of the stored pixels
-    const std::uint8_t *top_ = nullptr; // first byte of the top row
+    const std::uint8_t *top_ = nullptr; // first byte of the top row (read() only)
     std::ptrdiff_t stride_ = 0;         // from one row to the one below it; negative when bottom-up
+    std::uint64_t topInFile_ = 0;       // file offset of the top row (uncompressed bitmaps)
+    std::size_t storedRowBytes_ = 0;    // bytes of a stored row without its padding
     std::array<std::uint8_t, 256 * 3> palette_{}; // BGR; entries the file lacks stay black
     std::vector<std::uint8_t> lut_; // Masked16: BGR per 16-bit value; Masked32: one table a channel
     std::array<std::uint32_t, 3> masks_{};    // Masked32: blue, green, red
@@ -88,5 +110,13 @@ private:
 // has more than maxPixels pixels (checked before anything is decoded, so a caller with a smaller
 // budget than ours gives it here rather than after the reading).
 Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels = kMaxDecodedBytes / 3);
+
+// Parses a BMP file of fileSize bytes from its first bytes, which must reach at least to the
+// pixel data (for a "BM" file, the offset at bytes 10 to 13), with the checks of read(). The
+// rows are then read from the file with rowOffset() and storedRowBytes() and handed to
+// convertRow(). Run-length compressed bitmaps cannot be read that way: for them the result is
+// empty and the whole file must go through read().
+std::optional<Image> readLayout(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                                std::uint64_t maxPixels = kMaxDecodedBytes / 3);
 
 } // namespace bmp

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QList>
 #include <QProcess>
@@ -42,6 +43,16 @@ inline Run runProgram(const QString &program, const QStringList &args, int timeo
     run.exitCode = process.exitCode();
     run.errors = process.readAllStandardError();
     return run;
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline Run runConverter(const QStringList &args, int timeoutMs = 60000) {
