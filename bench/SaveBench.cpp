@@ -92,7 +92,7 @@ int RunSaveBench() {
 
     // ---- The stages, one at a time ----
     const QString bmpOut = folder + QStringLiteral("/out.bmp");
-    const double bmpWrite = BestMs([&] { SaveBitmapReplacing(photo, bmpOut); });
+    const double bmpWrite = BestMs([&] { SaveImageReplacing(photo, bmpOut, "bmp"); });
     const QString baseName = QStringLiteral(" 500");
     const QString intermediate = IntermediateBitmapPath(temp, baseName);
     const double bitmapWrite = BestMs([&] { SaveFreshBitmap(photo, intermediate); });

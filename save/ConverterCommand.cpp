@@ -1,15 +1,13 @@
 #include "save/ConverterCommand.h"
 
-#include "app/ErrorReport.h"
-
 namespace {
 
 constexpr QChar Quote = u'"';
 
-QString Quoted(const QString &path) {
-    if (path.contains(Quote)) {
-        throw RuntimeError("Bad file name or number");
-    }
+// A path between double quotes. A double quote inside it is written three times, which
+// QProcess::splitCommand (RunAndWait) reads back as one.
+QString Quoted(QString path) {
+    path.replace(Quote, QStringLiteral("\"\"\""));
     return Quote + path + Quote;
 }
 

@@ -1,6 +1,5 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
-#include "resources/ConverterResource.h"
 #include "save/ConverterCommand.h"
 #include "save/FileUtils.h"
 #include "save/SaveFiles.h"
@@ -35,32 +34,47 @@ private:
     SaveState &state_;
 };
 
-// The overwrite prompt for the file that would be replaced: true when the save may go on.
-bool MayReplace(Form1 &form, Steps &s, const QString &target, int line, bool &replacing) {
+// The picture a save writes.
+QImage PictureToSave(Form1 &form) {
+    return form.Picture1->image();
+}
+
+// The overwrite prompt for the file that would be replaced: true when the save may go on. A
+// name that must not be followed (a link to nothing or to a folder) ends the save.
+bool MayReplace(Form1 &form, Steps &s, const QString &target, int line) {
     QString existing;
     MsgAnswer answer = MsgAnswer::No;
-    replacing = false;
-    s(line, [&] { existing = ExistingFileName(target); });
+    if (!s(line, [&] { existing = ExistingFileName(target); })) {
+        return false;
+    }
     if (s.test(line + 2, [&] { return !existing.isEmpty(); })) {
         s(line + 4, [&] { answer = form.MsgBox(OverwritePrompt(existing), MsgButtons::YesNo); });
         if (s.test(line + 6, [&] { return answer != MsgAnswer::Yes; })) {
             return false;
         }
-        replacing = true;
     }
     return true;
 }
 
 void SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     const QString target = path + QStringLiteral(".bmp");
-    bool replacing = false;
     // 144 to 150
-    if (!MayReplace(form, s, target, 144, replacing)) {
+    if (!MayReplace(form, s, target, 144)) {
         return;
     }
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
-    s(154, [&] { SaveBitmapReplacing(form.Picture1->image(), target); });
+    s(154, [&] { SaveImageReplacing(PictureToSave(form), target, "bmp"); });
+}
+
+// The converter's own words for what went wrong: its first line, without its name.
+QString ConverterReason(const QByteArray &errors) {
+    QString line = QString::fromLocal8Bit(errors).section(QLatin1Char('\n'), 0, 0).trimmed();
+    const QString name = QStringLiteral("nconvert: ");
+    if (line.startsWith(name)) {
+        line.remove(0, name.size());
+    }
+    return line.left(400);
 }
 
 // Runs the converter and makes sure it made the JPG; throws what went wrong.
@@ -68,38 +82,41 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     if (!placed || command.isEmpty()) {
         throw RuntimeError("JPG converter could not be started");
     }
-    const qint32 result = RunAndWait(command, 0, [&form](QProcess &process) {
-        form.services().processEvents();
-        process.waitForFinished(100);
-    });
+    const ConverterOutput output(target);
+    QByteArray errors;
+    const qint32 result = RunAndWait(
+        command, 0,
+        [&form](QProcess &process) {
+            form.services().processEvents();
+            process.waitForFinished(100);
+        },
+        &errors);
     if (IsStartError(result)) {
         throw RuntimeError(
             ("JPG converter could not be started: " + StartErrorDescription(result)).toStdString());
     }
     if (result != 0) {
-        throw RuntimeError("JPG converter failed with exit code " + std::to_string(result));
+        QString description =
+            QStringLiteral("JPG converter failed with exit code ") + QString::number(result);
+        const QString reason = ConverterReason(errors);
+        if (!reason.isEmpty()) {
+            description += QStringLiteral(": ") + reason;
+        }
+        throw RuntimeError(description.toStdString());
     }
-    const QFileInfo written(target);
-    if (!written.isFile() || written.size() == 0) {
-        throw RuntimeError("JPG converter wrote no file");
-    }
+    output.check();
 }
 
 void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
-    bool replacing = false;
     // 158 to 164
-    if (!MayReplace(form, s, target, 158, replacing)) {
+    if (!MayReplace(form, s, target, 158)) {
         return;
     }
-    // The old file is moved aside until the converter has written the new one, and comes back
-    // when it fails (the guard puts it back on every way out).
-    ReplacedFile old;
-    if (replacing && !s(166, [&] { old.moveAside(target); })) {
-        return;
-    }
+    // 166: the old file is not deleted: it stands at its name until the converter renames the
+    // complete new one over it.
     s(168, [&] { services.seedRandomFromClock(); });
     s(170, [&] {
         saving.TempBaseName =
@@ -111,29 +128,25 @@ void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     } else if (s.test(178, [&] { return form.Option22->isChecked(); })) {
         s(180, [&] { quality = qint16(form.Slider1->value()); });
     }
-    s(182, [&] {
-        SaveFreshBitmap(form.Picture1->image(),
-                        IntermediateBitmapPath(TempFolder(services), saving.TempBaseName));
-    });
+    QString folder;
+    // 182: a bitmap that cannot be made afresh is not converted: whatever stands at its name is
+    // not ours.
+    if (!s(182, [&] {
+            folder = saving.privateFolder.inside(TempFolder(services));
+            SaveFreshBitmap(PictureToSave(form),
+                            IntermediateBitmapPath(folder, saving.TempBaseName));
+        })) {
+        return;
+    }
     // 184 to 190: the destination can be written.
     s(184, [&] { ProbeWritable(target); });
     s(192, [&] { services.sleep(500); });
     QString command;
     // 194 to 200
-    s(194, [&] {
-        command = ConverterCommandLine(TempFolder(services), quality, path, saving.TempBaseName);
-    });
-    s(202, [&] {
-        try {
-            RunConverter(form, command, converterPlaced, target);
-        } catch (...) {
-            old.restore();
-            throw;
-        }
-        old.keepReplacement();
-    });
+    s(194, [&] { command = ConverterCommandLine(folder, quality, path, saving.TempBaseName); });
+    s(202, [&] { RunConverter(form, command, converterPlaced, target); });
     s(204, [&] { services.sleep(2500); });
-    s(206, [&] { RemoveFile(IntermediateBitmapPath(TempFolder(services), saving.TempBaseName)); });
+    s(206, [&] { RemoveFile(IntermediateBitmapPath(folder, saving.TempBaseName)); });
 }
 
 } // namespace
@@ -170,9 +183,10 @@ void Form1::PushButton4_Click() {
     s(130, [&] { setMousePointer(vbHourglass); });
     QByteArray converter;
     bool converterPlaced = false;
-    s(132, [&] { converter = LoadConverterResource(); });
+    s(132, [&] { converter = services_.loadResource(QStringLiteral("CUSTOM"), 101); });
     s(134, [&] {
-        PlaceConverter(converter, ConverterPath(TempFolder(services_)));
+        PlaceConverter(converter,
+                       ConverterPath(saving.privateFolder.inside(TempFolder(services_))));
         converterPlaced = true;
     });
     s(136, [&] { services_.processEvents(); });
@@ -191,7 +205,11 @@ void Form1::PushButton4_Click() {
         SaveAsJpg(*this, s, path, converterPlaced);
     }
     // Closing steps, on every way out once the hourglass shows.
-    s(292, [&] { RemoveFile(ConverterPath(TempFolder(services_))); });
+    s(292, [&] {
+        if (!saving.privateFolder.path().isEmpty()) {
+            RemoveFile(ConverterPath(saving.privateFolder.path()));
+        }
+    });
     s(294, [&] { setMousePointer(vbDefault); });
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "save/PrivateFolder.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -9,4 +11,7 @@ struct SaveState {
     QString TempBaseName;
     // True while a save waits for the converter; commands started meanwhile are ignored.
     bool busy = false;
+    // This program's own folder inside the temporary folder, for the converter copy and the
+    // intermediate bitmap; removed when the window goes.
+    PrivateFolder privateFolder;
 };
