@@ -45,6 +45,7 @@ Form1::Form1(Services &services, QWidget *parent) : QWidget(parent), services_(s
     connectControls();
     setUpShortcuts();
     setUpFileDrop();
+    setUpWheelScrolling();
 }
 
 Form1::~Form1() = default;
@@ -120,13 +121,15 @@ void Form1::createControls() {
     }
 
     PushButton1 = makeButton(this, QStringLiteral("Load Picture"), Layout::PushButton1);
-    PushButton7 = makeButton(this, QStringLiteral("Load Sample/Example Picture"), Layout::PushButton7);
+    PushButton7 =
+        makeButton(this, QStringLiteral("Load Sample/Example Picture"), Layout::PushButton7);
     PushButton2 = makeButton(this, QStringLiteral("Change Fore Color"), Layout::PushButton2);
     PushButton3 = makeButton(this, QStringLiteral("Finish Editing Text"), Layout::PushButton3);
     PushButton5 = makeButton(this, QStringLiteral("Change Font"), Layout::PushButton5);
     PushButton8 = makeButton(this, QStringLiteral("Cancel Editing Text"), Layout::PushButton8);
     PushButton13 = makeButton(this, QStringLiteral("Reload Original Size"), Layout::PushButton13);
-    PushButton12 = makeButton(this, QStringLiteral("Reload Original Picture"), Layout::PushButton12);
+    PushButton12 =
+        makeButton(this, QStringLiteral("Reload Original Picture"), Layout::PushButton12);
     PushButton4 = makeButton(this, QStringLiteral("Save As Image File"), Layout::PushButton4);
     PushButton6 = makeButton(this, QStringLiteral("Help"), Layout::PushButton6);
 
@@ -161,8 +164,8 @@ void Form1::createControls() {
     Slider1->setValue(85);
     PushButton9 = makeButton(Frame2, QStringLiteral("?"), Layout::PushButton9);
 
-    const QString names[] = {"PushButton1", "PushButton2", "PushButton3", "PushButton4",
-                             "PushButton5", "PushButton6", "PushButton7", "PushButton8",
+    const QString names[] = {"PushButton1", "PushButton2",  "PushButton3",  "PushButton4",
+                             "PushButton5", "PushButton6",  "PushButton7",  "PushButton8",
                              "PushButton9", "PushButton10", "PushButton11", "PushButton12",
                              "PushButton13"};
     const QList<QPushButton *> buttons = pushButtons();
@@ -196,20 +199,19 @@ void Form1::createControls() {
     Creator->hide();
 
     // Keyboard focus order of the visible controls.
-    const QList<QWidget *> order = {Picture2,     Picture1,     VScroll1,    HScroll1,
-                                    PushButton1,  PushButton3,  PushButton8, PushButton4,
-                                    PushButton2,  PushButton5,  PushButton6, PushButton7,
-                                    Slider1,      Option21,     Option22,    PushButton9,
-                                    Text1,        PushButton10, PushButton11, PushButton12,
-                                    PushButton13};
+    const QList<QWidget *> order = {
+        Picture2,     Picture1,     VScroll1,    HScroll1,    PushButton1, PushButton3,
+        PushButton8,  PushButton4,  PushButton2, PushButton5, PushButton6, PushButton7,
+        Slider1,      Option21,     Option22,    PushButton9, Text1,       PushButton10,
+        PushButton11, PushButton12, PushButton13};
     for (int i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
 }
 
 QList<QPushButton *> Form1::pushButtons() const {
-    return {PushButton1, PushButton2,  PushButton3,  PushButton4,  PushButton5,
-            PushButton6, PushButton7,  PushButton8,  PushButton9,  PushButton10,
+    return {PushButton1,  PushButton2,  PushButton3, PushButton4, PushButton5,
+            PushButton6,  PushButton7,  PushButton8, PushButton9, PushButton10,
             PushButton11, PushButton12, PushButton13};
 }
 
@@ -314,9 +316,34 @@ void Form1::applyPointer() {
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
+    if (!mayCloseWithUnsavedStamps()) {
+        event->ignore();
+        return;
+    }
     Form_QueryUnload();
     Form_Unload();
     event->accept();
+}
+
+// Stamped text that was never saved is not dropped without a word: the user may save it (the
+// window closes once the save has written it), close without it, or stay.
+bool Form1::mayCloseWithUnsavedStamps() {
+    if (saving.busy) {
+        // A save is still writing the picture.
+        return false;
+    }
+    if (!hasUnsavedStamps()) {
+        return true;
+    }
+    const MsgAnswer answer =
+        MsgBox(QStringLiteral("The picture has text stamped into it that has not been saved.\r\n"
+                              "\r\nSave it before closing?"),
+               MsgButtons::SaveDiscardCancel, 1, MsgIcon::Warning);
+    if (answer == MsgAnswer::Save) {
+        PushButton4_Click();
+        return !hasUnsavedStamps();
+    }
+    return answer == MsgAnswer::Discard;
 }
 
 void Form1::Form_Unload() {

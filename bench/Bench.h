@@ -10,6 +10,9 @@
 int RunZoomBench();
 int RunSaveBench();
 int RunRoadBench();
+int RunViewBench();
+// One photo of the view benchmark, in a child process: glyphtack-bench view-one PHOTO [stamp].
+int RunViewOne(int argc, char *argv[]);
 
 void PrintFigure(const QString &name, double value, const QString &unit);
 void PrintRatio(const QString &name, double value);

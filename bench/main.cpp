@@ -18,6 +18,7 @@ const Mode modes[] = {
     {"zoom", RunZoomBench},
     {"save", RunSaveBench},
     {"road", RunRoadBench},
+    {"view", RunViewBench},
 };
 
 } // namespace
@@ -77,6 +78,9 @@ int main(int argc, char *argv[]) {
         }
         std::fprintf(stderr, "\n");
         return 2;
+    }
+    if (std::strcmp(argv[1], "view-one") == 0) {
+        return RunViewOne(argc, argv);
     }
     for (const Mode &m : modes) {
         if (std::strcmp(argv[1], m.name) == 0) {

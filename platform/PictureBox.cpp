@@ -1,10 +1,46 @@
 #include "platform/PictureBox.h"
 
+#include <QColorSpace>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <cmath>
 #include <stdexcept>
+
+namespace {
+
+QImage freshImage(QSize size, QImage::Format format) {
+    QImage image(size, format);
+    if (image.isNull()) {
+        throw std::runtime_error("Out of memory");
+    }
+    return image;
+}
+
+// The smallest whole number of box pixels that covers a whole number of picture pixels at this
+// scale (4 at 0.25, 3 at 0.75), so that a part of a shrunken view is averaged over the same
+// picture pixels as the whole view would be, and parts painted at different times meet without a
+// seam. 1 when no small number fits.
+int alignmentFor(qreal scale) {
+    for (int n = 1; n <= 64; ++n) {
+        const qreal covered = n / scale;
+        if (std::abs(covered - std::round(covered)) < 1e-9) {
+            return n;
+        }
+    }
+    return 1;
+}
+
+int floorTo(int value, int step) {
+    return value >= 0 ? value / step * step : -((-value + step - 1) / step) * step;
+}
+
+int ceilTo(int value, int step) {
+    return -floorTo(-value, step);
+}
+
+} // namespace
 
 PictureBox::PictureBox(QWidget *parent) : QWidget(parent) {
     setMouseTracking(true);
@@ -17,6 +53,7 @@ void PictureBox::setPicture(const QImage &picture, QSize himetric) {
     if (picture.isNull()) {
         return;
     }
+    viewSource_ = nullptr;
     surface_ = picture_;
     resize(picture_.size());
     update();
@@ -32,26 +69,68 @@ void PictureBox::release() {
     surface_ = QImage();
 }
 
+void PictureBox::showScaled(PictureBox *source, qreal scale) {
+    viewSource_ = source;
+    viewScale_ = scale > 0.0 ? scale : 1.0;
+    picture_ = QImage();
+    himetric_ = QSize();
+    surface_ = QImage();
+    update();
+}
+
+qint64 PictureBox::heldBytes() const {
+    qint64 bytes = picture_.sizeInBytes();
+    if (surface_.constBits() != picture_.constBits()) {
+        bytes += surface_.sizeInBytes();
+    }
+    return bytes;
+}
+
 QImage PictureBox::image() const {
-    const_cast<PictureBox *>(this)->fitSurface();
-    return surface_;
+    if (!isView()) {
+        const_cast<PictureBox *>(this)->fitSurface();
+        return surface_;
+    }
+    const QImage &source = viewSource_->picture();
+    if (width() <= 0 || height() <= 0) {
+        return QImage();
+    }
+    if (viewScale_ == 1.0 && source.size() == size()) {
+        return source;
+    }
+    QImage shown = freshImage(size(), QImage::Format_RGB32);
+    shown.setColorSpace(source.colorSpace());
+    shown.setDotsPerMeterX(source.dotsPerMeterX());
+    shown.setDotsPerMeterY(source.dotsPerMeterY());
+    QPainter painter(&shown);
+    paintView(painter, rect());
+    return shown;
+}
+
+QImage &PictureBox::pictureForDrawing() {
+    // The surface of a box whose picture has not been drawn over holds the same pixels: let go
+    // of it, or the first stroke would copy the whole picture.
+    if (!surface_.isNull() && surface_.constBits() == picture_.constBits()) {
+        surface_ = QImage();
+    }
+    return picture_;
 }
 
 QImage &PictureBox::surface() {
+    if (isView()) {
+        return viewSource_->pictureForDrawing();
+    }
     fitSurface();
     return surface_;
 }
 
-void PictureBox::setSurface(const QImage &image) {
-    if (image.size() == size()) {
-        surface_ = image;
-    } else {
-        surface_ = QImage();
-        fitSurface();
-        QPainter painter(&surface_);
-        painter.drawImage(0, 0, image);
+PictureBox::Canvas PictureBox::canvas() {
+    if (isView()) {
+        return {&viewSource_->pictureForDrawing(),
+                QTransform::fromScale(1.0 / viewScale_, 1.0 / viewScale_)};
     }
-    update();
+    fitSurface();
+    return {&surface_, QTransform()};
 }
 
 // Keeps the surface at the box's size: a grown area shows the background, the old drawing stays
@@ -64,10 +143,7 @@ void PictureBox::fitSurface() {
         surface_ = QImage();
         return;
     }
-    QImage fresh(size(), QImage::Format_RGB32);
-    if (fresh.isNull()) {
-        throw std::runtime_error("Out of memory");
-    }
+    QImage fresh = freshImage(size(), QImage::Format_RGB32);
     fresh.fill(backColor_);
     if (!surface_.isNull()) {
         QPainter painter(&fresh);
@@ -77,6 +153,11 @@ void PictureBox::fitSurface() {
 }
 
 void PictureBox::cls() {
+    if (isView()) {
+        // A view has no drawing of its own: what it shows lives in its source.
+        update();
+        return;
+    }
     if (!picture_.isNull() && picture_.size() == size()) {
         surface_ = picture_;
     } else {
@@ -90,31 +171,59 @@ void PictureBox::cls() {
     update();
 }
 
-void PictureBox::paintPicture(const QImage &source, const QRect &destination,
-                              const QRect &sourceRect) {
-    if (destination.isEmpty() || sourceRect.isEmpty() || source.isNull()) {
-        return;
+qint64 PictureBox::paintView(QPainter &painter, const QRect &area) const {
+    const QImage &source = viewSource_->picture();
+    const qreal scale = viewScale_;
+    painter.fillRect(area, backColor_);
+    if (source.isNull() || area.isEmpty()) {
+        return 0;
     }
-    if (destination == rect() && !source.hasAlphaChannel()) {
-        // The drawing covers the whole box: start from a fresh surface instead of copying the
-        // old one into it first, and let the old one go before the new one is allocated.
-        surface_ = QImage();
-        QImage fresh(size(), QImage::Format_RGB32);
-        if (fresh.isNull()) {
-            throw std::runtime_error("Out of memory");
+    painter.save();
+    painter.setClipRect(area);
+    qint64 allocated = 0;
+    if (scale == 1.0) {
+        painter.drawImage(area.topLeft(), source, area);
+    } else if (scale > 1.0) {
+        // Enlarged pixel by pixel: only the picture pixels under the area are drawn.
+        const int x0 = qMax(0, int(std::floor(area.left() / scale)));
+        const int y0 = qMax(0, int(std::floor(area.top() / scale)));
+        const int x1 = qMin(source.width(), int(std::ceil((area.right() + 1) / scale)));
+        const int y1 = qMin(source.height(), int(std::ceil((area.bottom() + 1) / scale)));
+        if (x1 > x0 && y1 > y0) {
+            painter.drawImage(QRectF(x0 * scale, y0 * scale, (x1 - x0) * scale, (y1 - y0) * scale),
+                              source, QRectF(x0, y0, x1 - x0, y1 - y0));
         }
-        surface_ = fresh;
     } else {
-        fitSurface();
+        // Shrunk by averaging: the area, widened to whole groups of picture pixels, is scaled
+        // from the picture's own pixels (read in place, not copied).
+        const int n = alignmentFor(scale);
+        const int left = qMax(0, floorTo(area.left(), n));
+        const int top = qMax(0, floorTo(area.top(), n));
+        const int right = ceilTo(area.right() + 1, n);
+        const int bottom = ceilTo(area.bottom() + 1, n);
+        const int x0 = int(std::lround(left / scale));
+        const int y0 = int(std::lround(top / scale));
+        const int x1 = qMin(source.width(), int(std::lround(right / scale)));
+        const int y1 = qMin(source.height(), int(std::lround(bottom / scale)));
+        if (x1 > x0 && y1 > y0) {
+            const int tileWidth = qMax(1, int(std::lround((x1 - x0) * scale)));
+            const int tileHeight = qMax(1, int(std::lround((y1 - y0) * scale)));
+            QImage part;
+            if (source.depth() == 32) {
+                part = QImage(source.constScanLine(y0) + qsizetype(x0) * 4, x1 - x0, y1 - y0,
+                              source.bytesPerLine(), source.format());
+            } else {
+                part = source.copy(x0, y0, x1 - x0, y1 - y0);
+                allocated = part.sizeInBytes();
+            }
+            const QImage tile =
+                part.scaled(tileWidth, tileHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            allocated = qMax(allocated, tile.sizeInBytes());
+            painter.drawImage(left, top, tile);
+        }
     }
-    if (surface_.isNull()) {
-        return;
-    }
-    QPainter painter(&surface_);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(destination, source, sourceRect);
-    painter.end();
-    update(destination);
+    painter.restore();
+    return allocated;
 }
 
 void PictureBox::setBackColor(const QColor &colour) {
@@ -146,22 +255,32 @@ void PictureBox::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
 }
 
+// Sunken 3D edge: dark outer top-left, light outer bottom-right.
+void PictureBox::paintBorder(QPainter &painter) {
+    const QRect r = rect();
+    painter.fillRect(r, palette().color(QPalette::Button));
+    painter.setPen(palette().color(QPalette::Dark));
+    painter.drawLine(r.topLeft(), r.topRight());
+    painter.drawLine(r.topLeft(), r.bottomLeft());
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawLine(r.bottomLeft(), r.bottomRight());
+    painter.drawLine(r.topRight(), r.bottomRight());
+    painter.setPen(palette().color(QPalette::Shadow));
+    painter.drawLine(r.left() + 1, r.top() + 1, r.right() - 1, r.top() + 1);
+    painter.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 1);
+}
+
 void PictureBox::paintEvent(QPaintEvent *event) {
     QPainter painter(this);
     const QRect exposed = event->rect();
     if (border_ > 0) {
-        // Sunken 3D edge: dark outer top-left, light outer bottom-right.
-        const QRect r = rect();
-        painter.fillRect(r, palette().color(QPalette::Button));
-        painter.setPen(palette().color(QPalette::Dark));
-        painter.drawLine(r.topLeft(), r.topRight());
-        painter.drawLine(r.topLeft(), r.bottomLeft());
-        painter.setPen(palette().color(QPalette::Light));
-        painter.drawLine(r.bottomLeft(), r.bottomRight());
-        painter.drawLine(r.topRight(), r.bottomRight());
-        painter.setPen(palette().color(QPalette::Shadow));
-        painter.drawLine(r.left() + 1, r.top() + 1, r.right() - 1, r.top() + 1);
-        painter.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 1);
+        paintBorder(painter);
+        return;
+    }
+    if (isView()) {
+        ++paintStats_.paints;
+        const qint64 allocated = paintView(painter, exposed.intersected(rect()));
+        paintStats_.largestAllocation = qMax(paintStats_.largestAllocation, allocated);
         return;
     }
     if (surface_.size() == size() && !surface_.isNull()) {

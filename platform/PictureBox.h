@@ -2,24 +2,33 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPointer>
 #include <QSize>
+#include <QTransform>
 #include <QWidget>
 
 // A picture box: an assigned picture that sizes the box, and a persistent drawing surface of the
 // box's own size into which drawing goes and stays. What the box shows is the surface.
+//
+// A box can instead be a view of another box's picture (showScaled): it then owns no pixels at
+// all, its paint event scales the exposed part of that picture to the screen, and drawing into it
+// goes into that picture at the picture's own resolution.
 class PictureBox : public QWidget {
     Q_OBJECT
 public:
     explicit PictureBox(QWidget *parent = nullptr);
 
     // Assigns a picture; the box takes the picture's pixel size and the surface starts as the
-    // picture. A null image empties the picture and leaves the box's size alone.
+    // picture (a view stops being one). A null image empties the picture and leaves the box's
+    // size alone.
     void setPicture(const QImage &picture, QSize himetric = QSize());
     void clearPicture();
     // Lets go of both the picture and the drawing surface; the box keeps its size.
     void release();
     bool hasPicture() const { return !picture_.isNull(); }
     const QImage &picture() const { return picture_; }
+    // The assigned picture, for drawing into in place.
+    QImage &pictureForDrawing();
     // The picture's size in HiMetric units (0.01 mm), as the picture loader reported it.
     QSize pictureHimetric() const { return himetric_; }
 
@@ -27,17 +36,42 @@ public:
     void setAutoRedraw(bool on) { autoRedraw_ = on; }
     // True when the box has a persistent image to draw into (it has an area).
     bool hasImage() const { return width() > 0 && height() > 0; }
-    // The persistent image at the box's current size.
+    // The image the box shows, at the box's size. For a view at another scale than 1 this makes
+    // a scaled copy: only the save of a zoomed picture asks for one.
     QImage image() const;
-    // The persistent image for drawing into, at the box's current size.
+    // The persistent image for drawing into, at the box's current size; for a view, the source
+    // picture itself (at its own resolution; see canvas()).
     QImage &surface();
-    // Replaces the surface with an image of the box's size (no copy if the sizes agree).
-    void setSurface(const QImage &image);
+
+    // Where drawing into the box lands: the image and the transform from the box's pixels to the
+    // image's. For a view this is the source picture through the inverse of the view's scale.
+    struct Canvas {
+        QImage *image = nullptr;
+        QTransform fromBox;
+    };
+    Canvas canvas();
+
+    // Makes the box a view of the source box's picture: the box's pixel (x, y) shows the
+    // picture's pixel (x / scale, y / scale), shrinking with an area-averaging filter and enlarging
+    // pixel by pixel. The box lets go of its own picture and surface; its size is the caller's.
+    void showScaled(PictureBox *source, qreal scale);
+    bool isView() const { return viewSource_ != nullptr; }
+    qreal viewScale() const { return viewScale_; }
+
+    // What painting has allocated so far: the number of paint events and the largest image made
+    // for one of them, in bytes (a view paints the exposed part only).
+    struct PaintStats {
+        qint64 paints = 0;
+        qint64 largestAllocation = 0;
+    };
+    PaintStats paintStats() const { return paintStats_; }
+    // Bytes of pixels the box holds itself (its picture and its surface, shared ones once): none
+    // for a view.
+    qint64 heldBytes() const;
+    void resetPaintStats() { paintStats_ = PaintStats(); }
 
     // Clears the drawing: the surface shows the assigned picture (or the background) again.
     void cls();
-    // Stretch-draws the source rectangle of an image into the destination rectangle.
-    void paintPicture(const QImage &source, const QRect &destination, const QRect &sourceRect);
 
     // A sunken border of the given width; children then go into client(), the inner area.
     void setBorder(int width);
@@ -63,10 +97,17 @@ protected:
 
 private:
     void fitSurface();
+    void paintBorder(QPainter &painter);
+    // Draws the part of the view that lies in the box's rectangle `area` with the painter, whose
+    // origin is the box's; returns the bytes of the largest image it had to make.
+    qint64 paintView(QPainter &painter, const QRect &area) const;
 
     QImage picture_;
     QSize himetric_;
     mutable QImage surface_;
+    QPointer<PictureBox> viewSource_;
+    qreal viewScale_ = 1.0;
+    PaintStats paintStats_;
     QColor backColor_ = QColor(0xF0, 0xF0, 0xF0);
     bool autoRedraw_ = true;
     bool pressed_ = false;

@@ -26,6 +26,10 @@ MsgAnswer DefaultAnswer(const MessageRequest &request) {
         return request.defaultButton == 2   ? MsgAnswer::No
                : request.defaultButton == 3 ? MsgAnswer::Cancel
                                             : MsgAnswer::Yes;
+    case MsgButtons::SaveDiscardCancel:
+        return request.defaultButton == 2   ? MsgAnswer::Discard
+               : request.defaultButton == 3 ? MsgAnswer::Cancel
+                                            : MsgAnswer::Save;
     }
     return MsgAnswer::Ok;
 }
@@ -62,6 +66,9 @@ MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &reques
     case MsgButtons::YesNoCancel:
         order = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
         break;
+    case MsgButtons::SaveDiscardCancel:
+        order = {QMessageBox::Save, QMessageBox::Discard, QMessageBox::Cancel};
+        break;
     }
     QMessageBox::StandardButtons buttons;
     for (auto b : order) {
@@ -70,7 +77,8 @@ MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &reques
     box.setStandardButtons(buttons);
     const int index = qBound(1, request.defaultButton, int(order.size())) - 1;
     box.setDefaultButton(order.at(index));
-    if (request.buttons == MsgButtons::YesNoCancel) {
+    if (request.buttons == MsgButtons::YesNoCancel ||
+        request.buttons == MsgButtons::SaveDiscardCancel) {
         box.setEscapeButton(QMessageBox::Cancel);
     } else if (request.buttons == MsgButtons::Ok) {
         box.setEscapeButton(QMessageBox::Ok);
@@ -82,8 +90,12 @@ MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &reques
         return MsgAnswer::No;
     case QMessageBox::Cancel:
         return MsgAnswer::Cancel;
+    case QMessageBox::Save:
+        return MsgAnswer::Save;
+    case QMessageBox::Discard:
+        return MsgAnswer::Discard;
     default:
-        return request.buttons == MsgButtons::YesNoCancel ? MsgAnswer::Cancel : MsgAnswer::Ok;
+        return request.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
     }
 }
 

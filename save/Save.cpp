@@ -56,15 +56,16 @@ bool MayReplace(Form1 &form, Steps &s, const QString &target, int line) {
     return true;
 }
 
-void SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
+// Each format's steps answer whether the picture was written.
+bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     const QString target = path + QStringLiteral(".bmp");
     // 144 to 150
     if (!MayReplace(form, s, target, 144)) {
-        return;
+        return false;
     }
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
-    s(154, [&] { SaveImageReplacing(PictureToSave(form), target, "bmp"); });
+    return s(154, [&] { SaveImageReplacing(PictureToSave(form), target, "bmp"); });
 }
 
 // The converter's own words for what went wrong: its first line, without its name.
@@ -107,13 +108,13 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     output.check();
 }
 
-void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
+bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
     // 158 to 164
     if (!MayReplace(form, s, target, 158)) {
-        return;
+        return false;
     }
     // 166: the old file is not deleted: it stands at its name until the converter renames the
     // complete new one over it.
@@ -136,7 +137,7 @@ void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
             SaveFreshBitmap(PictureToSave(form),
                             IntermediateBitmapPath(folder, saving.TempBaseName));
         })) {
-        return;
+        return false;
     }
     // 184 to 190: the destination can be written.
     s(184, [&] { ProbeWritable(target); });
@@ -144,9 +145,10 @@ void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     QString command;
     // 194 to 200
     s(194, [&] { command = ConverterCommandLine(folder, quality, path, saving.TempBaseName); });
-    s(202, [&] { RunConverter(form, command, converterPlaced, target); });
+    const bool written = s(202, [&] { RunConverter(form, command, converterPlaced, target); });
     s(204, [&] { services.sleep(2500); });
     s(206, [&] { RemoveFile(IntermediateBitmapPath(folder, saving.TempBaseName)); });
+    return written;
 }
 
 } // namespace
@@ -199,10 +201,15 @@ void Form1::PushButton4_Click() {
     }
     qint16 format = 0;
     s(142, [&] { format = saving.SaveFormatIndex; });
+    bool written = false;
     if (format == 1) {
-        SaveAsBmp(*this, s, path);
+        written = SaveAsBmp(*this, s, path);
     } else if (format == 2) {
-        SaveAsJpg(*this, s, path, converterPlaced);
+        written = SaveAsJpg(*this, s, path, converterPlaced);
+    }
+    // What is on file now is the picture as it stands: closing asks nothing more of it.
+    if (written) {
+        history.markClean();
     }
     // Closing steps, on every way out once the hourglass shows.
     s(292, [&] {

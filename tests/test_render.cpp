@@ -25,7 +25,7 @@ struct Canvas {
         }
         image.setDotsPerMeterX(qRound(dpi / 0.0254));
         image.setDotsPerMeterY(qRound(dpi / 0.0254));
-        box.setSurface(image);
+        box.setPicture(image);
         before = box.image();
     }
     // The bounding rectangle of every pixel the render changed.

@@ -237,8 +237,14 @@ private slots:
         f->PushButton3_Click();
         QCOMPARE(f->doc.ZoomFactor, 2.0f);
         QCOMPARE(f->doc.OriginalWidth, 200);
-        QCOMPARE(f->Zoom_Ori->picture().size(), QSize(400, 300));
-        QCOMPARE(f->Zoom_Ori->picture(), f->Picture1->image());
+        // The zoom source keeps the picture's own size, and the display shows it doubled.
+        const QImage source = f->Zoom_Ori->picture();
+        QCOMPARE(source.size(), QSize(200, 150));
+        const QImage shown = f->Picture1->image();
+        QCOMPARE(shown.size(), QSize(400, 300));
+        for (const QPoint p : {QPoint(0, 0), QPoint(291, 213), QPoint(333, 222), QPoint(399, 299)}) {
+            QCOMPARE(shown.pixel(p), source.pixel(p.x() / 2, p.y() / 2));
+        }
 
         f->PushButton13_Click();
         QCOMPARE(f->doc.ZoomFactor, 1.0f);

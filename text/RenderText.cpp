@@ -5,6 +5,7 @@
 #include "platform/RichTextBox.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
@@ -109,40 +110,23 @@ float ScreenTwipsPerPixelY() {
     return twipsPerPixel(false);
 }
 
-void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
-                         float top, float bottom) {
-    const qint32 rcLeft = RoundTwips(left);
-    const qint32 rcRight = RoundTwips(right);
-    const qint32 rcTop = RoundTwips(top);
-    const qint32 rcBottom = RoundTwips(bottom);
+namespace {
 
+// The rectangle in whole pixels of the picture box, rounded as the rich-edit rectangle is.
+struct PixelRectangle {
+    qint64 x0, y0, x1, y1;
+};
+
+PixelRectangle toPixelRectangle(float left, float right, float top, float bottom) {
     const float tx = ScreenTwipsPerPixelX();
     const float ty = ScreenTwipsPerPixelY();
-    const qint64 x0 = toPixels(rcLeft, tx);
-    const qint64 x1 = toPixels(rcRight, tx);
-    const qint64 y0 = toPixels(rcTop, ty);
-    const qint64 y1 = toPixels(rcBottom, ty);
-    if (x1 <= x0 || y1 <= y0) {
-        return;
-    }
+    return {toPixels(RoundTwips(left), tx), toPixels(RoundTwips(top), ty),
+            toPixels(RoundTwips(right), tx), toPixels(RoundTwips(bottom), ty)};
+}
 
-    QImage &surface = picture->surface();
-    if (surface.isNull()) {
-        return;
-    }
-    // The part of the rectangle that lies on the picture.
-    const qint64 clipLeft = qMax<qint64>(x0, 0);
-    const qint64 clipTop = qMax<qint64>(y0, 0);
-    const qint64 clipRight = qMin<qint64>(x1, surface.width());
-    const qint64 clipBottom = qMin<qint64>(y1, surface.height());
-    if (clipRight <= clipLeft || clipBottom <= clipTop) {
-        return;
-    }
-    const QRect clip(int(clipLeft), int(clipTop), int(clipRight - clipLeft),
-                     int(clipBottom - clipTop));
-
-    // A private copy of the box's document, laid out at the rectangle's width with no margin,
-    // exactly as the box lays out its own text at its own width.
+// A private copy of the box's document, laid out at the given width with no margin, exactly as
+// the box lays out its own text at its own width.
+std::unique_ptr<QTextDocument> layOut(const RichTextBox *richtext, qreal width) {
     const QTextDocument *source = richtext->document();
     std::unique_ptr<QTextDocument> doc(source->clone());
     doc->setDefaultFont(source->defaultFont());
@@ -150,13 +134,62 @@ void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left,
     doc->setUseDesignMetrics(source->useDesignMetrics());
     doc->setDocumentMargin(0);
     stripBackgrounds(*doc);
-    doc->setTextWidth(qreal(x1 - x0));
+    doc->setTextWidth(width);
+    return doc;
+}
 
-    QPainter painter(&surface);
+// Where the text can land, in the picture box's pixels: the rectangle's column from its top
+// down to the end of the laid-out text and one line more (for glyphs that reach below their
+// lines), within the rectangle and the box.
+QRect renderArea(const PixelRectangle &r, const QTextDocument &doc, QSize picture) {
+    const qreal lines = doc.size().height() + QFontMetricsF(doc.defaultFont()).height();
+    const qint64 textBottom = r.y0 + qint64(std::ceil(lines));
+    const qint64 left = qMax<qint64>(r.x0, 0);
+    const qint64 top = qMax<qint64>(r.y0, 0);
+    const qint64 right = qMin<qint64>(r.x1, picture.width());
+    const qint64 bottom = qMin<qint64>(qMin(r.y1, textBottom), picture.height());
+    if (right <= left || bottom <= top) {
+        return QRect();
+    }
+    return QRect(int(left), int(top), int(right - left), int(bottom - top));
+}
+
+} // namespace
+
+QRect TextRenderArea(const RichTextBox *richtext, float left, float right, float top, float bottom,
+                     QSize picture) {
+    const PixelRectangle r = toPixelRectangle(left, right, top, bottom);
+    if (r.x1 <= r.x0 || r.y1 <= r.y0) {
+        return QRect();
+    }
+    return renderArea(r, *layOut(richtext, qreal(r.x1 - r.x0)), picture);
+}
+
+void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
+                         float top, float bottom) {
+    const PixelRectangle r = toPixelRectangle(left, right, top, bottom);
+    if (r.x1 <= r.x0 || r.y1 <= r.y0) {
+        return;
+    }
+    // What the box shows lands in its canvas: its own surface, or for a view of the zoom source
+    // that picture itself, through the view's inverse scale, so that the text is drawn at the
+    // picture's own resolution and lands where the box showed it.
+    const PictureBox::Canvas canvas = picture->canvas();
+    if (canvas.image == nullptr || canvas.image->isNull()) {
+        return;
+    }
+    const std::unique_ptr<QTextDocument> doc = layOut(richtext, qreal(r.x1 - r.x0));
+    // Nothing is drawn outside this area, which is what undo keeps of the picture.
+    const QRect clip = renderArea(r, *doc, picture->size());
+    if (clip.isEmpty()) {
+        return;
+    }
+    QPainter painter(canvas.image);
+    painter.setTransform(canvas.fromBox);
     painter.setClipRect(clip);
-    painter.translate(qreal(x0), qreal(y0));
+    painter.translate(qreal(r.x0), qreal(r.y0));
     QAbstractTextDocumentLayout::PaintContext context;
     context.palette = richtext->palette();
-    context.clip = QRectF(clip).translated(-qreal(x0), -qreal(y0));
+    context.clip = QRectF(clip).translated(-qreal(r.x0), -qreal(r.y0));
     doc->documentLayout()->draw(&painter, context);
 }

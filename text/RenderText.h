@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QRect>
+#include <QSize>
 #include <QtGlobal>
 
 class PictureBox;
@@ -31,3 +33,9 @@ qint32 RoundTwips(float value);
 // Throws RuntimeError when an edge cannot be held in 32 bits.
 void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
                          float top, float bottom);
+
+// The pixels of a picture box of the given size that RenderTextToPicture with the same arguments
+// can change: the rectangle's column from its top down to the end of the laid-out text and one
+// line more, within the picture. Empty when nothing would be drawn. Throws as the render does.
+QRect TextRenderArea(const RichTextBox *richtext, float left, float right, float top, float bottom,
+                     QSize picture);

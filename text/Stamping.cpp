@@ -8,7 +8,8 @@
 
 // Stamps the open box into the picture: the twin takes the box's outer rectangle and plain text
 // and draws itself into the picture's surface; the box goes, and the stamped picture becomes the
-// zoom source.
+// zoom source. The display being a view of the zoom source, the text is drawn into the picture
+// itself at its own resolution: only the pixels under the glyphs change.
 void Form1::FinishEditing() {
     if (saving.busy) {
         return;
@@ -32,18 +33,12 @@ void Form1::FinishEditing() {
     s(114, [&] { RichTextBox1->resize(RichTextBox1->width(), Text1->height()); });
     s(116, [&] { RichTextBox1->setText(Text1->text()); });
     s(118, [&] { RichTextBox1->setExtendedStyle(WS_EX_TRANSPARENT); });
-    // Kept for undo (text/Undo.cpp): what the stamp is about to change of the zoom source.
-    PictureChange before =
-        ChangeBeforeStamp(*Zoom_Ori, *Picture1, RichTextBox1->geometry(), history);
+    // Kept for undo (text/Undo.cpp): the pixels the stamp is about to change, as they are.
+    PictureChange before = ChangeBeforeStamp(*Picture1, *RichTextBox1, Zoom_Ori->pictureHimetric());
     const bool rendered = s(120, [&] {
-        // When the zoom source shares the display's pixels (at the original size), it lets go
-        // of them for the render so that drawing does not copy the whole picture first; it takes
-        // the stamped picture back below.
-        if (Zoom_Ori->hasPicture() && Picture1->hasImage() &&
-            Zoom_Ori->picture().constBits() == std::as_const(*Picture1).image().constBits()) {
-            Zoom_Ori->release();
-        }
         // Unbounded below: text running past the box still lands, down to the picture's edge.
+        // The display is a view of the zoom source, so the text goes straight into the picture at
+        // its own resolution, scaled to look as the box showed it.
         const TwipsRectangle r = BoxRectangleInTwips(
             float(RichTextBox1->x()), float(RichTextBox1->y()), float(RichTextBox1->width()),
             ScreenTwipsPerPixelX(), ScreenTwipsPerPixelY());
@@ -57,8 +52,12 @@ void Form1::FinishEditing() {
     s(132, [&] { Zoom_Ori->setAutoRedraw(true); });
     s(134, [&] { Zoom_Ori->hide(); });
     s(136, [&] {
-        const QImage stamped = Picture1->image();
-        Zoom_Ori->setPicture(stamped, PixelsToHimetric(stamped.size()));
+        // The zoom source already holds the stamp when the display is its view; a display with
+        // a surface of its own hands the stamped picture over.
+        if (!Picture1->isView()) {
+            const QImage stamped = Picture1->image();
+            Zoom_Ori->setPicture(stamped, PixelsToHimetric(stamped.size()));
+        }
     });
     s(138, [&] { TextEditing = vbFalse; });
     if (rendered) {

@@ -4,93 +4,76 @@
 #include "app/Form1.h"
 #include "text/RenderText.h"
 
-#include <cmath>
 #include <exception>
 #include <new>
 #include <utility>
 
 namespace {
 
-bool sharesPixels(const PictureBox &zoomSource, const PictureBox &display) {
-    return zoomSource.hasPicture() && display.hasImage() &&
-           zoomSource.picture().constBits() == display.image().constBits();
-}
-
-// Makes the picture the zoom source and shows it at the current zoom, the view staying where it
-// is. At the original size the display shares the source's pixels, as after a load.
-void showPicture(PictureBox *zoomSource, PictureBox *display, const PictureState &state) {
-    zoomSource->setPicture(state.image, state.himetric);
-    const QImage &source = zoomSource->picture();
-    if (source.size() == display->size()) {
-        display->setSurface(source);
-    } else {
-        display->paintPicture(source, display->rect(), source.rect());
-    }
-}
-
-// One step through the history: both boxes let go of the zoom source's pixels first, so that a
-// kept area is drawn back into them in place instead of into a copy of the whole picture.
-void stepHistory(StampHistory &history, PictureBox *zoomSource, PictureBox *display, bool undo) {
-    PictureState source{zoomSource->picture(), zoomSource->pictureHimetric()};
-    const bool shared = sharesPixels(*zoomSource, *display);
-    zoomSource->release();
-    if (shared) {
-        display->release();
-    }
+// One step through the history, drawn into the zoom source's own pixels (the box lets go of its
+// handle on them first, so that nothing copies the whole picture). A stamp undone or redone shows
+// where the view is scrolled to; a load undone or redone brings back the other picture with its
+// record, at the zoom it was shown at.
+void stepHistory(Form1 &form, bool undo) {
+    PictureRecord record = form.shownRecord;
+    record.zoom = form.doc.ZoomFactor;
+    PictureState state{form.Zoom_Ori->pictureForDrawing(), form.Zoom_Ori->pictureHimetric(),
+                       record};
+    form.Zoom_Ori->release();
     if (undo) {
-        history.undo(source);
+        form.history.undo(state);
     } else {
-        history.redo(source);
+        form.history.redo(state);
     }
-    showPicture(zoomSource, display, source);
+    form.Zoom_Ori->setPicture(state.image, state.himetric);
+    state.image = QImage();
+    form.Zoom_Ori->pictureForDrawing();
+    if (!form.history.lastStepWasWhole()) {
+        form.Picture1->refresh();
+        return;
+    }
+    form.shownRecord = state.record;
+    form.doc.OriginalPath = state.record.path;
+    form.doc.DetectedQuality = state.record.quality;
+    form.doc.SourceExif = state.record.exif;
+    form.doc.ZoomFactor = state.record.zoom;
+    form.doc.OriginalWidth = form.Zoom_Ori->scaleWidth();
+    form.doc.OriginalHeight = form.Zoom_Ori->scaleHeight();
+    form.ApplyZoom();
+    form.ScrollBars();
 }
 
 } // namespace
 
-QRect StampArea(const QRect &box, QSize picture) {
-    try {
-        const float tx = ScreenTwipsPerPixelX();
-        const float ty = ScreenTwipsPerPixelY();
-        const TwipsRectangle r =
-            BoxRectangleInTwips(float(box.x()), float(box.y()), float(box.width()), tx, ty);
-        const auto pixels = [](float edge, float perPixel) {
-            return qint64(std::llround(double(RoundTwips(edge)) / double(perPixel)));
-        };
-        const qint64 left = qMax<qint64>(pixels(r.left, tx), 0);
-        const qint64 right = qMin<qint64>(pixels(r.right, tx), picture.width());
-        const qint64 top = qMax<qint64>(pixels(r.top, ty), 0);
-        const qint64 bottom = qMin<qint64>(pixels(r.bottom, ty), picture.height());
-        if (right <= left || bottom <= top) {
-            return QRect();
-        }
-        return QRect(int(left), int(top), int(right - left), int(bottom - top));
-    } catch (const std::exception &) {
-        return QRect();
-    }
-}
-
-PictureChange ChangeBeforeStamp(const PictureBox &zoomSource, const PictureBox &display,
-                                const QRect &box, const StampHistory &history) {
+PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QSize himetric) {
     PictureChange change;
-    change.himetric = zoomSource.pictureHimetric();
+    change.himetric = himetric;
     try {
-        if (sharesPixels(zoomSource, display)) {
-            change.area = StampArea(box, display.size());
-            if (!change.area.isEmpty()) {
-                change.pixels = zoomSource.picture().copy(change.area);
-                if (change.pixels.isNull()) {
-                    throw std::bad_alloc();
-                }
-            }
+        const PictureBox::Canvas canvas = display.canvas();
+        if (canvas.image == nullptr || canvas.image->isNull()) {
             return change;
         }
-        change.whole = true;
-        if (history.canKeep(zoomSource.picture().sizeInBytes())) {
-            change.pixels = zoomSource.picture();
+        const TwipsRectangle r =
+            BoxRectangleInTwips(float(twin.x()), float(twin.y()), float(twin.width()),
+                                ScreenTwipsPerPixelX(), ScreenTwipsPerPixelY());
+        const QRect shown = TextRenderArea(&twin, r.left, r.right, r.top, r.bottom, display.size());
+        if (!shown.isEmpty()) {
+            // Every picture pixel the area touches, at the picture's own resolution.
+            change.area = canvas.fromBox.mapRect(QRectF(shown))
+                              .toAlignedRect()
+                              .intersected(canvas.image->rect());
+        }
+        if (!change.area.isEmpty()) {
+            change.pixels = std::as_const(*canvas.image).copy(change.area);
+            if (change.pixels.isNull()) {
+                throw std::bad_alloc();
+            }
         }
     } catch (const std::exception &) {
         // Nothing could be kept: the stamp cannot be undone, nor anything before it.
-        change = PictureChange{true, QRect(), QImage(), QSize()};
+        change = PictureChange();
+        change.whole = true;
+        change.himetric = himetric;
     }
     return change;
 }
@@ -102,7 +85,7 @@ void Form1::UndoStamp() {
         return;
     }
     Steps s(*this, "UndoStamp");
-    s(100, [&] { stepHistory(history, Zoom_Ori, Picture1, true); });
+    s(100, [&] { stepHistory(*this, true); });
 }
 
 void Form1::RedoStamp() {
@@ -110,5 +93,5 @@ void Form1::RedoStamp() {
         return;
     }
     Steps s(*this, "RedoStamp");
-    s(100, [&] { stepHistory(history, Zoom_Ori, Picture1, false); });
+    s(100, [&] { stepHistory(*this, false); });
 }

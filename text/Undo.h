@@ -5,16 +5,11 @@
 #include <QRect>
 
 class PictureBox;
+class RichTextBox;
 
-// What a stamp over the box (its rectangle on the display, in pixels) is about to change of the
-// zoom source, as it is now, for undo. When the display shows the zoom source's own pixels, the
-// stamp draws into them in place and only the part of the box's column it can reach is kept (a
-// small copy); otherwise the stamp replaces the zoom source, which is kept whole (a handle, no
-// copy), or without pixels when it is too large for the history.
-PictureChange ChangeBeforeStamp(const PictureBox &zoomSource, const PictureBox &display,
-                                const QRect &box, const StampHistory &history);
-
-// The pixels of a picture of the given size that a stamp over the box can draw into: the box's
-// column from its top down to the picture's lower edge, as RenderTextToPicture clips it. Empty
-// when the box lies off the picture or its rectangle cannot be expressed in twips.
-QRect StampArea(const QRect &box, QSize picture);
+// What stamping the twin (placed and filled as the stamp is about to draw it) over the display
+// is about to change of the picture it draws into, as it is now, for undo: the pixels of the area
+// the render can reach (TextRenderArea), at the picture's own resolution (a small copy). Nothing
+// is kept, and the change is marked as one that ends the history, when it cannot be copied. The
+// picture keeps its HiMetric size through the change.
+PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QSize himetric);

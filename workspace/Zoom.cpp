@@ -60,15 +60,9 @@ void Form1::ApplyZoom() {
     if (ZoomMath::WithinLimits(doc.ZoomedWidth, doc.ZoomedHeight)) {
         Picture1->clearPicture();
         Picture1->resize(qMax(0, doc.ZoomedWidth), qMax(0, doc.ZoomedHeight));
-        // One stretch of the whole zoom source into a fresh surface.
-        const QImage &source = Zoom_Ori->picture();
-        if (source.size() == QSize(doc.ZoomedWidth, doc.ZoomedHeight)) {
-            // Same size: the display shares the zoom source's pixels until one is drawn into.
-            Picture1->setSurface(source);
-        } else {
-            Picture1->paintPicture(source, QRect(0, 0, doc.ZoomedWidth, doc.ZoomedHeight),
-                                   source.rect());
-        }
+        // The display is a view of the zoom source through the zoom: nothing is copied or
+        // stretched here, painting scales what the viewport exposes.
+        Picture1->showScaled(Zoom_Ori, qreal(doc.ZoomFactor));
         setMousePointer(vbDefault);
         HScroll1->setValue(0);
         VScroll1->setValue(0);
@@ -76,11 +70,15 @@ void Form1::ApplyZoom() {
         VScroll1->setEnabled(Picture2->scaleHeight() < doc.ZoomedHeight);
         return;
     }
-    // Too large to draw (only a picture already that large at 1.0 gets here): it stays on
-    // screen as loaded.
+    // Too large to draw at this zoom (only a picture already that large at the original size gets
+    // here, the zoom steps refuse such sizes): it is shown at its own size, so that what is on
+    // screen, and what a save writes, is what the factor of 1.0 says.
     doc.ZoomFactor = 1.0f;
     doc.OriginalWidth = Zoom_Ori->scaleWidth();
     doc.OriginalHeight = Zoom_Ori->scaleHeight();
     doc.ZoomedWidth = doc.OriginalWidth;
     doc.ZoomedHeight = doc.OriginalHeight;
+    Picture1->clearPicture();
+    Picture1->resize(Zoom_Ori->picture().size());
+    Picture1->showScaled(Zoom_Ori, 1.0);
 }
