@@ -1,5 +1,6 @@
 #include "BmpReader.h"
 
+#include "BmpBytes.h"
 #include "BmpRle.h"
 
 #include <algorithm>
@@ -21,19 +22,15 @@ constexpr std::uint32_t kJpeg = 4;      // OS/2 2.x: RLE24
 constexpr std::uint32_t kPng = 5;
 constexpr std::uint32_t kAlphaBitfields = 6;
 
+// bV5CSType of a V5 header whose colour profile is in the file: 'MBED'.
+constexpr std::uint32_t kProfileEmbedded = 0x4D424544;
+
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::size_t kLargestHeader = 124;
 
-std::uint16_t u16(const std::uint8_t *p) {
-    return std::uint16_t(p[0] | p[1] << 8);
-}
-std::uint32_t u32(const std::uint8_t *p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-std::int32_t i32(const std::uint8_t *p) {
-    return std::int32_t(u32(p));
-}
+using detail::i32;
+using detail::u16;
+using detail::u32;
 
 enum class Coding { Rgb, Rle4, Rle8, Rle24, Bitfields };
 
@@ -50,6 +47,9 @@ struct Header {
     std::uint32_t colorsUsed = 0;
     std::array<std::uint32_t, 3> masks{}; // red, green, blue (BI_BITFIELDS only)
     std::size_t end = 0;                  // file offset just past the header and any masks
+    // BITMAPV5HEADER: an embedded colour profile, where it is and how long (0 when none).
+    std::uint64_t profileOffset = 0;
+    std::uint32_t profileSize = 0;
 };
 
 bool isWindowsHeaderSize(std::uint32_t size) {
@@ -123,6 +123,11 @@ Header readHeader(std::span<const std::uint8_t> file) {
         h.bitCount = u16(&b[14]);
         compression = u32(&b[16]);
         h.colorsUsed = u32(&b[32]);
+        // The profile's offset counts from the start of the info header.
+        if (h.size == 124 && u32(&b[56]) == kProfileEmbedded && u32(&b[116]) != 0) {
+            h.profileOffset = h.start + std::uint64_t(u32(&b[112]));
+            h.profileSize = u32(&b[116]);
+        }
     }
     h.coding = codingFor(compression, os2v2, h.bitCount);
     h.end = h.start + h.size;
@@ -297,6 +302,15 @@ Image parse(std::span<const std::uint8_t> head, std::uint64_t fileSize, std::uin
     image.bitsPerPixel_ = int(h.bitCount);
     if (h.bitCount <= 8)
         image.palette_ = readPalette(head, h, std::size_t(pixelOffset));
+    // A profile that does not lie within the file after the header is left out, not refused:
+    // the pixels are what matters.
+    if (h.profileSize != 0 && h.profileOffset >= h.end &&
+        h.profileOffset + h.profileSize <= fileSize) {
+        image.profileOffset_ = h.profileOffset;
+        image.profileSize_ = h.profileSize;
+        if (haveAll)
+            image.profile_ = head.subspan(std::size_t(h.profileOffset), h.profileSize);
+    }
 
     compressed = h.coding == Coding::Rle4 || h.coding == Coding::Rle8 || h.coding == Coding::Rle24;
     try {
@@ -389,47 +403,6 @@ std::optional<Image> readLayout(std::span<const std::uint8_t> head, std::uint64_
     if (compressed)
         return std::nullopt;
     return image;
-}
-
-const std::uint8_t *Image::row(int y, std::uint8_t *scratch) const noexcept {
-    return convertRow(top_ + std::ptrdiff_t(y) * stride_, scratch);
-}
-
-const std::uint8_t *Image::convertRow(const std::uint8_t *src,
-                                      std::uint8_t *scratch) const noexcept {
-    const std::size_t w = std::size_t(width_);
-    switch (kind_) {
-    case Kind::Direct:
-        return src;
-    case Kind::Indexed: {
-        const unsigned bits = unsigned(bitsPerPixel_);
-        if (bits == 8) {
-            for (std::size_t x = 0; x < w; ++x)
-                std::memcpy(scratch + 3 * x, &palette_[3 * src[x]], 3);
-            break;
-        }
-        const unsigned perByte = 8 / bits;
-        const unsigned mask = (1u << bits) - 1;
-        for (std::size_t x = 0; x < w; ++x) {
-            const unsigned shift = 8 - bits * unsigned(x % perByte + 1);
-            const unsigned index = (src[x / perByte] >> shift) & mask;
-            std::memcpy(scratch + 3 * x, &palette_[3 * index], 3);
-        }
-        break;
-    }
-    case Kind::Masked16:
-        for (std::size_t x = 0; x < w; ++x)
-            std::memcpy(scratch + 3 * x, &lut_[3 * std::size_t(u16(src + 2 * x))], 3);
-        break;
-    case Kind::Masked32:
-        for (std::size_t x = 0; x < w; ++x) {
-            const std::uint32_t v = u32(src + 4 * x);
-            for (int c = 0; c < 3; ++c)
-                scratch[3 * x + c] = lut_[lutOffsets_[c] + ((v & masks_[c]) >> shifts_[c])];
-        }
-        break;
-    }
-    return scratch;
 }
 
 } // namespace bmp

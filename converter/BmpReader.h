@@ -10,7 +10,8 @@
 // Accepted: BMP files and packed DIBs (no file header, as on the clipboard);
 // 1, 2, 4, 8, 16, 24 and 32 bits per pixel; bottom-up and top-down rows; BI_RGB,
 // BI_RLE8, BI_RLE4, BI_BITFIELDS, BI_ALPHABITFIELDS and OS/2 RLE24; header sizes 12 (OS/2 1.x),
-// 16 to 64 (OS/2 2.x), 40, 52, 56, 108 and 124. Alpha is dropped.
+// 16 to 64 (OS/2 2.x), 40, 52, 56, 108 and 124 (with an embedded colour profile). Alpha is
+// dropped.
 // Refused with bmp::Error: anything truncated, inconsistent or larger than the limits below.
 #pragma once
 
@@ -78,6 +79,13 @@ public:
         return topInFile_ + std::uint64_t(std::int64_t(y) * std::int64_t(stride_));
     }
     std::size_t storedRowBytes() const { return storedRowBytes_; }
+    // The colour profile embedded in a V5 header (PROFILE_EMBEDDED), where it lies in the file
+    // and how long it is (0: none, or one that does not lie within the file); with read(), its
+    // bytes (in the file buffer).
+    std::uint64_t profileOffset() const { return profileOffset_; }
+    std::uint32_t profileSize() const { return profileSize_; }
+    std::span<const std::uint8_t> profile() const { return profile_; }
+
     // A stored row as row() hands it out: `stored` itself where the format allows, otherwise
     // expanded into scratch.
     const std::uint8_t *convertRow(const std::uint8_t *stored,
@@ -98,6 +106,9 @@ private:
     std::ptrdiff_t stride_ = 0;         // from one row to the one below it; negative when bottom-up
     std::uint64_t topInFile_ = 0;       // file offset of the top row (uncompressed bitmaps)
     std::size_t storedRowBytes_ = 0;    // bytes of a stored row without its padding
+    std::uint64_t profileOffset_ = 0;
+    std::uint32_t profileSize_ = 0;
+    std::span<const std::uint8_t> profile_;
     std::array<std::uint8_t, 256 * 3> palette_{}; // BGR; entries the file lacks stay black
     std::vector<std::uint8_t> lut_; // Masked16: BGR per 16-bit value; Masked32: one table a channel
     std::array<std::uint32_t, 3> masks_{};    // Masked32: blue, green, red

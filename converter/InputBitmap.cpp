@@ -100,6 +100,17 @@ bool InputBitmap::readAt(std::uint64_t offset, std::uint8_t *buffer, std::size_t
     return true;
 }
 
+std::vector<std::uint8_t> InputBitmap::profile(std::size_t limit) {
+    const bmp::Image &image = *image_;
+    std::vector<std::uint8_t> bytes;
+    if (image.profileSize() == 0 || image.profileSize() > limit)
+        return bytes;
+    bytes.resize(image.profileSize());
+    if (!readAt(image.profileOffset(), bytes.data(), bytes.size()))
+        bytes.clear();
+    return bytes;
+}
+
 bool InputBitmap::fetch(int first, int count, const std::uint8_t **rows) {
     const bmp::Image &image = *image_;
     const std::size_t rowBytes = image.rowBytes();

@@ -32,6 +32,9 @@ public:
 
     const bmp::Image &image() const override { return *image_; }
     bool fetch(int first, int count, const std::uint8_t **rows) override;
+    // The embedded colour profile's bytes; empty when there is none, when it is longer than
+    // `limit` or when it cannot be read.
+    std::vector<std::uint8_t> profile(std::size_t limit);
 
 private:
     bool readAt(std::uint64_t offset, std::uint8_t *buffer, std::size_t size);

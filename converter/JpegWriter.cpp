@@ -83,10 +83,33 @@ J_COLOR_SPACE colorSpaceOf(bmp::RowFormat format) {
     return JCS_EXT_BGR;
 }
 
+constexpr int kIccMarker = JPEG_APP0 + 2;
+constexpr int kExifMarker = JPEG_APP0 + 1;
+constexpr std::uint8_t kIccSignature[] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+constexpr std::size_t kIccChunk = 65519;
+constexpr std::size_t kMaxMarkerData = 65533;
+
+// The profile in numbered pieces, each "ICC_PROFILE\0", its number from 1, their count, data.
+void writeIccProfile(j_compress_ptr cinfo, std::span<const std::uint8_t> profile) {
+    const std::size_t count = (profile.size() + kIccChunk - 1) / kIccChunk;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t offset = i * kIccChunk;
+        const std::size_t length = std::min(kIccChunk, profile.size() - offset);
+        jpeg_write_m_header(cinfo, kIccMarker, unsigned(sizeof kIccSignature + 2 + length));
+        for (const std::uint8_t byte : kIccSignature)
+            jpeg_write_m_byte(cinfo, byte);
+        jpeg_write_m_byte(cinfo, int(i + 1));
+        jpeg_write_m_byte(cinfo, int(count));
+        for (std::size_t b = 0; b < length; ++b)
+            jpeg_write_m_byte(cinfo, profile[offset + b]);
+    }
+}
+
 // All libjpeg work happens here, between setjmp and any longjmp, so that nothing with a
 // destructor is skipped. Buffers come from the caller. Returns false with `message` filled in
 // (and dest.sinkFailed set when the sink refused bytes).
-bool encode(Destination &dest, RowSource &source, int quality, char *message) {
+bool encode(Destination &dest, RowSource &source, int quality, const JpegMetadata &metadata,
+            char *message) {
     const bmp::Image &image = source.image();
     jpeg_compress_struct cinfo{};
     ErrorManager err{};
@@ -119,7 +142,17 @@ bool encode(Destination &dest, RowSource &source, int quality, char *message) {
             cinfo.comp_info[c].v_samp_factor = 1;
         }
     }
+    const bool exif = !metadata.exif.empty() && metadata.exif.size() <= kMaxMarkerData;
+    const bool icc = !metadata.iccProfile.empty() && metadata.iccProfile.size() <= kMaxIccProfile;
+    // The camera data goes first, where its readers look for it; it carries its own resolution.
+    if (exif)
+        cinfo.write_JFIF_header = FALSE;
     jpeg_start_compress(&cinfo, TRUE);
+    if (exif)
+        jpeg_write_marker(&cinfo, kExifMarker, metadata.exif.data(),
+                          unsigned(metadata.exif.size()));
+    if (icc)
+        writeIccProfile(&cinfo, metadata.iccProfile);
 
     const std::uint8_t *fetched[kRowsPerCall];
     JSAMPROW rows[kRowsPerCall];
@@ -142,13 +175,13 @@ bool encode(Destination &dest, RowSource &source, int quality, char *message) {
 
 } // namespace
 
-void writeJpeg(JpegSink &sink, RowSource &rows, int quality) {
+void writeJpeg(JpegSink &sink, RowSource &rows, int quality, const JpegMetadata &metadata) {
     std::vector<JOCTET> outputBuffer(kOutputBufferSize);
     std::vector<char> message(JMSG_LENGTH_MAX, '\0');
     Destination dest{};
     dest.sink = &sink;
     dest.buffer = outputBuffer.data();
-    if (!encode(dest, rows, std::clamp(quality, 1, 100), message.data())) {
+    if (!encode(dest, rows, std::clamp(quality, 1, 100), metadata, message.data())) {
         if (dest.sinkFailed)
             throw JpegSinkFailed();
         throw std::runtime_error(message.data());

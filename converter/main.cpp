@@ -6,8 +6,11 @@
 // success, 1 when the input cannot be converted or the output cannot be written (one line on
 // stderr), 2 for a bad command line (usage on stderr). The JPEG is written to a temporary file
 // beside OUTPUT and renamed over it only when complete, so OUTPUT is either the finished picture
-// or left as it was (SafeReplace.h: links, permissions, leftovers).
+// or left as it was (SafeReplace.h: links, permissions, leftovers). A colour profile embedded in
+// the bitmap's V5 header goes into the JPEG; so does camera data found beside the input as
+// INPUT with the extension ".exif" (an APP1 EXIF block), with its orientation set upright.
 #include "BmpReader.h"
+#include "Exif.h"
 #include "InputBitmap.h"
 #include "JpegWriter.h"
 #include "SafeReplace.h"
@@ -17,9 +20,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -51,7 +57,8 @@ int usage(const char *problem) {
                  "  -o OUTPUT   JPEG file to write; replaced only once the new one is complete\n"
                  "              (a link to a file is written through)\n"
                  "  From -q 90 up the colour keeps its full resolution (4:4:4), below it is\n"
-                 "  halved (4:2:0).\n",
+                 "  halved (4:2:0). A colour profile in the bitmap is kept; camera data in\n"
+                 "  INPUT's name with the extension .exif (an EXIF block) is added, upright.\n",
                  problem, kDefaultQuality);
     return 2;
 }
@@ -118,6 +125,20 @@ private:
     safe::Replacement &replacement_;
 };
 
+// The camera data that goes with the input: the file beside it with the extension ".exif"
+// (" 123.bmp" and " 123.exif"), made upright; empty when there is none or it cannot be used.
+std::vector<std::uint8_t> cameraDataFor(const fs::path &input) {
+    fs::path sidecar = input;
+    sidecar.replace_extension(".exif");
+    std::error_code ec;
+    if (!fs::is_regular_file(sidecar, ec) || fs::file_size(sidecar, ec) > exif::kMaxBlock || ec)
+        return {};
+    std::ifstream file(sidecar, std::ios::binary);
+    const std::vector<std::uint8_t> block((std::istreambuf_iterator<char>(file)),
+                                          std::istreambuf_iterator<char>());
+    return exif::upright(block);
+}
+
 // The output is made ready first, so that a name that cannot be written is refused before the
 // input is read.
 void convert(const Options &options) {
@@ -129,9 +150,11 @@ void convert(const Options &options) {
     }
     try {
         InputBitmap input(options.input);
+        const std::vector<std::uint8_t> profile = input.profile(kMaxIccProfile);
+        const std::vector<std::uint8_t> camera = cameraDataFor(options.input);
         ReplacementSink sink(replacement);
         try {
-            writeJpeg(sink, input, options.quality);
+            writeJpeg(sink, input, options.quality, {profile, camera});
         } catch (const JpegSinkFailed &) {
             replacement.throwFailure();
         }

@@ -21,6 +21,10 @@ QString IntermediateBitmapPath(const QString &temp, const QString &tempBaseName)
     return temp + PathSeparator + tempBaseName + QStringLiteral(".bmp");
 }
 
+QString CameraDataPath(const QString &temp, const QString &tempBaseName) {
+    return temp + PathSeparator + tempBaseName + QStringLiteral(".exif");
+}
+
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
                              const QString &tempBaseName) {
     // The blanks are as the converter has always been called: two before -out, three after jpeg.

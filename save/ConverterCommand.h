@@ -15,6 +15,8 @@ constexpr QChar PathSeparator = u'/';
 QString ConverterPath(const QString &temp);
 // The intermediate bitmap of a JPG save: a blank and one to three digits name it.
 QString IntermediateBitmapPath(const QString &temp, const QString &tempBaseName);
+// The camera data the converter adds to the JPG, beside the intermediate bitmap: " NNN.exif".
+QString CameraDataPath(const QString &temp, const QString &tempBaseName);
 
 // The converter's command line, piece by piece:
 //   "TEMP/nconvert.exe"  -out jpeg   -q QUALITY -o "DESTINATION.jpg" "TEMP/ NNN.bmp"

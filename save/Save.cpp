@@ -68,6 +68,17 @@ bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     return s(154, [&] { SaveImageReplacing(PictureToSave(form), target, "bmp"); });
 }
 
+// A lossless PNG, written by the program itself like the bitmap (colour profile included).
+bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
+    const QString target = path + QStringLiteral(".png");
+    // 208 to 214
+    if (!MayReplace(form, s, target, 208)) {
+        return false;
+    }
+    // 216: nothing is deleted first (see 152).
+    return s(218, [&] { SaveImageReplacing(PictureToSave(form), target, "png"); });
+}
+
 // The converter's own words for what went wrong: its first line, without its name.
 QString ConverterReason(const QByteArray &errors) {
     QString line = QString::fromLocal8Bit(errors).section(QLatin1Char('\n'), 0, 0).trimmed();
@@ -131,11 +142,12 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     }
     QString folder;
     // 182: a bitmap that cannot be made afresh is not converted: whatever stands at its name is
-    // not ours.
+    // not ours. The camera data of the file loaded (a JPG's) goes beside it for the converter.
     if (!s(182, [&] {
             folder = saving.privateFolder.inside(TempFolder(services));
             SaveFreshBitmap(PictureToSave(form),
                             IntermediateBitmapPath(folder, saving.TempBaseName));
+            WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
         })) {
         return false;
     }
@@ -147,7 +159,10 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     s(194, [&] { command = ConverterCommandLine(folder, quality, path, saving.TempBaseName); });
     const bool written = s(202, [&] { RunConverter(form, command, converterPlaced, target); });
     s(204, [&] { services.sleep(2500); });
-    s(206, [&] { RemoveFile(IntermediateBitmapPath(folder, saving.TempBaseName)); });
+    s(206, [&] {
+        RemoveFile(IntermediateBitmapPath(folder, saving.TempBaseName));
+        RemoveFile(CameraDataPath(folder, saving.TempBaseName));
+    });
     return written;
 }
 
@@ -206,6 +221,8 @@ void Form1::PushButton4_Click() {
         written = SaveAsBmp(*this, s, path);
     } else if (format == 2) {
         written = SaveAsJpg(*this, s, path, converterPlaced);
+    } else if (format == 3) {
+        written = SaveAsPng(*this, s, path);
     }
     // What is on file now is the picture as it stands: closing asks nothing more of it.
     if (written) {
@@ -223,7 +240,8 @@ void Form1::PushButton4_Click() {
 QString Form1::AskSaveFileName() {
     const SaveDialogResult answer = services_.saveFileDialog(
         this, QStringLiteral("Save File"),
-        {QStringLiteral("Bitmap Files (*.bmp)|*.bmp"), QStringLiteral("JPG Files (*.jpg)|*.jpg")},
+        {QStringLiteral("Bitmap Files (*.bmp)|*.bmp"), QStringLiteral("JPG Files (*.jpg)|*.jpg"),
+         QStringLiteral("PNG Files (*.png)|*.png")},
         1);
     if (!answer.accepted) {
         return QString();

@@ -2,6 +2,7 @@
 
 #include "SafeReplace.h"
 #include "app/ErrorReport.h"
+#include "save/BitmapFile.h"
 #include "save/FileUtils.h"
 
 #include <QDir>
@@ -88,12 +89,16 @@ private:
     bool failed_ = false;
 };
 
-// Writes the image in the given format. Qt's bitmap writer puts out 24 bits per pixel for 32-bit
-// pictures; anything else (a palette, fewer bits) is widened first so that every bitmap we write
-// has the same form. Throws "Invalid picture" when the writer refuses the picture itself.
+// Writes the image in the given format: bitmaps with our own writer (which keeps the colour
+// profile), anything else with Qt's, from 32-bit pixels. Throws "Invalid picture" when the writer
+// refuses the picture itself.
 void WriteImage(QIODevice &device, const QImage &image, const char *format) {
     if (image.isNull()) {
         throw RuntimeError("Invalid picture");
+    }
+    if (qstrcmp(format, "bmp") == 0) {
+        WriteBitmapFile(device, image);
+        return;
     }
     const QImage pixels = image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
     QImageWriter writer(&device, format);
@@ -177,6 +182,9 @@ void SaveImageReplacing(const QImage &image, const QString &path, const char *fo
         ReplacementDevice device(replacement);
         try {
             WriteImage(device, image, format);
+            if (device.failed()) {
+                replacement.throwFailure();
+            }
         } catch (const RuntimeError &) {
             if (device.failed()) {
                 replacement.throwFailure();
@@ -196,6 +204,18 @@ void SaveFreshBitmap(const QImage &image, const QString &path) {
 
 void WriteNewBitmap(const QImage &image, const QString &path) {
     CreateExclusively(path, PrivateFile, [&](QFile &file) { WriteImage(file, image, "bmp"); });
+}
+
+void WriteCameraData(const QByteArray &block, const QString &path) {
+    ForceDelete(path);
+    if (block.isEmpty()) {
+        return;
+    }
+    CreateExclusively(path, PrivateFile, [&](QFile &file) {
+        if (file.write(block) != block.size()) {
+            throw RuntimeError("Disk full");
+        }
+    });
 }
 
 void PlaceConverter(const QByteArray &bytes, const QString &path) {

@@ -13,18 +13,23 @@
 // A link to nothing or to a folder is refused: the save must not follow it.
 QString ExistingFileName(const QString &path);
 
-// Writes the image in the given Qt image format ("bmp": 24-bit Windows bitmap) at path, through
-// the safe replace of converter/SafeReplace.h: the file at path (or at the end of its links) is
-// replaced in one move once the new one is complete and keeps its permissions; when writing fails
-// it stays as it was and nothing is left behind.
+// Writes the image in the given Qt image format ("bmp": 24-bit Windows bitmap, "png") at path,
+// through the safe replace of converter/SafeReplace.h: the file at path (or at the end of its
+// links) is replaced in one move once the new one is complete and keeps its permissions; when
+// writing fails it stays as it was and nothing is left behind.
 void SaveImageReplacing(const QImage &image, const QString &path, const char *format);
 
-// Writes the image as a 24-bit Windows bitmap into a file created afresh at path: whatever stood
+// Writes the image as a 24-bit Windows bitmap (with its colour profile, see BitmapFile.h) into a
+// file created afresh at path: whatever stood
 // there is deleted first (SaveFreshBitmap), and the new file is created exclusively
 // (WriteNewBitmap), so the write never goes through an older file or a link of that name; when
 // something still stands there, nothing is written.
 void SaveFreshBitmap(const QImage &image, const QString &path);
 void WriteNewBitmap(const QImage &image, const QString &path);
+
+// The camera data for the converter beside the intermediate bitmap: whatever stands at path is
+// deleted, and a non-empty block written there afresh, as the bitmap is.
+void WriteCameraData(const QByteArray &block, const QString &path);
 
 // Makes the converter ready to run at path: a file already there is kept only when it is a plain
 // file of ours, writable by us alone, holding exactly these bytes; anything else is deleted and

@@ -53,6 +53,24 @@ QStringList samplingFactors(const QByteArray &jpeg) {
     return {};
 }
 
+// The bitmap with a BITMAPV5HEADER carrying `profile` after its pixels (PROFILE_EMBEDDED); the
+// header's offset and size fields can be set to lie.
+QByteArray withProfile(QByteArray bmp, const QByteArray &profile, qint64 offset = -1,
+                       qint64 size = -1) {
+    uchar *d = reinterpret_cast<uchar *>(bmp.data());
+    const quint32 pixels = qFromLittleEndian<quint32>(d + 10);
+    bmp.insert(14 + 40, QByteArray(84, '\0'));
+    d = reinterpret_cast<uchar *>(bmp.data());
+    const quint32 dataAt = quint32(bmp.size()) - 14; // from the header's start
+    qToLittleEndian<quint32>(quint32(bmp.size() + profile.size()), d + 2);
+    qToLittleEndian<quint32>(pixels + 84, d + 10);
+    qToLittleEndian<quint32>(124, d + 14);
+    qToLittleEndian<quint32>(0x4D424544, d + 14 + 56);
+    qToLittleEndian<quint32>(offset < 0 ? dataAt : quint32(offset), d + 14 + 112);
+    qToLittleEndian<quint32>(size < 0 ? quint32(profile.size()) : quint32(size), d + 14 + 116);
+    return bmp + profile;
+}
+
 uint modeOf(const QString &path) {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? uint(info.st_mode & 07777)
@@ -151,6 +169,89 @@ private slots:
         const QString longest = QString(251, QLatin1Char('n')) + ".jpg";
         QCOMPARE(convert(input, out.filePath(longest)).exitCode, 0);
         QCOMPARE(QImage(out.filePath(longest)).size(), QSize(48, 32));
+    }
+
+    // The bitmap's embedded profile goes into the JPEG whole, over as many markers as it needs;
+    // one that cannot be used is left out and the picture is still converted.
+    void profileFromTheBitmap_data() {
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<int>("markers"); // -1: no profile in the JPEG
+        QTest::newRow("small, 24 bits") << 24 << 3000 << qint64(-1) << 1;
+        QTest::newRow("one marker full") << 24 << 65519 << qint64(-1) << 1;
+        QTest::newRow("just over one marker") << 24 << 65520 << qint64(-1) << 2;
+        QTest::newRow("200 KB, 8 bits") << 8 << 200000 << qint64(-1) << 4;
+        QTest::newRow("past the end of the file") << 24 << 3000 << (qint64(1) << 30) << -1;
+        QTest::newRow("inside the header") << 24 << 3000 << qint64(40) << -1;
+        QTest::newRow("more than 255 markers hold") << 24 << 255 * 65519 + 1 << qint64(-1) << -1;
+    }
+    void profileFromTheBitmap() {
+        QFETCH(int, bits);
+        QFETCH(int, bytes);
+        QFETCH(qint64, offset);
+        QFETCH(int, markers);
+        QByteArray profile(bytes, '\0');
+        for (int i = 0; i < bytes; ++i)
+            profile[i] = char(i * 7 + i / 251);
+        QList<QRgb> palette;
+        for (int i = 0; bits == 8 && i < 256; ++i)
+            palette << qRgb(i, 255 - i, i / 2);
+        const QString in = dir.filePath("v5.bmp"), out = dir.filePath("v5.jpg");
+        QVERIFY(writeFile(
+            in, withProfile(encodeBmp(picture(48, 32), bits, false, palette), profile, offset)));
+        const Run run = convert(in, out);
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QCOMPARE(QImage(out).size(), QSize(48, 32));
+        int written = 0;
+        const QByteArray read = iccProfileOf(readFile(out), &written);
+        if (markers < 0) {
+            QCOMPARE(written, 0);
+            return;
+        }
+        QCOMPARE(written, markers);
+        QVERIFY(read == profile);
+    }
+
+    // Camera data beside the input goes in as APP1, first, with the orientation upright; data
+    // that cannot go into a JPEG is left out.
+    void cameraDataBesideTheInput_data() {
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<QByteArray>("expected");
+        for (const bool bigEndian : {false, true}) {
+            QByteArray upright = exifBlock(bigEndian, 1);
+            QTest::addRow("%s, turned", bigEndian ? "MM" : "II")
+                << exifBlock(bigEndian, 6) << upright;
+            QTest::addRow("%s, upright", bigEndian ? "MM" : "II") << upright << upright;
+        }
+        const QByteArray block = exifBlock(false, 8);
+        QTest::newRow("not EXIF") << QByteArray("JFIF\0\0") + block.mid(6) << QByteArray();
+        QTest::newRow("no TIFF header") << block.left(6) + QByteArray(40, 'x') << QByteArray();
+        QTest::newRow("directory out of the block") << block.left(60) << QByteArray();
+        QByteArray far = block;
+        far[6 + 4] = char(0xF0);
+        QTest::newRow("directory offset past the end") << far << QByteArray();
+        QTest::newRow("larger than a marker") << block + QByteArray(65533, '\0') << QByteArray();
+    }
+    void cameraDataBesideTheInput() {
+        QFETCH(QByteArray, block);
+        QFETCH(QByteArray, expected);
+        const QString in = dir.filePath(" 7.bmp"), out = dir.filePath("exif.jpg");
+        QVERIFY(writeFile(in, encodeBmp(picture(48, 32), 24, false)));
+        QVERIFY(writeFile(dir.filePath(" 7.exif"), block));
+        const Run run = convert(in, out);
+        QFile::remove(dir.filePath(" 7.exif"));
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QCOMPARE(QImage(out).size(), QSize(48, 32));
+        const QList<std::pair<int, QByteArray>> segments = jpegSegments(readFile(out));
+        QVERIFY(!segments.isEmpty());
+        if (expected.isEmpty()) {
+            QCOMPARE(exifOf(readFile(out)), QByteArray());
+            QCOMPARE(segments.first().first, 0xE0); // JFIF as usual
+            return;
+        }
+        QCOMPARE(segments.first().first, 0xE1);
+        QCOMPARE(segments.first().second, expected);
     }
 
     // Killed while writing: the old file is untouched; the temporary file it leaves goes at the

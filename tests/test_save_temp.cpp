@@ -4,6 +4,7 @@
 // claimed when it wrote nothing, an empty file or no JPEG.
 #include "SaveTestTools.h"
 
+#include "resources/ConverterResource.h"
 #include "save/SaveFiles.h"
 
 #include <QFileInfo>
@@ -123,6 +124,118 @@ private slots:
         QCOMPARE(left, root ? QStringList({"glyphtack-live00", "glyphtack-other1",
                                            "glyphtack-toolong1", "keep-me"})
                             : QStringList({"glyphtack-live00", "glyphtack-toolong1", "keep-me"}));
+    }
+
+    // The converter copy in the program's folder: anything but our converter is replaced, never
+    // run; our own is used as it is.
+    void foreignConverterIsReplacedNotRun() {
+        Session s;
+        const QString marker = s.dest("ran");
+        const QByteArray script = "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n";
+        const auto plant = [&](const QString &path) {
+            WriteAll(path, script);
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ExeOwner);
+        };
+        // At the old place in TEMP itself nothing is ever run.
+        plant(QDir(s.temp()).filePath("nconvert.exe"));
+        s.save(s.dest("card"), 2);
+        QVERIFY(QImage(s.dest("card.jpg")).size() == QSize(64, 48));
+        QCOMPARE(ReadAll(QDir(s.temp()).filePath("nconvert.exe")), script);
+        // In the program's own folder, a file that is not the converter is replaced.
+        plant(QDir(s.work()).filePath("nconvert.exe"));
+        s.save(s.dest("again"), 2);
+        QVERIFY(!QFile::exists(marker));
+        QVERIFY(QImage(s.dest("again.jpg")).size() == QSize(64, 48));
+        QVERIFY(s.f.services.reports().isEmpty());
+
+        // A link at the converter's name is replaced, and what it points to is left alone.
+        const QString target = s.dest("script.sh");
+        WriteAll(target, "#!/bin/sh\nexit 0\n");
+        QVERIFY(QFile::link(target, QDir(s.work()).filePath("nconvert.exe")));
+        s.save(s.dest("linked"), 2);
+        QCOMPARE(ReadAll(target), QByteArray("#!/bin/sh\nexit 0\n"));
+        QVERIFY(QImage(s.dest("linked.jpg")).size() == QSize(64, 48));
+        QVERIFY(s.f.services.reports().isEmpty());
+        QFile::remove(QDir(s.temp()).filePath("nconvert.exe"));
+        QVERIFY(s.cleanedUp());
+    }
+
+    void identicalConverterIsUsedAsItIs() {
+        Session s;
+        s.save(s.dest("first"), 1);
+        const QString copy = QDir(s.work()).filePath("nconvert.exe");
+        WriteAll(copy, LoadConverterResource());
+        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ExeOwner);
+        const QDateTime stamp = QDateTime::currentDateTime().addDays(-3);
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+        file.close();
+        WriteAll(s.dest("card.jpg"), "old");
+        QDateTime seen;
+        s.f.services.onMessage = [&](const MessageRequest &) {
+            seen = QFileInfo(copy).lastModified();
+        };
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("card"), 2);
+        QCOMPARE(seen.toSecsSinceEpoch(), stamp.toSecsSinceEpoch());
+        QVERIFY(QImage(s.dest("card.jpg")).size() == QSize(64, 48));
+        QVERIFY(s.cleanedUp());
+    }
+
+    void converterThatCannotBePlacedRunsNothing() {
+        Session s;
+        s.save(s.dest("first"), 1);
+        QFile::remove(s.dest("first.bmp"));
+        // A folder with something in it stands at the converter's name and cannot be deleted.
+        QVERIFY(QDir(s.work()).mkpath("nconvert.exe/inside"));
+        WriteAll(s.dest("card.jpg"), "old picture");
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("card"), 2);
+        QCOMPARE(s.reportLines(), (QStringList{"134", "202"}));
+        QVERIFY(s.f.services.reports().at(1).text.startsWith("JPG converter could not be "
+                                                             "started"));
+        QCOMPARE(ReadAll(s.dest("card.jpg")), QByteArray("old picture"));
+        QCOMPARE(Entries(s.out()), QStringList{"card.jpg"});
+        QCOMPARE(Entries(s.work()), QStringList{"nconvert.exe"});
+    }
+
+    void emptyTempMeansThePrivateFolder() {
+        Session s;
+        QTemporaryDir cache;
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+        s.f.services.env["TEMP"] = "";
+        WriteAll(s.dest("card.jpg"), "old");
+        bool placed = false;
+        const QString tmp = cache.filePath("glyphtack/tmp");
+        s.f.services.onMessage = [&](const MessageRequest &) {
+            placed = QFile::exists(QDir(PrivateFolderIn(tmp)).filePath("nconvert.exe"));
+        };
+        s.f.services.messageAnswers << MsgAnswer::Yes;
+        s.save(s.dest("card"), 2);
+        QVERIFY(placed);
+        QVERIFY(QImage(s.dest("card.jpg")).size() == QSize(64, 48));
+        QCOMPARE(Entries(PrivateFolderIn(tmp)), QStringList{});
+        s.f.form.reset();
+        QCOMPARE(Entries(tmp), QStringList{});
+        QVERIFY(s.f.services.reports().isEmpty());
+    }
+
+    void linkAtTheIntermediateNameIsNotFollowed() {
+        Session s;
+        s.save(s.dest("first"), 1);
+        QFile::remove(s.dest("first.bmp"));
+        const QString victim = s.dest("victim.txt");
+        WriteAll(victim, "precious");
+        s.f.services.randomDraws = {0.123};
+        QVERIFY(QFile::link(victim, QDir(s.work()).filePath(" 123.bmp")));
+        s.save(s.dest("card"), 2);
+        QCOMPARE(ReadAll(victim), QByteArray("precious"));
+        QVERIFY(QImage(s.dest("card.jpg")).size() == QSize(64, 48));
+        QVERIFY(s.f.services.reports().isEmpty());
+        QVERIFY(s.cleanedUp());
     }
 
     // Something that cannot be removed stands at the intermediate bitmap's name: the save stops
