@@ -29,6 +29,16 @@ QString FileDialog::qtFilter(const QString &entry) {
            QLatin1Char(')');
 }
 
+QStringList FileDialog::entriesOf(const QString &filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        entries << (i + 1 < parts.size() ? parts.at(i) + QLatin1Char('|') + parts.at(i + 1)
+                                         : parts.at(i));
+    }
+    return entries;
+}
+
 void FileDialog::setFilterEntries(const QStringList &entries) {
     qtFilters_.clear();
     descriptions_.clear();

@@ -15,6 +15,9 @@ class FileDialog : public QFileDialog {
 public:
     FileDialog(QWidget *parent, const QString &title, QFileDialog::AcceptMode mode);
 
+    // The entries of a filter text that holds them one after the other:
+    // "All|*.a;*.b|Other|*.c" is two entries.
+    static QStringList entriesOf(const QString &filter);
     // Sets the list from "Description|patterns" entries.
     void setFilterEntries(const QStringList &entries);
     // The 1-based entry the user chose, or 0.

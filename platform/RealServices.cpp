@@ -102,7 +102,7 @@ MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &reques
 QString RealServices::openFileDialog(QWidget *parent, const QString &title, const QString &filter,
                                      const QString &fileName) {
     FileDialog dialog(parent, title, QFileDialog::AcceptOpen);
-    dialog.setFilterEntries({filter});
+    dialog.setFilterEntries(FileDialog::entriesOf(filter));
     if (!fileName.isEmpty()) {
         dialog.selectFile(fileName);
     }
