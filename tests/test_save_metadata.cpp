@@ -5,6 +5,7 @@
 #include "ConverterTestTools.h"
 #include "SaveTestTools.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QProcess>
 #include <QStandardPaths>
@@ -156,14 +157,29 @@ private slots:
         QVERIFY(s.cleanedUp());
     }
 
-    // A JPG from a JPG keeps make, model and date taken; the orientation reads upright, since
-    // the picture was turned when loaded. The camera data leaves TEMP with the bitmap.
-    void cameraDataSurvivesJpgToJpg() {
+    // A JPG from a JPG (a camera's, turned by its orientation, with a colour profile) keeps
+    // make, model, date taken and the profile; the orientation reads upright, since the picture
+    // was turned when loaded. The camera data leaves TEMP with the bitmap.
+    void cameraDataAndProfileSurviveJpgToJpg() {
         if (!HaveImageMagick()) {
             QSKIP("ImageMagick's identify is not installed");
         }
-        Session s;
-        s.f->doc.SourceExif = convertertest::exifBlock(true, 6);
+        QImage photo = Detailed(60, 40);
+        photo.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
+        const QByteArray profile = photo.colorSpace().iccProfile();
+        QBuffer written;
+        written.open(QIODevice::WriteOnly);
+        QVERIFY(photo.save(&written, "JPG", 95));
+        const QByteArray block = convertertest::exifBlock(true, 6);
+        QByteArray jpeg = written.data();
+        const QByteArray app1 = QByteArray("\xFF\xE1", 2) + char((block.size() + 2) >> 8) +
+                                char((block.size() + 2) & 0xff) + block;
+        jpeg.insert(2, app1);
+        const QString path = QDir(TestDataFolder()).filePath("camera.jpg");
+        WriteAll(path, jpeg);
+
+        Session s(path);
+        QCOMPARE(s.f->doc.SourceExif, block);
         QStringList seen;
         s.f.services.onSleep = [&](int) {
             if (seen.isEmpty()) {
@@ -176,12 +192,15 @@ private slots:
         QCOMPARE(seen, (QStringList{" 500.bmp", " 500.exif", "nconvert.exe"}));
         const QString verbose =
             QString::fromUtf8(Magick("identify", {"-verbose", s.dest("photo.jpg")}));
-        QVERIFY2(verbose.contains("exif:Make: Pellorin"), qPrintable(verbose));
-        QVERIFY(verbose.contains("exif:Model: Glyphcam 7"));
-        QVERIFY(verbose.contains("exif:DateTimeOriginal: 2024:05:06 07:08:09"));
+        QVERIFY2(verbose.contains("  Geometry: 40x60+0+0\n"), qPrintable(verbose));
+        QVERIFY(verbose.contains("exif:Make: Pellorin\n"));
+        QVERIFY(verbose.contains("exif:Model: Glyphcam 7\n"));
+        QVERIFY(verbose.contains("exif:DateTimeOriginal: 2024:05:06 07:08:09\n"));
         // ImageMagick shows the orientation tag as the picture's orientation (6 would read
         // RightTop).
         QVERIFY(verbose.contains("  Orientation: TopLeft\n"));
+        QVERIFY(verbose.contains("Profile-icc: " + QString::number(profile.size()) + " bytes"));
+        QCOMPARE(ProfileSeenByImageMagick(s.dest("photo.jpg")), profile);
         QCOMPARE(convertertest::exifOf(ReadAll(s.dest("photo.jpg"))),
                  convertertest::exifBlock(true, 1));
         QVERIFY(s.cleanedUp());
