@@ -2,6 +2,9 @@
 
 #include "batch/CaptionOptions.h"
 #include "batch/CaptionPicture.h"
+#include "batch/CaptionWriter.h"
+#include "platform/Services.h"
+#include "save/FileUtils.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -86,6 +89,10 @@ int RunCaptionCommand(const QStringList &arguments) {
         }
     }
 
+    // JPGs go through the converter in a private folder inside the temporary folder.
+    RealServices services;
+    CaptionWriter writer(TempFolder(services));
+
     // One picture per worker at a time: memory stays bounded by the pictures in flight.
     Progress progress(total);
     std::atomic<int> next{0};
@@ -94,7 +101,7 @@ int RunCaptionCommand(const QStringList &arguments) {
             Outcome &outcome = outcomes[size_t(i)];
             if (!outcome.done) {
                 try {
-                    CaptionPictureFile(options, options.files.at(i), outputs[size_t(i)]);
+                    CaptionPictureFile(options, options.files.at(i), outputs[size_t(i)], writer, i);
                 } catch (const std::exception &e) {
                     outcome.failure = QString::fromUtf8(e.what());
                 } catch (...) {

@@ -92,7 +92,7 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
 }
 
 void CaptionPictureFile(const CaptionOptions &options, const QString &input,
-                        const CaptionOutput &output) {
+                        const CaptionOutput &output, CaptionWriter &writer, int index) {
     const QFileInfo target(output.path);
     if (target.exists() || target.isSymLink()) {
         if (!options.overwrite) {
@@ -119,5 +119,6 @@ void CaptionPictureFile(const CaptionOptions &options, const QString &input,
                       : QualityFromRatio(picture.himetric.width(), picture.himetric.height(),
                                          QFileInfo(input).size());
     }
-    WriteCaptioned(picture.image, output, quality, picture.exif);
+    // Camera data goes only from a JPG into a JPG, as the window's save keeps it.
+    writer.write(picture.image, output, quality, picture.exif, index);
 }

@@ -26,6 +26,9 @@ struct CaptionOutput {
 };
 CaptionOutput OutputFor(const CaptionOptions &options, const QString &input);
 
-// Loads the picture, stamps the caption and writes it; throws RuntimeError saying what failed.
+class CaptionWriter;
+
+// Loads the picture, stamps the caption and writes it through the writer (`index` tells it from
+// the other pictures in flight); throws RuntimeError saying what failed.
 void CaptionPictureFile(const CaptionOptions &options, const QString &input,
-                        const CaptionOutput &output);
+                        const CaptionOutput &output, CaptionWriter &writer, int index);
