@@ -15,6 +15,7 @@
 #include <memory>
 
 class QGroupBox;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
@@ -84,8 +85,19 @@ public:
     void PushButton5_Click();
     void FinishEditing();
     void PushButton3_Click();
-    // Shows the editing box anew after its caption's look changed (text/BoxCaption.cpp).
+    // Shows the editing box anew after its caption's look changed (text/CaptionCommands.cpp).
     void ShowCaptionLook();
+    // Caption commands, from the context menu of the box or of the picture, or their keys
+    // (text/CaptionCommands.cpp, text/ReEdit.cpp).
+    void AlignText(Qt::Alignment alignment); // chose Align Left, Centre or Right
+    void ChooseOutline();                    // chose Outline...
+    void ToggleShadow();                     // chose Drop Shadow
+    void ChoosePlate();                      // chose Background Plate...
+    void ReEditLastStamp();                  // chose Re-edit Last Stamp
+    bool CanReEditLastStamp() const;
+    // The context menu of the open box (its own editing entries first) or of the picture; it
+    // deletes itself when closed.
+    QMenu *CaptionMenu(bool onBox);
     // Undo and redo of stamps (text/Undo.cpp).
     void UndoStamp();
     void RedoStamp();
@@ -138,6 +150,7 @@ public:
     PictureDocument doc;
     qint16 TextEditing = vbFalse;
     EditingState editing;
+    CaptionActions captionActions;
     SaveState saving;
     StampHistory history;
 

@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 void Form1::Picture1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float x, float y) {
     // Whole pixels, halves to even.
@@ -127,4 +128,13 @@ void Form1::PushButton8_Click() {
         s(110, [&] { TextEditing = vbFalse; });
     }
     s(112, [&] { setMousePointer(vbDefault); });
+    // A re-edited stamp that is not stamped again goes back into the picture, unless the picture
+    // changed meanwhile (a reload empties the history).
+    s(114, [&] {
+        const bool reEdited = std::exchange(editing.reEditing, false);
+        if (reEdited && TextEditing == vbFalse && editing.lastStamp && history.canRedo() &&
+            history.undoSteps() == editing.lastStamp->depth - 1) {
+            RedoStamp();
+        }
+    });
 }
