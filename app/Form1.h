@@ -75,16 +75,17 @@ public:
     void Picture2_Click();
 
     // ---- Text editing (text/) ----
+    // moved the pointer over the picture
     void Picture1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, float x, float y);
-    void Picture1_Click();
-    void PushButton8_Click();
+    void Picture1_Click();    // clicked on the picture
+    void PushButton8_Click(); // clicked "Cancel Editing Text"
     // Scrolls the picture so that the area (the open box) is in view.
     void ScrollIntoView(const QRect &area);
     void ApplyWindowStyle(qint32 style, RichTextBox *control);
-    void PushButton2_Click();
-    void PushButton5_Click();
+    void PushButton2_Click(); // clicked "Change Fore Color"
+    void PushButton5_Click(); // clicked "Change Font"
     void FinishEditing();
-    void PushButton3_Click();
+    void PushButton3_Click(); // clicked "Finish Editing Text"
     // Shows the editing box anew after its caption's look changed (text/CaptionCommands.cpp).
     void ShowCaptionLook();
     // Caption commands, from the context menu of the box or of the picture, or their keys
@@ -99,8 +100,8 @@ public:
     // deletes itself when closed.
     QMenu *CaptionMenu(bool onBox);
     // Undo and redo of stamps (text/Undo.cpp).
-    void UndoStamp();
-    void RedoStamp();
+    void UndoStamp(); // chose Undo Stamp
+    void RedoStamp(); // chose Redo Stamp
 
     // Loads a file dropped on the window as "Load Picture" would with it chosen (app/FileDrop.cpp).
     void LoadDroppedFile(const QString &path);
