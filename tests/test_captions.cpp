@@ -69,11 +69,7 @@ private slots:
         FormFixture f;
         Session s(f);
         s.colour(QColor(255, 220, 0));
-        f.services.fontAnswerer = [](FontChoice proposal) {
-            proposal.size = 16.0f;
-            return std::optional<FontChoice>(proposal);
-        };
-        QTest::mouseClick(f->PushButton5, Qt::LeftButton);
+        s.fontSize(16.0f);
         const QImage original = s.picture();
         s.open(QPoint(30, 30));
         s.type({"Effects in", "the box"});
@@ -115,19 +111,13 @@ private slots:
         QFETCH(int, steps);
         FormFixture f;
         Session s(f, picture);
-        for (int i = 0; i < qAbs(steps); ++i) {
-            QTest::mouseClick(steps < 0 ? f->PushButton11 : f->PushButton10, Qt::LeftButton);
-        }
+        s.zoom(steps);
         s.colour(QColor(Qt::red));
         f.services.effectAnswers << std::pair(QColor(Qt::white), 2);
         f->ChooseOutline();
         f->ToggleShadow();
         f->AlignText(Qt::AlignRight);
-        f.services.fontAnswerer = [](FontChoice proposal) {
-            proposal.size = 14.0f;
-            return std::optional<FontChoice>(proposal);
-        };
-        QTest::mouseClick(f->PushButton5, Qt::LeftButton);
+        s.fontSize(14.0f);
         f.services.messageAnswers << MsgAnswer::Yes;
         s.open(QPoint(50, 40));
         s.type({"Outlined", "and shadowed"});
@@ -242,9 +232,7 @@ private slots:
     void reEditTheLastStamp() {
         FormFixture f;
         Session s(f, QSize(240, 180));
-        for (int i = 0; i < 4; ++i) {
-            QTest::mouseClick(f->PushButton10, Qt::LeftButton);
-        }
+        s.zoom(4);
         const QImage original = f->Zoom_Ori->picture();
         s.colour(QColor(Qt::red));
         f.services.effectAnswers << std::pair(QColor(Qt::white), 3)

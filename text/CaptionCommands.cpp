@@ -127,6 +127,26 @@ QMenu *Form1::CaptionMenu(bool onBox) {
     return menu;
 }
 
+namespace {
+
+// Asks for an effect's colour and amount, proposing those in force; on OK they become the
+// effect's and the box shows it.
+void ChooseEffect(Form1 &form, const char *procedure, EffectChoice choice, QColor &colour,
+                  int &amount) {
+    Steps s(form, procedure);
+    bool chosen = false;
+    s(100, [&] { chosen = form.services().effectDialog(&form, choice); });
+    if (chosen) {
+        s(102, [&] {
+            colour = choice.colour;
+            amount = qBound(choice.minimum, choice.amount, choice.maximum);
+        });
+        s(104, [&] { form.ShowCaptionLook(); });
+    }
+}
+
+} // namespace
+
 // Alignment, like the font and the colour, belongs to both boxes and to the whole text.
 void Form1::AlignText(Qt::Alignment alignment) {
     Steps s(*this, "AlignText");
@@ -136,24 +156,11 @@ void Form1::AlignText(Qt::Alignment alignment) {
 }
 
 void Form1::ChooseOutline() {
-    Steps s(*this, "ChooseOutline");
     CaptionEffects &e = editing.effects;
-    EffectChoice choice{tr("Outline"),
-                        tr("&Width:"),
-                        tr("pixels"),
-                        e.outlineColour,
-                        e.outlineWidth > 0 ? e.outlineWidth : 2,
-                        0,
-                        20};
-    bool chosen = false;
-    s(100, [&] { chosen = services().effectDialog(this, choice); });
-    if (chosen) {
-        s(102, [&] {
-            e.outlineColour = choice.colour;
-            e.outlineWidth = qBound(0, choice.amount, 20);
-        });
-        s(104, [&] { ShowCaptionLook(); });
-    }
+    ChooseEffect(*this, "ChooseOutline",
+                 {tr("Outline"), tr("&Width:"), tr("pixels"), e.outlineColour,
+                  e.outlineWidth > 0 ? e.outlineWidth : 2, 0, 20},
+                 e.outlineColour, e.outlineWidth);
 }
 
 void Form1::ToggleShadow() {
@@ -163,22 +170,9 @@ void Form1::ToggleShadow() {
 }
 
 void Form1::ChoosePlate() {
-    Steps s(*this, "ChoosePlate");
     CaptionEffects &e = editing.effects;
-    EffectChoice choice{tr("Background Plate"),
-                        tr("&Opacity:"),
-                        QStringLiteral("%"),
-                        e.plateColour,
-                        e.plateOpacity > 0 ? e.plateOpacity : 50,
-                        0,
-                        100};
-    bool chosen = false;
-    s(100, [&] { chosen = services().effectDialog(this, choice); });
-    if (chosen) {
-        s(102, [&] {
-            e.plateColour = choice.colour;
-            e.plateOpacity = qBound(0, choice.amount, 100);
-        });
-        s(104, [&] { ShowCaptionLook(); });
-    }
+    ChooseEffect(*this, "ChoosePlate",
+                 {tr("Background Plate"), tr("&Opacity:"), QStringLiteral("%"), e.plateColour,
+                  e.plateOpacity > 0 ? e.plateOpacity : 50, 0, 100},
+                 e.plateColour, e.plateOpacity);
 }
