@@ -11,9 +11,12 @@
 namespace {
 
 bool isPictureName(const QString &path) {
-    static const QStringList types = {QStringLiteral("bmp"),  QStringLiteral("jpg"),
-                                      QStringLiteral("jpeg"), QStringLiteral("gif"),
-                                      QStringLiteral("ico"),  QStringLiteral("wmf")};
+    // The name endings of both entries of the open dialog's filter.
+    static const QStringList types = {
+        QStringLiteral("bmp"),  QStringLiteral("jpg"),  QStringLiteral("gif"),
+        QStringLiteral("ico"),  QStringLiteral("wmf"),  QStringLiteral("png"),
+        QStringLiteral("jpeg"), QStringLiteral("jpe"),  QStringLiteral("jfif"),
+        QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp")};
     return types.contains(QFileInfo(path).suffix().toLower());
 }
 

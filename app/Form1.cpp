@@ -319,9 +319,34 @@ void Form1::applyPointer() {
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
+    if (!mayCloseWithUnsavedStamps()) {
+        event->ignore();
+        return;
+    }
     Form_QueryUnload();
     Form_Unload();
     event->accept();
+}
+
+// Stamped text that was never saved is not dropped without a word: the user may save it (the
+// window closes once the save has written it), close without it, or stay.
+bool Form1::mayCloseWithUnsavedStamps() {
+    if (saving.busy) {
+        // A save is still writing the picture.
+        return false;
+    }
+    if (!hasUnsavedStamps()) {
+        return true;
+    }
+    const MsgAnswer answer =
+        MsgBox(QStringLiteral("The picture has text stamped into it that has not been saved.\r\n"
+                              "\r\nSave it before closing?"),
+               MsgButtons::SaveDiscardCancel, 1, MsgIcon::Warning);
+    if (answer == MsgAnswer::Save) {
+        PushButton4_Click();
+        return !hasUnsavedStamps();
+    }
+    return answer == MsgAnswer::Discard;
 }
 
 void Form1::Form_Unload() {

@@ -154,6 +154,11 @@ public:
     CaptionActions captionActions;
     SaveState saving;
     StampHistory history;
+    // The record (file, quality, camera data) of the picture in the zoom source, kept with it
+    // through undo and redo of loads.
+    PictureRecord shownRecord;
+    // True when stamps have changed the picture since it was loaded or last saved.
+    bool hasUnsavedStamps() const { return !history.isClean(); }
 
     // All push buttons in number order (PushButton1 first).
     QList<QPushButton *> pushButtons() const;
@@ -166,6 +171,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    // Asks what to do with stamps that were never saved; true when the window may close.
+    bool mayCloseWithUnsavedStamps();
     void createControls();
     void connectControls();
     void applyPointer();

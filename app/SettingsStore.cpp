@@ -8,7 +8,13 @@
 
 QString SettingsStore::GetSetting(const QString &key, const QString &defaultText) const {
     const std::unique_ptr<QSettings> settings = services_.openSettings();
-    if (!settings || !settings->contains(key)) {
+    if (!settings) {
+        return defaultText;
+    }
+    // Only the program's own place counts: not the organisation-wide file nor the system's
+    // folders, where another program's values would change this one's behaviour.
+    settings->setFallbacksEnabled(false);
+    if (!settings->contains(key)) {
         return defaultText;
     }
     const QVariant value = settings->value(key);

@@ -50,6 +50,8 @@ struct Header {
     std::uint32_t colorsUsed = 0;
     std::array<std::uint32_t, 3> masks{}; // red, green, blue (BI_BITFIELDS only)
     std::size_t end = 0;                  // file offset just past the header and any masks
+    std::uint32_t profileOffset = 0;      // from the start of the info header
+    std::uint32_t profileSize = 0;        // 0: no embedded profile
 };
 
 bool isWindowsHeaderSize(std::uint32_t size) {
@@ -123,6 +125,11 @@ Header readHeader(std::span<const std::uint8_t> file) {
         h.bitCount = u16(&b[14]);
         compression = u32(&b[16]);
         h.colorsUsed = u32(&b[32]);
+    }
+    constexpr std::uint32_t kProfileEmbedded = 0x4D424544; // 'MBED'
+    if (h.size == 124 && u32(&b[56]) == kProfileEmbedded) {
+        h.profileOffset = u32(&b[112]);
+        h.profileSize = u32(&b[116]);
     }
     h.coding = codingFor(compression, os2v2, h.bitCount);
     h.end = h.start + h.size;
@@ -288,6 +295,9 @@ Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
     image.bitsPerPixel_ = int(h.bitCount);
     if (h.bitCount <= 8)
         image.palette_ = readPalette(file, h, pixelOffset);
+    if (h.profileSize > 0 && h.profileOffset >= h.size &&
+        std::uint64_t(h.start) + h.profileOffset + h.profileSize <= file.size())
+        image.profile_ = file.subspan(h.start + h.profileOffset, h.profileSize);
 
     const std::span<const std::uint8_t> data = file.subspan(pixelOffset);
     try {

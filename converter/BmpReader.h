@@ -58,6 +58,9 @@ public:
     std::size_t rowBytes() const { return std::size_t(width_) * std::size_t(bytesPerPixel()); }
     // True when row() returns pointers into the file buffer and never touches scratch.
     bool rowsAreDirect() const { return kind_ == Kind::Direct; }
+    // The ICC colour profile embedded in a version 5 header, inside the file buffer; empty when
+    // the file has none or its place lies outside the file.
+    std::span<const std::uint8_t> profile() const { return profile_; }
 
     // Row y, counted from the top (0 <= y < height()). The result points either into the file
     // buffer (which must outlive the Image), into the Image, or into scratch, which must hold
@@ -82,6 +85,7 @@ private:
     std::array<unsigned, 3> shifts_{};        // Masked32: down-shift to the table index
     std::array<std::size_t, 3> lutOffsets_{}; // Masked32: start of each channel's table
     std::vector<std::uint8_t> decoded_;       // RLE output, bottom row first
+    std::span<const std::uint8_t> profile_;
 };
 
 // Parses a complete BMP file. Throws bmp::Error when the file is not a usable bitmap, or when it

@@ -1,5 +1,5 @@
 // The whole picture-loading path as "Load Picture" uses it: the bytes become a file and
-// LoadPicture reads it, choosing BMP, JPG, GIF, ICO or WMF by the content.
+// LoadPicture reads it, choosing BMP, JPG, GIF, ICO, WMF, PNG, TIFF or WebP by the content.
 #include "FuzzQt.h"
 #include "app/ErrorReport.h"
 #include "workspace/PictureLoader.h"

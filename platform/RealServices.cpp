@@ -35,6 +35,18 @@ QString toQtFilter(const QString &entry) {
     return description + QStringLiteral(" (") + all.join(QLatin1Char(' ')) + QLatin1Char(')');
 }
 
+// The open dialog's filter text holds one "Description|patterns" entry per two parts:
+// "All|*.a;*.b|Other|*.c" offers two entries.
+QStringList toQtFilters(const QString &filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        entries << toQtFilter(
+            i + 1 < parts.size() ? parts.at(i) + QLatin1Char('|') + parts.at(i + 1) : parts.at(i));
+    }
+    return entries;
+}
+
 QFileDialog::Options dialogOptions() {
     return QFileDialog::DontUseNativeDialog;
 }
@@ -51,6 +63,10 @@ MsgAnswer DefaultAnswer(const MessageRequest &request) {
         return request.defaultButton == 2   ? MsgAnswer::No
                : request.defaultButton == 3 ? MsgAnswer::Cancel
                                             : MsgAnswer::Yes;
+    case MsgButtons::SaveDiscardCancel:
+        return request.defaultButton == 2   ? MsgAnswer::Discard
+               : request.defaultButton == 3 ? MsgAnswer::Cancel
+                                            : MsgAnswer::Save;
     }
     return MsgAnswer::Ok;
 }
@@ -87,6 +103,9 @@ MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &reques
     case MsgButtons::YesNoCancel:
         order = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
         break;
+    case MsgButtons::SaveDiscardCancel:
+        order = {QMessageBox::Save, QMessageBox::Discard, QMessageBox::Cancel};
+        break;
     }
     QMessageBox::StandardButtons buttons;
     for (auto b : order) {
@@ -95,7 +114,8 @@ MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &reques
     box.setStandardButtons(buttons);
     const int index = qBound(1, request.defaultButton, int(order.size())) - 1;
     box.setDefaultButton(order.at(index));
-    if (request.buttons == MsgButtons::YesNoCancel) {
+    if (request.buttons == MsgButtons::YesNoCancel ||
+        request.buttons == MsgButtons::SaveDiscardCancel) {
         box.setEscapeButton(QMessageBox::Cancel);
     } else if (request.buttons == MsgButtons::Ok) {
         box.setEscapeButton(QMessageBox::Ok);
@@ -107,8 +127,12 @@ MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &reques
         return MsgAnswer::No;
     case QMessageBox::Cancel:
         return MsgAnswer::Cancel;
+    case QMessageBox::Save:
+        return MsgAnswer::Save;
+    case QMessageBox::Discard:
+        return MsgAnswer::Discard;
     default:
-        return request.buttons == MsgButtons::YesNoCancel ? MsgAnswer::Cancel : MsgAnswer::Ok;
+        return request.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
     }
 }
 
@@ -118,7 +142,7 @@ QString RealServices::openFileDialog(QWidget *parent, const QString &title, cons
     dialog.setOptions(dialogOptions());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilter(toQtFilter(filter));
+    dialog.setNameFilters(toQtFilters(filter));
     if (!fileName.isEmpty()) {
         dialog.selectFile(fileName);
     }

@@ -11,9 +11,9 @@ class QWidget;
 class QSettings;
 
 // Message box buttons, default button, icon and answers, as the window asks them.
-enum class MsgButtons { Ok, YesNo, YesNoCancel };
+enum class MsgButtons { Ok, YesNo, YesNoCancel, SaveDiscardCancel };
 enum class MsgIcon { None, Warning, Information, Critical, Question };
-enum class MsgAnswer { Ok, Yes, No, Cancel };
+enum class MsgAnswer { Ok, Yes, No, Cancel, Save, Discard };
 
 struct MessageRequest {
     QString text;

@@ -51,16 +51,17 @@ bool MayReplace(Form1 &form, Steps &s, const QString &target, int line, bool &re
     return true;
 }
 
-void SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
+// Each format's steps answer whether the picture was written.
+bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     const QString target = path + QStringLiteral(".bmp");
     bool replacing = false;
     // 144 to 150
     if (!MayReplace(form, s, target, 144, replacing)) {
-        return;
+        return false;
     }
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
-    s(154, [&] { SaveBitmapReplacing(form.Picture1->image(), target); });
+    return s(154, [&] { SaveBitmapReplacing(form.Picture1->image(), target); });
 }
 
 // Runs the converter and makes sure it made the JPG; throws what went wrong.
@@ -85,20 +86,20 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     }
 }
 
-void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
+bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
     bool replacing = false;
     // 158 to 164
     if (!MayReplace(form, s, target, 158, replacing)) {
-        return;
+        return false;
     }
     // The old file is moved aside until the converter has written the new one, and comes back
     // when it fails (the guard puts it back on every way out).
     ReplacedFile old;
     if (replacing && !s(166, [&] { old.moveAside(target); })) {
-        return;
+        return false;
     }
     s(168, [&] { services.seedRandomFromClock(); });
     s(170, [&] {
@@ -123,7 +124,7 @@ void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     s(194, [&] {
         command = ConverterCommandLine(TempFolder(services), quality, path, saving.TempBaseName);
     });
-    s(202, [&] {
+    const bool written = s(202, [&] {
         try {
             RunConverter(form, command, converterPlaced, target);
         } catch (...) {
@@ -134,6 +135,7 @@ void SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     });
     s(204, [&] { services.sleep(2500); });
     s(206, [&] { RemoveFile(IntermediateBitmapPath(TempFolder(services), saving.TempBaseName)); });
+    return written;
 }
 
 } // namespace
@@ -185,10 +187,15 @@ void Form1::PushButton4_Click() {
     }
     qint16 format = 0;
     s(142, [&] { format = saving.SaveFormatIndex; });
+    bool written = false;
     if (format == 1) {
-        SaveAsBmp(*this, s, path);
+        written = SaveAsBmp(*this, s, path);
     } else if (format == 2) {
-        SaveAsJpg(*this, s, path, converterPlaced);
+        written = SaveAsJpg(*this, s, path, converterPlaced);
+    }
+    // What is on file now is the picture as it stands: closing asks nothing more of it.
+    if (written) {
+        history.markClean();
     }
     // Closing steps, on every way out once the hourglass shows.
     s(292, [&] { RemoveFile(ConverterPath(TempFolder(services_))); });

@@ -495,6 +495,41 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, playMetafile(Wmf().plain()));
     }
 
+    void plainWindowOriginPlacesTheDrawing_data() {
+        QTest::addColumn<QByteArray>("data");
+        // A window whose origin has x and y far apart: logical (100, 40) is the top-left pixel.
+        Wmf before, after;
+        before.window(100, 40, 200, 100).brush(0, qRgb(0, 0, 0)).select(0);
+        before.rectangle(150, 60, 200, 90);
+        QTest::newRow("window set before drawing") << before.plain();
+        // Drawing first: the window the file sets later frames it all the same.
+        after.brush(0, qRgb(0, 0, 0)).select(0).rectangle(150, 60, 200, 90);
+        after.window(100, 40, 200, 100);
+        QTest::newRow("window set after drawing") << after.plain();
+    }
+    void plainWindowOriginPlacesTheDrawing() {
+        QFETCH(QByteArray, data);
+        const QImage image = playMetafile(data).image;
+        QCOMPARE(image.size(), QSize(200, 100));
+        // The same drawing made here: the rectangle less the window origin, in pixels.
+        QImage expected(200, 100, QImage::Format_RGB32);
+        expected.fill(Qt::white);
+        QPainter painter(&expected);
+        painter.fillRect(QRect(QPoint(50, 20), QPoint(99, 49)), Qt::black);
+        painter.end();
+        int differing = 0;
+        for (int y = 0; y < 100; ++y) {
+            for (int x = 0; x < 200; ++x) {
+                differing += !near(image.pixel(x, y), expected.pixel(x, y), 100);
+            }
+        }
+        // Only the rectangle's outline may fall a pixel either way.
+        QVERIFY2(differing <= 2 * (50 + 30) * 2, qPrintable(QString::number(differing)));
+        QVERIFY(near(image.pixel(75, 35), qRgb(0, 0, 0)));
+        QCOMPARE(image.pixel(20, 70), qRgb(255, 255, 255));
+        QCOMPARE(image.pixel(150, 10), qRgb(255, 255, 255));
+    }
+
     void refusesOrSurvivesHostileFiles_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<bool>("refused");

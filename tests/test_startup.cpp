@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QtTest>
 
 QString ShortenedTitle(const QString &productName);
@@ -309,6 +311,40 @@ private slots:
         f->Form_QueryUnload();
         QVERIFY(f.services.messages.isEmpty());
         QCOMPARE(f.services.processEventsCalls, 2);
+    }
+
+    // Values another program left in the organisation-wide file beside ours are not read; only
+    // "Pellorin" / "Glyphtack" counts, and that is where values are written.
+    void onlyTheProgramsOwnSettingsCount() {
+        QTemporaryDir root;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, root.path());
+        {
+            QSettings organisation(root.filePath(QStringLiteral("Pellorin.ini")),
+                                   QSettings::IniFormat);
+            organisation.setValue(QStringLiteral("Option21"), QStringLiteral("False"));
+            organisation.setValue(QStringLiteral("Option22"), QStringLiteral("True"));
+            organisation.setValue(QStringLiteral("Slider1"), QStringLiteral("12"));
+        }
+        struct OwnPlace : ScriptedServices {
+            std::unique_ptr<QSettings> openSettings() override {
+                return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                   QStringLiteral("Pellorin"),
+                                                   QStringLiteral("Glyphtack"));
+            }
+        } services;
+        SettingsStore store(services);
+        QCOMPARE(store.GetSetting(QStringLiteral("Option22"), QStringLiteral("0")),
+                 QStringLiteral("0"));
+        QCOMPARE(store.GetSetting(QStringLiteral("Slider1"), QStringLiteral("85")),
+                 QStringLiteral("85"));
+        store.SaveSetting(QStringLiteral("Option22"), QStringLiteral("False"));
+        QCOMPARE(store.GetSetting(QStringLiteral("Option22"), QStringLiteral("0")),
+                 QStringLiteral("False"));
+        QSettings own(root.filePath(QStringLiteral("Pellorin/Glyphtack.ini")),
+                      QSettings::IniFormat);
+        QCOMPARE(own.value(QStringLiteral("Option22")).toString(), QStringLiteral("False"));
+        QSettings organisation(root.filePath(QStringLiteral("Pellorin.ini")), QSettings::IniFormat);
+        QCOMPARE(organisation.value(QStringLiteral("Option22")).toString(), QStringLiteral("True"));
     }
 };
 

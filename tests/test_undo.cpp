@@ -3,8 +3,11 @@
 #include "text/StampHistory.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -13,13 +16,23 @@ namespace {
 PictureState shade(int grey, int width = 10, int height = 10) {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(QColor(grey, grey, grey));
-    return {image, QSize(width * 26, height * 26)};
+    return {image, QSize(width * 26, height * 26), PictureRecord()};
 }
 
-// A stamp that replaced the picture: the picture before it, whole.
+// A change of one area, or of the whole picture.
+PictureChange change(bool whole, const QRect &area, const QImage &pixels, QSize himetric) {
+    PictureChange c;
+    c.whole = whole;
+    c.area = area;
+    c.pixels = pixels;
+    c.himetric = himetric;
+    return c;
+}
+
+// A step that replaced the picture: the picture before it, whole.
 PictureChange replaced(int grey, int width = 10, int height = 10) {
     const PictureState before = shade(grey, width, height);
-    return {true, QRect(), before.image, before.himetric};
+    return change(true, QRect(), before.image, before.himetric);
 }
 
 int greyOf(const PictureState &state) {
@@ -98,7 +111,7 @@ private slots:
         const uchar *pixels = shown.image.constBits();
         // A stamp over (5, 5, 4, 6): the area's pixels before it are kept, then drawn over.
         const QRect area(5, 5, 4, 6);
-        h.recordStamp({false, area, shown.image.copy(area), shown.himetric});
+        h.recordStamp(change(false, area, shown.image.copy(area), shown.himetric));
         shown.himetric = QSize(1, 1);
         QPainter(&shown.image).fillRect(area, QColor(200, 200, 200));
         QCOMPARE(h.bytes(), 4 * 6 * 4);
@@ -112,7 +125,7 @@ private slots:
         QCOMPARE(qRed(shown.image.pixel(4, 10)), 100);
         QCOMPARE(shown.himetric, QSize(1, 1));
         // A stamp that drew nothing keeps no pixels, only the size it changed.
-        h.recordStamp({false, QRect(), QImage(), QSize(7, 7)});
+        h.recordStamp(change(false, QRect(), QImage(), QSize(7, 7)));
         QVERIFY(h.undo(shown));
         QCOMPARE(shown.himetric, QSize(7, 7));
         // An area that no longer fits the picture ends the history and leaves the picture.
@@ -172,7 +185,7 @@ private slots:
         h.recordStamp(replaced(1));
         h.recordStamp(replaced(2));
         // A stamp whose picture could not be kept: nothing before it can be reached.
-        h.recordStamp({true, QRect(), QImage(), QSize()});
+        h.recordStamp(change(true, QRect(), QImage(), QSize()));
         QVERIFY(!h.canUndo());
         h.recordStamp(replaced(1, 20, 20));
         QVERIFY(!h.canUndo());
@@ -311,33 +324,146 @@ private slots:
         QCOMPARE(f->Picture1->image(), original);
     }
 
-    void loadAndReloadClearTheHistory() {
+    // A load is a step of its own: undo brings the picture before it back with its stamps and
+    // its record, redo the loaded one; stamps on either come and go in order.
+    void loadsAreUndoableSteps() {
         FormFixture f;
-        f.loadPicture(picture(400, 300));
+        const QString first = picture(400, 300);
+        f.loadPicture(first);
+        const QImage firstOriginal = f->Zoom_Ori->picture().copy();
+        const qint16 firstQuality = f->doc.DetectedQuality;
         stamp(f, 60, 60, QStringLiteral("one"));
+        const QImage firstStamped = f->Zoom_Ori->picture().copy();
+        f->PushButton10_Click();
+        QCOMPARE(f->doc.ZoomFactor, 1.25f);
+
+        const QString second = WriteTestPicture(QStringLiteral("undo-second.jpg"), 300, 200, "JPG");
+        f.loadPicture(second);
+        QCOMPARE(f->doc.OriginalPath, second);
+        stamp(f, 40, 40, QStringLiteral("two"));
+        const QImage secondStamped = f->Zoom_Ori->picture().copy();
+
+        f->UndoStamp();
+        QCOMPARE(f->Zoom_Ori->picture().size(), QSize(300, 200));
+        QVERIFY(f->Zoom_Ori->picture() != secondStamped);
+        // Back over the load: the first picture with its stamp, as it was shown, with its record.
+        f->UndoStamp();
+        QCOMPARE(f->Zoom_Ori->picture(), firstStamped);
+        QCOMPARE(f->doc.OriginalPath, first);
+        QCOMPARE(f->doc.DetectedQuality, firstQuality);
+        QCOMPARE(f->doc.ZoomFactor, 1.25f);
+        QCOMPARE(f->doc.OriginalWidth, 400);
+        QCOMPARE(f->Picture1->size(), QSize(500, 375));
+        QCOMPARE(f->Picture1->pos(), QPoint(0, 0));
+        f->UndoStamp();
+        QCOMPARE(f->Zoom_Ori->picture(), firstOriginal);
+        QVERIFY(!f->history.canUndo());
+
+        f->RedoStamp();
+        f->RedoStamp();
+        QCOMPARE(f->doc.OriginalPath, second);
+        QCOMPARE(f->doc.ZoomFactor, 1.0f);
+        QCOMPARE(f->Picture1->size(), QSize(300, 200));
+        f->RedoStamp();
+        QCOMPARE(f->Zoom_Ori->picture(), secondStamped);
+        QVERIFY(!f->history.canRedo());
+
+        // Reload Original Picture is a load too: its stamps come back with an undo.
         f.services.messageAnswers << MsgAnswer::Yes;
         f->PushButton12_Click();
-        QVERIFY(!f->history.canUndo() && !f->history.canRedo());
-
-        stamp(f, 60, 60, QStringLiteral("two"));
+        QVERIFY(f->Zoom_Ori->picture() != secondStamped);
         f->UndoStamp();
-        QVERIFY(f->history.canRedo());
-        f.loadPicture(picture(300, 200));
-        QVERIFY(!f->history.canUndo() && !f->history.canRedo());
-        const QImage shown = f->Picture1->image();
-        f->UndoStamp();
-        f->RedoStamp();
-        QCOMPARE(f->Picture1->image(), shown);
+        QCOMPARE(f->Zoom_Ori->picture(), secondStamped);
         QVERIFY(f.services.reports().isEmpty());
 
-        // A load that fails leaves the picture, and its stamps can still be undone.
-        stamp(f, 60, 60, QStringLiteral("three"));
-        const QImage three = f->Picture1->image();
+        // A load that fails is no step: the picture stays, and undo goes on from it.
         f.loadPicture(QDir(TestDataFolder()).filePath(QStringLiteral("missing.bmp")));
         QVERIFY(!f.services.reports().isEmpty());
-        QCOMPARE(f->Picture1->image(), three);
+        QCOMPARE(f->Zoom_Ori->picture(), secondStamped);
         f->UndoStamp();
-        QCOMPARE(f->Picture1->image(), shown);
+        QCOMPARE(f->Zoom_Ori->picture().size(), QSize(300, 200));
+        QVERIFY(f->Zoom_Ori->picture() != secondStamped);
+    }
+
+    // Whether the picture holds stamps that were never saved: stamps make it so, a save or a
+    // load of another picture clears it, undo back to the saved picture clears it too.
+    void unsavedStampsAreTracked() {
+        FormFixture f;
+        QTemporaryDir temp;
+        f.services.env[QStringLiteral("TEMP")] = temp.path();
+        QVERIFY(!f->hasUnsavedStamps());
+        f.loadPicture(picture(400, 300));
+        QVERIFY(!f->hasUnsavedStamps());
+        stamp(f, 60, 60, QStringLiteral("one"));
+        QVERIFY(f->hasUnsavedStamps());
+        f->UndoStamp();
+        QVERIFY(!f->hasUnsavedStamps());
+        f->RedoStamp();
+        QVERIFY(f->hasUnsavedStamps());
+        // A save that is cancelled leaves it unsaved; one that writes the file does not.
+        f->PushButton4_Click();
+        QVERIFY(f->hasUnsavedStamps());
+        f.services.saveAnswers << SaveDialogResult{true, temp.filePath(QStringLiteral("a")), 1};
+        f->PushButton4_Click();
+        QVERIFY(QFile::exists(temp.filePath(QStringLiteral("a.bmp"))));
+        QVERIFY(!f->hasUnsavedStamps());
+        f->UndoStamp();
+        QVERIFY(f->hasUnsavedStamps());
+        f->RedoStamp();
+        QVERIFY(!f->hasUnsavedStamps());
+        // A save that fails leaves it unsaved.
+        stamp(f, 80, 80, QStringLiteral("two"));
+        f.services.saveAnswers << SaveDialogResult{
+            true, temp.filePath(QStringLiteral("no/such/folder/b")), 1};
+        f->PushButton4_Click();
+        QVERIFY(!f.services.reports().isEmpty());
+        QVERIFY(f->hasUnsavedStamps());
+        // A fresh load is clean; undoing it brings the unsaved stamps back.
+        f.loadPicture(picture(300, 200));
+        QVERIFY(!f->hasUnsavedStamps());
+        f->UndoStamp();
+        QVERIFY(f->hasUnsavedStamps());
+    }
+
+    // Closing the window with unsaved stamps asks first: Save writes the file and closes,
+    // Discard closes, Cancel (or a save that does not happen) keeps the window open.
+    void closingAsksForUnsavedStamps() {
+        FormFixture f;
+        QTemporaryDir temp;
+        f.services.env[QStringLiteral("TEMP")] = temp.path();
+        f.loadPicture(picture(400, 300));
+        f->show();
+        // Nothing stamped: the window closes without a question.
+        QVERIFY(f->close());
+        QVERIFY(f.services.messages.isEmpty());
+        f->show();
+        stamp(f, 60, 60, QStringLiteral("one"));
+
+        f.services.messageAnswers << MsgAnswer::Cancel;
+        QVERIFY(!f->close());
+        QCOMPARE(f.services.messages.size(), 1);
+        const MessageRequest &q = f.services.messages.last();
+        QCOMPARE(q.text, QStringLiteral("The picture has text stamped into it that has not been "
+                                        "saved.\r\n\r\nSave it before closing?"));
+        QCOMPARE(q.buttons, MsgButtons::SaveDiscardCancel);
+        QCOMPARE(q.defaultButton, 1);
+        QCOMPARE(q.title, f->ApplicationTitle());
+        QVERIFY(f->isVisible());
+
+        // Save, then the save dialog cancelled: still open.
+        f.services.messageAnswers << MsgAnswer::Save;
+        QVERIFY(!f->close());
+        QVERIFY(f->isVisible());
+        // Save with a name: written, then closed.
+        f.services.messageAnswers << MsgAnswer::Save;
+        f.services.saveAnswers << SaveDialogResult{true, temp.filePath(QStringLiteral("kept")), 1};
+        QVERIFY(f->close());
+        QVERIFY(QFile::exists(temp.filePath(QStringLiteral("kept.bmp"))));
+
+        f->show();
+        stamp(f, 90, 90, QStringLiteral("two"));
+        f.services.messageAnswers << MsgAnswer::Discard;
+        QVERIFY(f->close());
     }
 
     void ignoredWhileTheBoxIsOpenOrASaveRuns() {

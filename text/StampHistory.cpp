@@ -53,6 +53,9 @@ void StampHistory::makeRoom(const QImage &incoming) {
 
 void StampHistory::recordStamp(PictureChange before) {
     redo_.clear();
+    before.stateBefore = state_;
+    state_ = ++lastState_;
+    before.stateAfter = state_;
     if (!keeps(before)) {
         undo_.clear();
         return;
@@ -61,17 +64,27 @@ void StampHistory::recordStamp(PictureChange before) {
     undo_.append(std::move(before));
 }
 
+void StampHistory::recordLoad(PictureChange before) {
+    recordStamp(std::move(before));
+    clean_ = state_;
+}
+
 bool StampHistory::step(QList<PictureChange> &from, QList<PictureChange> &to,
                         PictureState &picture) {
     if (from.isEmpty()) {
         return false;
     }
-    std::optional<PictureChange> back = Apply(picture, from.takeLast());
+    const PictureChange change = from.takeLast();
+    std::optional<PictureChange> back = Apply(picture, change);
     if (!back) {
         // The history no longer fits the picture: nothing in it can be trusted.
         clear();
         return false;
     }
+    lastWhole_ = change.whole;
+    back->stateBefore = change.stateBefore;
+    back->stateAfter = change.stateAfter;
+    state_ = &from == &undo_ ? change.stateBefore : change.stateAfter;
     if (keeps(*back)) {
         makeRoom(back->pixels);
         to.append(std::move(*back));
@@ -106,6 +119,7 @@ std::optional<PictureChange> StampHistory::Apply(PictureState &picture,
     if (change.whole) {
         back.pixels = std::exchange(picture.image, change.pixels);
         back.himetric = std::exchange(picture.himetric, change.himetric);
+        back.record = std::exchange(picture.record, change.record);
         return back;
     }
     if (!change.area.isEmpty() && (!picture.image.rect().contains(change.area) ||

@@ -1,31 +1,48 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QList>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QtGlobal>
 #include <optional>
 
-// A picture as the zoom source holds it: its pixels and its HiMetric size.
+// What the document says of a picture besides its pixels: the file it came from, its estimated
+// JPG quality and camera data, and the zoom it was shown at.
+struct PictureRecord {
+    QString path;
+    qint16 quality = 0;
+    QByteArray exif;
+    float zoom = 1.0f;
+};
+
+// A picture as the zoom source holds it: its pixels and its HiMetric size, and its record.
 struct PictureState {
     QImage image;
     QSize himetric;
+    PictureRecord record;
 };
 
-// One side of a stamp: either the whole picture (a stamp that replaced the zoom source) or the
-// pixels of one area of it (a stamp drawn over the zoom source's own pixels), with the HiMetric
-// size the picture had.
+// One side of a step: either the whole picture with its record (a load that replaced the
+// picture) or the pixels of one area of it (a stamp drawn over the picture's own pixels), with
+// the HiMetric size the picture had.
 struct PictureChange {
     bool whole = false;
     QRect area;    // where pixels go, when not whole
     QImage pixels; // the whole picture, or the area's pixels
     QSize himetric;
+    PictureRecord record; // when whole
+    // The history's own account of which state of the picture the step leads from and to.
+    qint64 stateBefore = 0;
+    qint64 stateAfter = 0;
 };
 
-// The undo and redo history of stamps. At most maxSteps steps are kept in all; when the stored
-// pixels would pass maxBytes together, the oldest steps go first. A change larger than maxBytes
-// on its own is never kept.
+// The undo and redo history of stamps and loads. At most maxSteps steps are kept in all; when
+// the stored pixels would pass maxBytes together, the oldest steps go first. A change larger than
+// maxBytes on its own is never kept. It also knows whether the picture is as it was when last
+// loaded or saved (clean).
 class StampHistory {
 public:
     static constexpr int DefaultMaxSteps = 10;
@@ -41,6 +58,8 @@ public:
     // A whole picture without pixels (one too large to keep) ends the history: nothing before it
     // can be reached any more.
     void recordStamp(PictureChange before);
+    // A picture was loaded over the one before (a whole change): the new picture is clean.
+    void recordLoad(PictureChange before);
 
     bool canUndo() const { return !undo_.isEmpty(); }
     bool canRedo() const { return !redo_.isEmpty(); }
@@ -51,6 +70,13 @@ public:
     // Makes the last undone stamp again; false when there is nothing to redo.
     bool redo(PictureState &picture);
     void clear();
+    // True after an undo or redo that traded whole pictures.
+    bool lastStepWasWhole() const { return lastWhole_; }
+
+    // The picture as it is now has been saved.
+    void markClean() { clean_ = state_; }
+    // True when the picture is as it was when last loaded or saved.
+    bool isClean() const { return state_ == clean_; }
 
     int undoSteps() const { return int(undo_.size()); }
     int redoSteps() const { return int(redo_.size()); }
@@ -72,4 +98,8 @@ private:
     qint64 maxBytes_;
     QList<PictureChange> undo_; // oldest first
     QList<PictureChange> redo_; // farthest first, next redo last
+    qint64 state_ = 0;          // the picture's state now
+    qint64 lastState_ = 0;      // the last state handed out
+    qint64 clean_ = 0;          // the state last loaded or saved
+    bool lastWhole_ = false;
 };

@@ -10,21 +10,37 @@
 
 namespace {
 
-// One step through the history, drawn into the zoom source's own pixels (the boxes let go of
-// any other handle on them first, so that nothing copies the whole picture); the display, a view
-// of the zoom source, shows the result where it is scrolled to.
-void stepHistory(StampHistory &history, PictureBox *zoomSource, PictureBox *display, bool undo) {
-    PictureState source{zoomSource->pictureForDrawing(), zoomSource->pictureHimetric()};
-    zoomSource->release();
+// One step through the history, drawn into the zoom source's own pixels (the box lets go of its
+// handle on them first, so that nothing copies the whole picture). A stamp undone or redone shows
+// where the view is scrolled to; a load undone or redone brings back the other picture with its
+// record, at the zoom it was shown at.
+void stepHistory(Form1 &form, bool undo) {
+    PictureRecord record = form.shownRecord;
+    record.zoom = form.doc.ZoomFactor;
+    PictureState state{form.Zoom_Ori->pictureForDrawing(), form.Zoom_Ori->pictureHimetric(),
+                       record};
+    form.Zoom_Ori->release();
     if (undo) {
-        history.undo(source);
+        form.history.undo(state);
     } else {
-        history.redo(source);
+        form.history.redo(state);
     }
-    zoomSource->setPicture(source.image, source.himetric);
-    source.image = QImage();
-    zoomSource->pictureForDrawing();
-    display->refresh();
+    form.Zoom_Ori->setPicture(state.image, state.himetric);
+    state.image = QImage();
+    form.Zoom_Ori->pictureForDrawing();
+    if (!form.history.lastStepWasWhole()) {
+        form.Picture1->refresh();
+        return;
+    }
+    form.shownRecord = state.record;
+    form.doc.OriginalPath = state.record.path;
+    form.doc.DetectedQuality = state.record.quality;
+    form.doc.SourceExif = state.record.exif;
+    form.doc.ZoomFactor = state.record.zoom;
+    form.doc.OriginalWidth = form.Zoom_Ori->scaleWidth();
+    form.doc.OriginalHeight = form.Zoom_Ori->scaleHeight();
+    form.ApplyZoom();
+    form.ScrollBars();
 }
 
 } // namespace
@@ -57,7 +73,9 @@ PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QS
         }
     } catch (const std::exception &) {
         // Nothing could be kept: the stamp cannot be undone, nor anything before it.
-        change = PictureChange{true, QRect(), QImage(), himetric};
+        change = PictureChange();
+        change.whole = true;
+        change.himetric = himetric;
     }
     return change;
 }
@@ -69,7 +87,7 @@ void Form1::UndoStamp() {
         return;
     }
     Steps s(*this, "UndoStamp");
-    s(100, [&] { stepHistory(history, Zoom_Ori, Picture1, true); });
+    s(100, [&] { stepHistory(*this, true); });
 }
 
 void Form1::RedoStamp() {
@@ -77,5 +95,5 @@ void Form1::RedoStamp() {
         return;
     }
     Steps s(*this, "RedoStamp");
-    s(100, [&] { stepHistory(history, Zoom_Ori, Picture1, false); });
+    s(100, [&] { stepHistory(*this, false); });
 }

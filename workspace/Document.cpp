@@ -1,12 +1,19 @@
 #include "app/Form1.h"
 
+#include <utility>
+
 // Makes the picture just assigned to the display box the document, at zoom 1.0.
 void Form1::SetPicture() {
     if (!Picture1->hasPicture()) {
         return;
     }
-    // A picture loaded afresh: the stamps of the one before can no longer be undone.
-    history.clear();
+    // The picture shown so far, with its stamps, stays one undo away.
+    PictureChange previous;
+    previous.whole = true;
+    previous.pixels = Zoom_Ori->picture();
+    previous.himetric = Zoom_Ori->pictureHimetric();
+    previous.record = shownRecord;
+    previous.record.zoom = doc.ZoomFactor;
     Zoom_Ori->setAutoRedraw(true);
     Zoom_Ori->hide();
     Zoom_Ori->resize(Picture1->width(), Picture1->height());
@@ -16,5 +23,11 @@ void Form1::SetPicture() {
     doc.OriginalHeight = Zoom_Ori->scaleHeight();
     doc.ZoomedWidth = doc.OriginalWidth;
     doc.ZoomedHeight = doc.OriginalHeight;
+    shownRecord = PictureRecord{doc.OriginalPath, doc.DetectedQuality, doc.SourceExif, 1.0f};
+    if (previous.pixels.isNull()) {
+        history.markClean();
+    } else {
+        history.recordLoad(std::move(previous));
+    }
     ApplyZoom();
 }

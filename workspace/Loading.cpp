@@ -28,6 +28,29 @@ void AssignPicture(PictureBox *box, const LoadedPicture &picture) {
     }
 }
 
+// Loads the file and assigns it to the box; true once done. A file that cannot be read throws
+// the load error before anything is assigned.
+bool LoadInto(PictureBox *box, const QString &path, LoadedPicture *loaded) {
+    *loaded = LoadPicture(path);
+    AssignPicture(box, *loaded);
+    return true;
+}
+
+// The open dialog's filter: the five formats of old first, as they always were, then the other
+// pictures the loader reads.
+const QString OpenFilter =
+    QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.ico;*.wmf|"
+                   "Other Pictures (*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp)|"
+                   "*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp");
+
+// Where the picture on screen came from. Set only once its file has loaded: a file that could
+// not be read leaves the record of the picture still on screen, so that Reload Original Picture
+// and a Smart-Detect save keep working with it.
+void RecordSource(PictureDocument &doc, const QString &path, const LoadedPicture &picture) {
+    doc.OriginalPath = path;
+    doc.SourceExif = picture.exif;
+}
+
 } // namespace
 
 void Form1::PushButton1_Click() {
@@ -42,10 +65,7 @@ void Form1::PushButton1_Click() {
         CommonDialog1->DialogTitle =
             QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
     });
-    s(104, [&] {
-        CommonDialog1->Filter = QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.ico;*.wmf)|"
-                                               "*.bmp;*.jpg;*.gif;*.ico;*.wmf");
-    });
+    s(104, [&] { CommonDialog1->Filter = OpenFilter; });
     s(106, [&] { CommonDialog1->ShowOpen(); });
     s(108, [&] {
         const QString name = CommonDialog1->FileName;
@@ -56,10 +76,14 @@ void Form1::PushButton1_Click() {
     }
     s(112, [&] { path = parts.at(0); });
     s(114, [&] { Picture1->show(); });
-    s(116, [&] { AssignPicture(Picture1, LoadPicture(TrimBlanks(path))); });
-    // The estimate measures the same file that was loaded, blanks trimmed.
-    s(118, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, TrimBlanks(path)); });
-    s(120, [&] { doc.OriginalPath = TrimBlanks(path); });
+    LoadedPicture loaded;
+    bool fileLoaded = false;
+    s(116, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
+    if (fileLoaded) {
+        // The estimate measures the same file that was loaded, blanks trimmed.
+        s(118, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, TrimBlanks(path)); });
+        s(120, [&] { RecordSource(doc, TrimBlanks(path), loaded); });
+    }
     s(122, [&] { SetPicture(); });
     s(124, [&] { ScrollBars(); });
     s(126, [&] { PushButton4->setEnabled(true); });
@@ -73,9 +97,13 @@ void Form1::PushButton7_Click() {
     QString path;
     s(100, [&] { path = ProgramFolder() + QStringLiteral("/Samples/sample.jpg"); });
     s(102, [&] { Picture1->show(); });
-    s(104, [&] { AssignPicture(Picture1, LoadPicture(TrimBlanks(path))); });
-    s(106, [&] { doc.OriginalPath = TrimBlanks(path); });
-    s(108, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, path); });
+    LoadedPicture loaded;
+    bool fileLoaded = false;
+    s(104, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
+    if (fileLoaded) {
+        s(106, [&] { RecordSource(doc, TrimBlanks(path), loaded); });
+        s(108, [&] { doc.DetectedQuality = DetectJpgQuality(*Picture1, path); });
+    }
     s(110, [&] { SetPicture(); });
     s(112, [&] { ScrollBars(); });
 }
@@ -103,7 +131,11 @@ void Form1::PushButton12_Click() {
         if (loaded) {
             s(104, [&] { Picture1->cls(); });
             s(106, [&] { Picture1->clearPicture(); });
-            s(108, [&] { AssignPicture(Picture1, reloaded); });
+            s(108, [&] {
+                AssignPicture(Picture1, reloaded);
+                // The camera data comes with the pixels, as Load Picture takes it.
+                doc.SourceExif = reloaded.exif;
+            });
         }
         s(110, [&] { SetPicture(); });
         s(112, [&] { ScrollBars(); });

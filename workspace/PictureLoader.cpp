@@ -1,28 +1,42 @@
 #include "workspace/PictureLoader.h"
 
 #include "app/ErrorReport.h"
+#include "workspace/CameraData.h"
+#include "workspace/GifCanvas.h"
 #include "workspace/MetafilePlayer.h"
 
 #include "BmpReader.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QMutex>
 #include <QPainter>
+#include <QRegion>
+#include <QTransform>
 #include <QtEndian>
+#include <cstdio>
 #include <vector>
 
 namespace {
 
 constexpr int ScreenDpi = 96;
 
-// Formats the program reads; anything else is not a picture to it.
+// Formats the program reads, told by the file's content whatever its name: a PNG named .jpg or
+// .bmp loads as the PNG it is. Anything else is not a picture to it.
 bool isAcceptedFormat(const QByteArray &format) {
     return format == "bmp" || format == "jpeg" || format == "jpg" || format == "gif" ||
-           format == "ico" || format == "cur";
+           format == "ico" || format == "cur" || format == "png" || format == "tiff" ||
+           format == "tif" || format == "webp";
 }
 
-// Transparent parts of icons and GIFs are shown on white, as the viewport is.
+bool isJpeg(const QByteArray &format) {
+    return format == "jpeg" || format == "jpg";
+}
+
+// Transparent parts of icons, GIFs, PNGs and the like are shown on white, as the viewport is.
+// The picture's colour space goes along unchanged: its pixels are never converted to another.
 QImage flatten(QImage image) {
     if (!image.hasAlphaChannel()) {
         return image.format() == QImage::Format_RGB32 ? image
@@ -32,10 +46,48 @@ QImage flatten(QImage image) {
     if (flat.isNull()) {
         throw RuntimeError("Out of memory");
     }
+    flat.setColorSpace(image.colorSpace());
     flat.fill(Qt::white);
     QPainter painter(&flat);
     painter.drawImage(0, 0, image);
     return flat;
+}
+
+// The picture turned the right way up as its orientation (EXIF, TIFF) says, as Qt's readers turn
+// it, keeping its colour space.
+QImage oriented(QImage image, QImageIOHandler::Transformations turn) {
+    if (turn == QImageIOHandler::TransformationNone) {
+        return image;
+    }
+    const QColorSpace space = image.colorSpace();
+    const bool mirror = turn.testFlag(QImageIOHandler::TransformationMirror);
+    const bool flip = turn.testFlag(QImageIOHandler::TransformationFlip);
+    if (mirror || flip) {
+        image = image.mirrored(mirror, flip);
+    }
+    if (turn.testFlag(QImageIOHandler::TransformationRotate90)) {
+        image = image.transformed(QTransform().rotate(90));
+    }
+    if (image.isNull()) {
+        throw RuntimeError("Out of memory");
+    }
+    image.setColorSpace(space);
+    return image;
+}
+
+// A GIF's canvas is transparent where its first image does not cover it, as today's viewers show
+// it, whatever background colour the file names (Qt's reader paints that colour there): those
+// parts are shown on white like every transparent part.
+void clearAroundFirstImage(QImage &canvas, const QRect &first) {
+    if (!first.isValid() || first.contains(canvas.rect())) {
+        return;
+    }
+    const QRect covered = first.intersected(canvas.rect());
+    QPainter painter(&canvas);
+    const QRegion uncovered = QRegion(canvas.rect()).subtracted(QRegion(covered));
+    for (const QRect &part : uncovered) {
+        painter.fillRect(part, Qt::white);
+    }
 }
 
 // Bitmaps go through our own reader, which takes every header size and compression that
@@ -92,6 +144,12 @@ LoadedPicture loadBitmap(const QByteArray &bytes, qint64 maxDecodedBytes) {
                 }
             }
         }
+        const std::span<const std::uint8_t> profile = bitmap.profile();
+        if (!profile.empty()) {
+            // A profile Qt cannot use (not RGB, or broken) leaves the picture without one.
+            image.setColorSpace(QColorSpace::fromIccProfile(QByteArray(
+                reinterpret_cast<const char *>(profile.data()), qsizetype(profile.size()))));
+        }
         LoadedPicture picture;
         picture.image = image;
         picture.himetric = PixelsToHimetric(image.size());
@@ -110,7 +168,12 @@ bool jpegDataDamaged(const QString &message) {
            message.contains(QStringLiteral("instead of RST"));
 }
 
-QStringList *jpegWarnings = nullptr;
+// The decoder's warnings go to the thread that is loading: pictures may be loaded on several
+// threads at once (the caption command does), so the collecting handler stays installed while
+// any of them reads, and each thread collects its own.
+thread_local QStringList *jpegWarnings = nullptr;
+QMutex handlerMutex;
+int handlerUsers = 0;
 QtMessageHandler previousHandler = nullptr;
 
 void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
@@ -122,13 +185,38 @@ void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
     }
     if (previousHandler != nullptr) {
         previousHandler(type, context, message);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
     }
 }
+
+// Collects the decoder's warnings on this thread for as long as it lives.
+class DecoderWarnings {
+public:
+    DecoderWarnings() {
+        const QMutexLocker lock(&handlerMutex);
+        if (handlerUsers++ == 0) {
+            previousHandler = qInstallMessageHandler(collectDecoderWarnings);
+        }
+        jpegWarnings = &warnings;
+    }
+    ~DecoderWarnings() {
+        jpegWarnings = nullptr;
+        const QMutexLocker lock(&handlerMutex);
+        if (--handlerUsers == 0) {
+            qInstallMessageHandler(previousHandler);
+        }
+    }
+    DecoderWarnings(const DecoderWarnings &) = delete;
+    DecoderWarnings &operator=(const DecoderWarnings &) = delete;
+    QStringList warnings;
+};
 
 LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
+    // The orientation is applied here, not by the reader, whose turning drops the colour space.
+    reader.setAutoTransform(false);
     const QByteArray format = reader.format().toLower();
     if (format.isEmpty() || !isAcceptedFormat(format)) {
         throw RuntimeError("Invalid picture");
@@ -140,11 +228,12 @@ LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     }
     QImage image;
     QStringList warnings;
-    jpegWarnings = &warnings;
-    previousHandler = qInstallMessageHandler(collectDecoderWarnings);
-    const bool read = reader.read(&image);
-    qInstallMessageHandler(previousHandler);
-    jpegWarnings = nullptr;
+    bool read = false;
+    {
+        DecoderWarnings collector;
+        read = reader.read(&image);
+        warnings = collector.warnings;
+    }
     for (const QString &warning : warnings) {
         if (jpegDataDamaged(warning)) {
             throw RuntimeError("Invalid picture");
@@ -158,8 +247,18 @@ LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
         throw RuntimeError("Invalid picture");
     }
     LoadedPicture picture;
-    picture.image = flatten(image);
+    picture.image = flatten(oriented(std::move(image), reader.transformation()));
     picture.himetric = PixelsToHimetric(picture.image.size());
+    if (isJpeg(format) || format == "gif") {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            if (format == "gif") {
+                clearAroundFirstImage(picture.image, FirstGifImageRect(file));
+            } else {
+                picture.exif = ReadJpegExif(file);
+            }
+        }
+    }
     return picture;
 }
 

@@ -1,21 +1,29 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QSize>
 #include <QString>
 
-// A picture as loaded from a file: its pixels and its size in HiMetric units (0.01 mm).
+// A picture as loaded from a file: its pixels (with the file's embedded colour profile as their
+// colour space, when it has one Qt can use), its size in HiMetric units (0.01 mm), and for a JPEG
+// its camera data (see ReadJpegExif).
 struct LoadedPicture {
     QImage image;
     QSize himetric;
+    QByteArray exif;
 };
 
 // The most decoded pixel data a picture may claim, in bytes (2 GB).
 constexpr qint64 MaxDecodedPictureBytes = qint64(2048) * 1024 * 1024;
 
-// Loads a BMP, JPG, GIF, ICO or WMF file (the format is read from the file's content). An empty
+// Loads a BMP, JPG, GIF, ICO, WMF, PNG, TIFF or WebP file (the format is read from the file's
+// content; EXIF orientation is applied; transparent parts are shown on white). An empty
 // path gives an empty picture. A file that cannot be read throws a RuntimeError whose text says
-// why ("File not found", "Invalid picture", "Out of memory", ...). A raster picture of more than
+// why ("File not found", "Invalid picture", "Out of memory", ...); a JPEG whose image data ends
+// early or is damaged is such a file. Damage the decoders read past (a wrong file-size or density
+// field, bytes after the image, pixels the data leaves out, which stay background) does not stop a
+// load: the picture then has the size its header gives. A raster picture of more than
 // maxDecodedBytes (at 4 bytes a pixel) is refused with "Out of memory"; the fuzzers give a
 // smaller budget, so that time goes to finding faults rather than to filling legal gigabytes.
 LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes = MaxDecodedPictureBytes);

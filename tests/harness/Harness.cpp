@@ -22,14 +22,24 @@ QString TestDataFolder() {
     return dir.path();
 }
 
+const QColor TestRed(220, 60, 40);
+const QColor TestYellow(250, 230, 90);
+const QColor TestBlue(40, 120, 200);
+
+bool NearColour(QRgb pixel, const QColor &colour, int tolerance) {
+    return std::abs(qRed(pixel) - colour.red()) <= tolerance &&
+           std::abs(qGreen(pixel) - colour.green()) <= tolerance &&
+           std::abs(qBlue(pixel) - colour.blue()) <= tolerance;
+}
+
 QString WriteTestPicture(const QString &name, int width, int height, const char *format,
                          int quality) {
     QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor(40, 120, 200));
+    image.fill(TestBlue);
     QPainter painter(&image);
-    painter.fillRect(QRect(0, 0, width / 2, height / 2), QColor(220, 60, 40));
+    painter.fillRect(QRect(0, 0, width / 2, height / 2), TestRed);
     painter.fillRect(QRect(width / 2, height / 2, width - width / 2, height - height / 2),
-                     QColor(250, 230, 90));
+                     TestYellow);
     painter.end();
     const QString path = QDir(TestDataFolder()).filePath(name);
     image.save(path, format, quality);

@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 
 #include <QByteArray>
+#include <QColor>
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,13 @@ struct FormFixture {
 
 // A temporary folder shared by the tests of one executable.
 QString TestDataFolder();
+// The colours of WriteTestPicture's pattern: the top-left quarter red, the bottom-right one
+// yellow, the rest blue.
+extern const QColor TestRed;
+extern const QColor TestYellow;
+extern const QColor TestBlue;
+// True when each channel of the pixel is within the tolerance of the colour's.
+bool NearColour(QRgb pixel, const QColor &colour, int tolerance);
 // Writes a picture file of the given size (a pattern that shows orientation) and returns its path.
 QString WriteTestPicture(const QString &name, int width, int height, const char *format = nullptr,
                          int quality = 90);
