@@ -300,9 +300,19 @@ private slots:
         f->RedoStamp();
         QVERIFY(f->CanReEditLastStamp());
 
-        // A save ends it: what was saved stays as saved.
+        // A cancelled save leaves it; a save ends it: what was saved stays as saved.
+        QTest::mouseClick(f->PushButton13, Qt::LeftButton);
+        QVERIFY(f->CanReEditLastStamp());
         f.services.saveAnswers << SaveDialogResult{};
-        QTest::mouseClick(f->PushButton4, Qt::LeftButton);
+        f->PushButton4_Click();
+        QCOMPARE(f.services.saveTitles.size(), 1);
+        QVERIFY(f->CanReEditLastStamp());
+        QTemporaryDir folder;
+        f.services.env[QStringLiteral("TEMP")] = folder.path();
+        f.services.saveAnswers << SaveDialogResult{true, folder.filePath(QStringLiteral("kept")),
+                                                   1};
+        f->PushButton4_Click();
+        QVERIFY(QFile::exists(folder.filePath(QStringLiteral("kept.bmp"))));
         QVERIFY(!f->CanReEditLastStamp());
         QTest::keyClick(f.form.get(), Qt::Key_F2);
         QCOMPARE(f->TextEditing, vbFalse);

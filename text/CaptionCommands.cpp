@@ -54,8 +54,6 @@ void Form1::setUpCaptionBox() {
     Picture1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Picture1, &QWidget::customContextMenuRequested, this,
             [this](QPoint at) { CaptionMenu(false)->popup(Picture1->mapToGlobal(at)); });
-    // What was saved is settled: the last stamp can no longer be taken back into the box.
-    connect(PushButton4, &QPushButton::clicked, this, [this] { editing.lastStamp.reset(); });
     ShowCaptionLook();
 }
 

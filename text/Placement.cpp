@@ -129,11 +129,11 @@ void Form1::PushButton8_Click() {
     }
     s(112, [&] { setMousePointer(vbDefault); });
     // A re-edited stamp that is not stamped again goes back into the picture, unless the picture
-    // changed meanwhile (a reload empties the history).
+    // changed meanwhile (a load, say).
     s(114, [&] {
         const bool reEdited = std::exchange(editing.reEditing, false);
-        if (reEdited && TextEditing == vbFalse && editing.lastStamp && history.canRedo() &&
-            history.undoSteps() == editing.lastStamp->depth - 1) {
+        if (reEdited && TextEditing == vbFalse && history.canRedo() &&
+            history.state() == editing.reEditBase) {
             RedoStamp();
         }
     });

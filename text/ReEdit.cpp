@@ -1,11 +1,12 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
 
-// The last stamp can come back into the box while it is still the last thing done to the picture:
-// the stamp on top of the undo history, no box open, no save since.
+// The last stamp can come back into the box while it is still the last thing done to the picture
+// (the picture as the stamp left it, the stamp on top of the undo history), with no box open and
+// no save since.
 bool Form1::CanReEditLastStamp() const {
     return editing.lastStamp && !saving.busy && TextEditing == vbFalse && Text1->isHidden() &&
-           history.canUndo() && history.undoSteps() == editing.lastStamp->depth;
+           history.canUndo() && history.state() == editing.lastStamp->state && !history.isClean();
 }
 
 // "Re-edit Last Stamp": the picture goes back to how it was without the last stamp, and the
@@ -28,7 +29,7 @@ void Form1::ReEditLastStamp() {
         return;
     }
     s(104, [&] { UndoStamp(); });
-    if (s.test(106, [&] { return history.undoSteps() != record.depth - 1; })) {
+    if (s.test(106, [&] { return history.state() == record.state; })) {
         return;
     }
     s(108, [&] {
@@ -57,5 +58,6 @@ void Form1::ReEditLastStamp() {
     s(124, [&] {
         TextEditing = vbTrue;
         editing.reEditing = true;
+        editing.reEditBase = history.state();
     });
 }

@@ -69,7 +69,7 @@ void Form1::FinishEditing() {
         // Kept for "Re-edit Last Stamp" (text/ReEdit.cpp).
         editing.lastStamp =
             StampRecord{CaptionOf(*RichTextBox1, editing.effects), RichTextBox1->geometry(),
-                        Text1->givenHeight(), doc.ZoomFactor, history.undoSteps()};
+                        Text1->givenHeight(), doc.ZoomFactor, history.state()};
     }
 }
 
