@@ -90,7 +90,7 @@ public:
     void ShowCaptionLook();
     // Caption commands, from the context menu of the box or of the picture, or their keys
     // (text/CaptionCommands.cpp, text/ReEdit.cpp).
-    void AlignText(Qt::Alignment alignment); // chose Align Left, Centre or Right
+    void AlignText(Qt::Alignment alignment); // chose Align Left, Center or Right
     void ChooseOutline();                    // chose Outline...
     void ToggleShadow();                     // chose Drop Shadow
     void ChoosePlate();                      // chose Background Plate...

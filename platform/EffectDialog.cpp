@@ -13,7 +13,7 @@ namespace {
 class ColourButton : public QPushButton {
 public:
     ColourButton(const QColor &colour, QWidget *parent) : QPushButton(parent), colour_(colour) {
-        setText(QObject::tr("&Colour..."));
+        setText(QObject::tr("&Color..."));
         show(colour_);
         connect(this, &QPushButton::clicked, this, [this] {
             QColorDialog dialog(colour_, this);
@@ -48,7 +48,7 @@ bool RealServices::effectDialog(QWidget *parent, EffectChoice &choice) {
     amount->setRange(choice.minimum, choice.maximum);
     amount->setValue(choice.amount);
     amount->setSuffix(QLatin1Char(' ') + choice.unit);
-    form->addRow(QObject::tr("Colour:"), colour);
+    form->addRow(QObject::tr("Color:"), colour);
     form->addRow(choice.amountLabel, amount);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);

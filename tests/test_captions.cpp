@@ -168,7 +168,7 @@ private slots:
                                         "Paste",
                                         "Select All",
                                         "Align Left",
-                                        "Align Centre",
+                                        "Align Center",
                                         "Align Right",
                                         "Outline...",
                                         "Drop Shadow",
@@ -183,7 +183,7 @@ private slots:
         for (const QAction *a : menu->actions()) {
             QVERIFY2(a->isSeparator() || showsKeys(a), qPrintable(a->text()));
         }
-        QCOMPARE(entry(menu, "Align Centre")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
+        QCOMPARE(entry(menu, "Align Center")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
         QCOMPARE(entry(menu, "Drop Shadow")->shortcut(),
                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
         QVERIFY(entry(menu, "Align Left")->isChecked());

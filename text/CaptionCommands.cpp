@@ -29,7 +29,7 @@ void Form1::setUpCaptionBox() {
     CaptionActions &a = captionActions;
     a.alignLeft = command(tr("Align &Left"), QKeySequence(Qt::CTRL | Qt::Key_L),
                           [this] { AlignText(Qt::AlignLeft); });
-    a.alignCentre = command(tr("Align &Centre"), QKeySequence(Qt::CTRL | Qt::Key_E),
+    a.alignCentre = command(tr("Align &Center"), QKeySequence(Qt::CTRL | Qt::Key_E),
                             [this] { AlignText(Qt::AlignHCenter); });
     a.alignRight = command(tr("Align &Right"), QKeySequence(Qt::CTRL | Qt::Key_R),
                            [this] { AlignText(Qt::AlignRight); });
