@@ -1,5 +1,6 @@
 #include "BmpReader.h"
 
+#include "BmpBytes.h"
 #include "BmpRle.h"
 
 #include <algorithm>
@@ -21,19 +22,15 @@ constexpr std::uint32_t kJpeg = 4;      // OS/2 2.x: RLE24
 constexpr std::uint32_t kPng = 5;
 constexpr std::uint32_t kAlphaBitfields = 6;
 
+// bV5CSType of a V5 header whose colour profile is in the file: 'MBED'.
+constexpr std::uint32_t kProfileEmbedded = 0x4D424544;
+
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::size_t kLargestHeader = 124;
 
-std::uint16_t u16(const std::uint8_t *p) {
-    return std::uint16_t(p[0] | p[1] << 8);
-}
-std::uint32_t u32(const std::uint8_t *p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-std::int32_t i32(const std::uint8_t *p) {
-    return std::int32_t(u32(p));
-}
+using detail::i32;
+using detail::u16;
+using detail::u32;
 
 enum class Coding { Rgb, Rle4, Rle8, Rle24, Bitfields };
 
@@ -50,8 +47,9 @@ struct Header {
     std::uint32_t colorsUsed = 0;
     std::array<std::uint32_t, 3> masks{}; // red, green, blue (BI_BITFIELDS only)
     std::size_t end = 0;                  // file offset just past the header and any masks
-    std::uint32_t profileOffset = 0;      // from the start of the info header
-    std::uint32_t profileSize = 0;        // 0: no embedded profile
+    // BITMAPV5HEADER: an embedded colour profile, where it is and how long (0 when none).
+    std::uint64_t profileOffset = 0;
+    std::uint32_t profileSize = 0;
 };
 
 bool isWindowsHeaderSize(std::uint32_t size) {
@@ -125,11 +123,11 @@ Header readHeader(std::span<const std::uint8_t> file) {
         h.bitCount = u16(&b[14]);
         compression = u32(&b[16]);
         h.colorsUsed = u32(&b[32]);
-    }
-    constexpr std::uint32_t kProfileEmbedded = 0x4D424544; // 'MBED'
-    if (h.size == 124 && u32(&b[56]) == kProfileEmbedded) {
-        h.profileOffset = u32(&b[112]);
-        h.profileSize = u32(&b[116]);
+        // The profile's offset counts from the start of the info header.
+        if (h.size == 124 && u32(&b[56]) == kProfileEmbedded && u32(&b[116]) != 0) {
+            h.profileOffset = h.start + std::uint64_t(u32(&b[112]));
+            h.profileSize = u32(&b[116]);
+        }
     }
     h.coding = codingFor(compression, os2v2, h.bitCount);
     h.end = h.start + h.size;
@@ -267,46 +265,64 @@ bool byteAlignedFormat(const std::array<std::uint32_t, 3> &m, RowFormat &format)
 
 // Where the pixels start: given by the file header, or in a packed DIB right after the colour
 // table.
-std::size_t pixelOffsetOf(std::span<const std::uint8_t> file, const Header &h) {
+std::uint64_t pixelOffsetOf(std::span<const std::uint8_t> file, std::uint64_t fileSize,
+                            const Header &h) {
     if (h.start != 0)
         return u32(file.data() + 10);
     std::uint64_t entries = h.colorsUsed;
     if (entries == 0 && h.bitCount <= 8)
         entries = std::uint64_t(1) << h.bitCount;
     const std::uint64_t offset = h.end + entries * (h.core ? 3 : 4);
-    return offset < file.size() ? std::size_t(offset) : file.size();
+    return offset < fileSize ? offset : fileSize;
 }
 
 } // namespace
 
-Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
-    const Header h = readHeader(file);
+namespace detail {
+
+// Everything read() does, from the first bytes of a file of fileSize bytes (`head` reaches at
+// least to the pixel data when haveAll is false). Run-length data is decoded only with the whole
+// file at hand; without it, `compressed` is set and the Image is empty.
+Image parse(std::span<const std::uint8_t> head, std::uint64_t fileSize, std::uint64_t maxPixels,
+            bool haveAll, bool &compressed) {
+    const Header h = readHeader(head);
     checkGeometry(h, maxPixels);
 
-    const std::size_t pixelOffset = pixelOffsetOf(file, h);
+    const std::uint64_t pixelOffset = pixelOffsetOf(head, fileSize, h);
     if (pixelOffset < h.end)
         throw Error("pixel data offset points into the header");
-    if (pixelOffset >= file.size())
+    if (pixelOffset >= fileSize)
         throw Error("pixel data offset points past the end of the file");
+    if (pixelOffset > head.size())
+        throw Error("header is truncated");
 
     Image image;
     image.width_ = int(h.width);
     image.height_ = int(h.height < 0 ? -h.height : h.height);
     image.bitsPerPixel_ = int(h.bitCount);
     if (h.bitCount <= 8)
-        image.palette_ = readPalette(file, h, pixelOffset);
-    if (h.profileSize > 0 && h.profileOffset >= h.size &&
-        std::uint64_t(h.start) + h.profileOffset + h.profileSize <= file.size())
-        image.profile_ = file.subspan(h.start + h.profileOffset, h.profileSize);
+        image.palette_ = readPalette(head, h, std::size_t(pixelOffset));
+    // A profile that does not lie within the file after the header is left out, not refused:
+    // the pixels are what matters.
+    if (h.profileSize != 0 && h.profileOffset >= h.end &&
+        h.profileOffset + h.profileSize <= fileSize) {
+        image.profileOffset_ = h.profileOffset;
+        image.profileSize_ = h.profileSize;
+        if (haveAll)
+            image.profile_ = head.subspan(std::size_t(h.profileOffset), h.profileSize);
+    }
 
-    const std::span<const std::uint8_t> data = file.subspan(pixelOffset);
+    compressed = h.coding == Coding::Rle4 || h.coding == Coding::Rle8 || h.coding == Coding::Rle24;
     try {
-        if (h.coding == Coding::Rle4 || h.coding == Coding::Rle8 || h.coding == Coding::Rle24) {
+        if (compressed) {
+            if (!haveAll)
+                return image;
             using detail::Rle;
             const Rle kind = h.coding == Coding::Rle4   ? Rle::Four
                              : h.coding == Coding::Rle8 ? Rle::Eight
                                                         : Rle::TwentyFour;
-            image.decoded_ = detail::decodeRle(data, image.width_, image.height_, kind);
+            image.decoded_ = detail::decodeRle(head.subspan(std::size_t(pixelOffset)), image.width_,
+                                               image.height_, kind);
             const std::size_t pixelSize = kind == Rle::TwentyFour ? 3 : 1;
             image.stride_ = -std::ptrdiff_t(std::size_t(image.width_) * pixelSize);
             image.top_ = image.decoded_.data() +
@@ -319,14 +335,17 @@ Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
         // Rows are padded to 4 bytes; the last row stored may lack its padding.
         const std::uint64_t used = (std::uint64_t(h.width) * h.bitCount + 7) / 8;
         const std::uint64_t stride = (std::uint64_t(h.width) * h.bitCount + 31) / 32 * 4;
-        if (stride * std::uint64_t(image.height_ - 1) + used > data.size())
+        if (stride * std::uint64_t(image.height_ - 1) + used > fileSize - pixelOffset)
             throw Error("pixel data is truncated");
+        image.storedRowBytes_ = std::size_t(used);
         image.stride_ = std::ptrdiff_t(stride);
-        image.top_ = data.data();
+        image.topInFile_ = pixelOffset;
         if (h.height > 0) { // bottom-up: the top row is stored last
-            image.top_ += stride * std::uint64_t(image.height_ - 1);
+            image.topInFile_ += stride * std::uint64_t(image.height_ - 1);
             image.stride_ = -image.stride_;
         }
+        if (haveAll)
+            image.top_ = head.data() + image.topInFile_;
 
         std::array<std::uint32_t, 3> masks = h.masks;
         if (h.coding == Coding::Rgb) {
@@ -370,41 +389,20 @@ Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
     return image;
 }
 
-const std::uint8_t *Image::row(int y, std::uint8_t *scratch) const noexcept {
-    const std::uint8_t *src = top_ + std::ptrdiff_t(y) * stride_;
-    const std::size_t w = std::size_t(width_);
-    switch (kind_) {
-    case Kind::Direct:
-        return src;
-    case Kind::Indexed: {
-        const unsigned bits = unsigned(bitsPerPixel_);
-        if (bits == 8) {
-            for (std::size_t x = 0; x < w; ++x)
-                std::memcpy(scratch + 3 * x, &palette_[3 * src[x]], 3);
-            break;
-        }
-        const unsigned perByte = 8 / bits;
-        const unsigned mask = (1u << bits) - 1;
-        for (std::size_t x = 0; x < w; ++x) {
-            const unsigned shift = 8 - bits * unsigned(x % perByte + 1);
-            const unsigned index = (src[x / perByte] >> shift) & mask;
-            std::memcpy(scratch + 3 * x, &palette_[3 * index], 3);
-        }
-        break;
-    }
-    case Kind::Masked16:
-        for (std::size_t x = 0; x < w; ++x)
-            std::memcpy(scratch + 3 * x, &lut_[3 * std::size_t(u16(src + 2 * x))], 3);
-        break;
-    case Kind::Masked32:
-        for (std::size_t x = 0; x < w; ++x) {
-            const std::uint32_t v = u32(src + 4 * x);
-            for (int c = 0; c < 3; ++c)
-                scratch[3 * x + c] = lut_[lutOffsets_[c] + ((v & masks_[c]) >> shifts_[c])];
-        }
-        break;
-    }
-    return scratch;
+} // namespace detail
+
+Image read(std::span<const std::uint8_t> file, std::uint64_t maxPixels) {
+    bool compressed = false;
+    return detail::parse(file, file.size(), maxPixels, true, compressed);
+}
+
+std::optional<Image> readLayout(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                                std::uint64_t maxPixels) {
+    bool compressed = false;
+    Image image = detail::parse(head, fileSize, maxPixels, false, compressed);
+    if (compressed)
+        return std::nullopt;
+    return image;
 }
 
 } // namespace bmp

@@ -1,11 +1,11 @@
 #include "JpegWriter.h"
 
-#include "BmpReader.h"
+#include "InputBitmap.h"
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared first.
@@ -14,8 +14,8 @@
 
 namespace {
 
-// Rows handed to libjpeg per call: one iMCU row at 4:2:0.
-constexpr int kRowsPerCall = 16;
+// Rows handed to libjpeg per call: one iMCU row at 4:2:0, two at 4:4:4.
+constexpr int kRowsPerCall = RowSource::kMaxRows;
 constexpr std::size_t kOutputBufferSize = 256 * 1024;
 
 // libjpeg reports fatal errors through error_exit, which must not return. It jumps back to
@@ -35,11 +35,12 @@ void onError(j_common_ptr cinfo) {
 // Warnings during compression are of no use on this command line.
 void onMessage(j_common_ptr) {}
 
-// Writes through a large buffer with fwrite; libjpeg's own stdio destination uses 4 KB writes.
+// Hands the encoded bytes to the sink in large pieces.
 struct Destination {
     jpeg_destination_mgr pub;
-    std::FILE *file;
+    JpegSink *sink;
     JOCTET *buffer;
+    bool sinkFailed;
 };
 
 void initDestination(j_compress_ptr cinfo) {
@@ -48,19 +49,22 @@ void initDestination(j_compress_ptr cinfo) {
     dest->pub.free_in_buffer = kOutputBufferSize;
 }
 
-boolean emptyBuffer(j_compress_ptr cinfo) {
+void handOver(j_compress_ptr cinfo, std::size_t bytes) {
     auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
-    if (std::fwrite(dest->buffer, 1, kOutputBufferSize, dest->file) != kOutputBufferSize)
+    if (!dest->sink->write(dest->buffer, bytes)) {
+        dest->sinkFailed = true;
         ERREXIT(cinfo, JERR_FILE_WRITE);
+    }
+}
+
+boolean emptyBuffer(j_compress_ptr cinfo) {
+    handOver(cinfo, kOutputBufferSize);
     initDestination(cinfo);
     return TRUE;
 }
 
 void termDestination(j_compress_ptr cinfo) {
-    auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
-    const std::size_t bytes = kOutputBufferSize - dest->pub.free_in_buffer;
-    if (std::fwrite(dest->buffer, 1, bytes, dest->file) != bytes || std::fflush(dest->file) != 0)
-        ERREXIT(cinfo, JERR_FILE_WRITE);
+    handOver(cinfo, kOutputBufferSize - cinfo->dest->free_in_buffer);
 }
 
 J_COLOR_SPACE colorSpaceOf(bmp::RowFormat format) {
@@ -79,13 +83,36 @@ J_COLOR_SPACE colorSpaceOf(bmp::RowFormat format) {
     return JCS_EXT_BGR;
 }
 
+constexpr int kIccMarker = JPEG_APP0 + 2;
+constexpr int kExifMarker = JPEG_APP0 + 1;
+constexpr std::uint8_t kIccSignature[] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+constexpr std::size_t kIccChunk = 65519;
+constexpr std::size_t kMaxMarkerData = 65533;
+
+// The profile in numbered pieces, each "ICC_PROFILE\0", its number from 1, their count, data.
+void writeIccProfile(j_compress_ptr cinfo, std::span<const std::uint8_t> profile) {
+    const std::size_t count = (profile.size() + kIccChunk - 1) / kIccChunk;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t offset = i * kIccChunk;
+        const std::size_t length = std::min(kIccChunk, profile.size() - offset);
+        jpeg_write_m_header(cinfo, kIccMarker, unsigned(sizeof kIccSignature + 2 + length));
+        for (const std::uint8_t byte : kIccSignature)
+            jpeg_write_m_byte(cinfo, byte);
+        jpeg_write_m_byte(cinfo, int(i + 1));
+        jpeg_write_m_byte(cinfo, int(count));
+        for (std::size_t b = 0; b < length; ++b)
+            jpeg_write_m_byte(cinfo, profile[offset + b]);
+    }
+}
+
 // All libjpeg work happens here, between setjmp and any longjmp, so that nothing with a
-// destructor is skipped. Buffers come from the caller. Returns false with `message` filled in.
-bool encode(std::FILE *out, const bmp::Image &image, int quality, JOCTET *outputBuffer,
-            std::uint8_t *scratch, char *message) {
+// destructor is skipped. Buffers come from the caller. Returns false with `message` filled in
+// (and dest.sinkFailed set when the sink refused bytes).
+bool encode(Destination &dest, RowSource &source, int quality, const JpegMetadata &metadata,
+            char *message) {
+    const bmp::Image &image = source.image();
     jpeg_compress_struct cinfo{};
     ErrorManager err{};
-    Destination dest{};
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = onError;
     err.pub.output_message = onMessage;
@@ -99,8 +126,6 @@ bool encode(std::FILE *out, const bmp::Image &image, int quality, JOCTET *output
     dest.pub.init_destination = initDestination;
     dest.pub.empty_output_buffer = emptyBuffer;
     dest.pub.term_destination = termDestination;
-    dest.file = out;
-    dest.buffer = outputBuffer;
     cinfo.dest = &dest.pub;
 
     cinfo.image_width = JDIMENSION(image.width());
@@ -110,16 +135,37 @@ bool encode(std::FILE *out, const bmp::Image &image, int quality, JOCTET *output
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.optimize_coding = FALSE;
+    if (quality >= kFullChromaQuality) {
+        // Every component at the luminance's resolution: coloured edges stay sharp.
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            cinfo.comp_info[c].h_samp_factor = 1;
+            cinfo.comp_info[c].v_samp_factor = 1;
+        }
+    }
+    const bool exif = !metadata.exif.empty() && metadata.exif.size() <= kMaxMarkerData;
+    const bool icc = !metadata.iccProfile.empty() && metadata.iccProfile.size() <= kMaxIccProfile;
+    // The camera data goes first, where its readers look for it; it carries its own resolution.
+    if (exif)
+        cinfo.write_JFIF_header = FALSE;
     jpeg_start_compress(&cinfo, TRUE);
+    if (exif)
+        jpeg_write_marker(&cinfo, kExifMarker, metadata.exif.data(),
+                          unsigned(metadata.exif.size()));
+    if (icc)
+        writeIccProfile(&cinfo, metadata.iccProfile);
 
-    const std::size_t rowBytes = image.rowBytes();
+    const std::uint8_t *fetched[kRowsPerCall];
     JSAMPROW rows[kRowsPerCall];
     while (cinfo.next_scanline < cinfo.image_height) {
         const int first = int(cinfo.next_scanline);
         const int count = std::min(kRowsPerCall, image.height() - first);
+        if (!source.fetch(first, count, fetched)) {
+            std::snprintf(message, JMSG_LENGTH_MAX, "the input file could not be read to its end");
+            jpeg_destroy_compress(&cinfo);
+            return false;
+        }
         for (int i = 0; i < count; ++i)
-            rows[i] =
-                const_cast<JSAMPROW>(image.row(first + i, scratch + std::size_t(i) * rowBytes));
+            rows[i] = const_cast<JSAMPROW>(fetched[i]);
         jpeg_write_scanlines(&cinfo, rows, JDIMENSION(count));
     }
     jpeg_finish_compress(&cinfo);
@@ -129,11 +175,15 @@ bool encode(std::FILE *out, const bmp::Image &image, int quality, JOCTET *output
 
 } // namespace
 
-void writeJpeg(std::FILE *out, const bmp::Image &image, int quality) {
+void writeJpeg(JpegSink &sink, RowSource &rows, int quality, const JpegMetadata &metadata) {
     std::vector<JOCTET> outputBuffer(kOutputBufferSize);
-    std::vector<std::uint8_t> scratch(image.rowsAreDirect() ? 1 : kRowsPerCall * image.rowBytes());
     std::vector<char> message(JMSG_LENGTH_MAX, '\0');
-    if (!encode(out, image, std::clamp(quality, 1, 100), outputBuffer.data(), scratch.data(),
-                message.data()))
+    Destination dest{};
+    dest.sink = &sink;
+    dest.buffer = outputBuffer.data();
+    if (!encode(dest, rows, std::clamp(quality, 1, 100), metadata, message.data())) {
+        if (dest.sinkFailed)
+            throw JpegSinkFailed();
         throw std::runtime_error(message.data());
+    }
 }

@@ -1,5 +1,8 @@
 #include "platform/Services.h"
 
+#include "platform/FileDialog.h"
+#include "resources/ConverterResource.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
@@ -13,45 +16,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QThread>
-
-namespace {
-
-// "Description|*.a;*.b" becomes the Qt filter "Description (*.a *.b)". A description that
-// already shows its patterns in brackets keeps them as text; Qt reads only the last brackets.
-QString toQtFilter(const QString &entry) {
-    const int bar = entry.indexOf(QLatin1Char('|'));
-    if (bar < 0) {
-        return entry;
-    }
-    QString description = entry.left(bar);
-    QStringList patterns = entry.mid(bar + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    QStringList all;
-    for (const QString &p : patterns) {
-        all << p.trimmed();
-        if (p.trimmed().toUpper() != p.trimmed()) {
-            all << p.trimmed().toUpper();
-        }
-    }
-    return description + QStringLiteral(" (") + all.join(QLatin1Char(' ')) + QLatin1Char(')');
-}
-
-// The open dialog's filter text holds one "Description|patterns" entry per two parts:
-// "All|*.a;*.b|Other|*.c" offers two entries.
-QStringList toQtFilters(const QString &filter) {
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList entries;
-    for (qsizetype i = 0; i < parts.size(); i += 2) {
-        entries << toQtFilter(
-            i + 1 < parts.size() ? parts.at(i) + QLatin1Char('|') + parts.at(i + 1) : parts.at(i));
-    }
-    return entries;
-}
-
-QFileDialog::Options dialogOptions() {
-    return QFileDialog::DontUseNativeDialog;
-}
-
-} // namespace
+#include <stdexcept>
 
 MsgAnswer DefaultAnswer(const MessageRequest &request) {
     switch (request.buttons) {
@@ -138,18 +103,15 @@ MsgAnswer RealServices::messageBox(QWidget *parent, const MessageRequest &reques
 
 QString RealServices::openFileDialog(QWidget *parent, const QString &title, const QString &filter,
                                      const QString &fileName) {
-    QFileDialog dialog(parent, title);
-    dialog.setOptions(dialogOptions());
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(toQtFilters(filter));
+    FileDialog dialog(parent, title, QFileDialog::AcceptOpen);
+    dialog.setFilterEntries(FileDialog::entriesOf(filter));
     if (!fileName.isEmpty()) {
         dialog.selectFile(fileName);
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (dialog.exec() != QDialog::Accepted) {
         return QString();
     }
-    return dialog.selectedFiles().constFirst();
+    return dialog.chosenFile();
 }
 
 bool RealServices::colorDialog(QWidget *parent, QColor &colour) {
@@ -201,25 +163,18 @@ bool RealServices::fontDialog(QWidget *parent, FontChoice &font, bool screenFont
 
 SaveDialogResult RealServices::saveFileDialog(QWidget *parent, const QString &title,
                                               const QStringList &filters, int initialIndex) {
-    QFileDialog dialog(parent, title);
-    dialog.setOptions(dialogOptions() | QFileDialog::DontConfirmOverwrite);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    QStringList qtFilters;
-    for (const QString &f : filters) {
-        qtFilters << toQtFilter(f);
-    }
-    dialog.setNameFilters(qtFilters);
-    if (initialIndex >= 1 && initialIndex <= qtFilters.size()) {
-        dialog.selectNameFilter(qtFilters.at(initialIndex - 1));
+    FileDialog dialog(parent, title, QFileDialog::AcceptSave);
+    dialog.setFilterEntries(filters);
+    if (initialIndex >= 1 && initialIndex <= filters.size()) {
+        dialog.selectNameFilter(FileDialog::qtFilter(filters.at(initialIndex - 1)));
     }
     SaveDialogResult result;
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (dialog.exec() != QDialog::Accepted || dialog.chosenFile().isEmpty()) {
         return result;
     }
     result.accepted = true;
-    result.path = dialog.selectedFiles().constFirst();
-    result.filterIndex = int(qtFilters.indexOf(dialog.selectedNameFilter())) + 1;
+    result.path = dialog.chosenFile();
+    result.filterIndex = dialog.chosenEntry();
     return result;
 }
 
@@ -270,4 +225,11 @@ bool RealServices::openUrl(const QUrl &url) {
 
 void RealServices::processEvents() {
     QCoreApplication::processEvents();
+}
+
+QByteArray Services::loadResource(const QString &type, int id) {
+    if (type == QLatin1String("CUSTOM") && id == 101) {
+        return LoadConverterResource();
+    }
+    throw std::runtime_error("Resource not found");
 }

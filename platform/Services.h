@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QColor>
 #include <QFont>
 #include <QString>
@@ -92,6 +93,9 @@ public:
     virtual bool openUrl(const QUrl &url) = 0;
     // Lets pending window messages run once.
     virtual void processEvents() = 0;
+    // The program's own resource of a type and number (the JPG converter is "CUSTOM" 101).
+    // Throws when the program has no such resource.
+    virtual QByteArray loadResource(const QString &type, int id);
 };
 
 // The Qt-backed implementation used by the real program.

@@ -1,15 +1,13 @@
 #include "save/ConverterCommand.h"
 
-#include "app/ErrorReport.h"
-
 namespace {
 
 constexpr QChar Quote = u'"';
 
-QString Quoted(const QString &path) {
-    if (path.contains(Quote)) {
-        throw RuntimeError("Bad file name or number");
-    }
+// A path between double quotes. A double quote inside it is written three times, which
+// QProcess::splitCommand (RunAndWait) reads back as one.
+QString Quoted(QString path) {
+    path.replace(Quote, QStringLiteral("\"\"\""));
     return Quote + path + Quote;
 }
 
@@ -21,6 +19,10 @@ QString ConverterPath(const QString &temp) {
 
 QString IntermediateBitmapPath(const QString &temp, const QString &tempBaseName) {
     return temp + PathSeparator + tempBaseName + QStringLiteral(".bmp");
+}
+
+QString CameraDataPath(const QString &temp, const QString &tempBaseName) {
+    return temp + PathSeparator + tempBaseName + QStringLiteral(".exif");
 }
 
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,

@@ -15,10 +15,12 @@ constexpr QChar PathSeparator = u'/';
 QString ConverterPath(const QString &temp);
 // The intermediate bitmap of a JPG save: a blank and one to three digits name it.
 QString IntermediateBitmapPath(const QString &temp, const QString &tempBaseName);
+// The camera data the converter adds to the JPG, beside the intermediate bitmap: " NNN.exif".
+QString CameraDataPath(const QString &temp, const QString &tempBaseName);
 
 // The converter's command line, piece by piece:
 //   "TEMP/nconvert.exe"  -out jpeg   -q QUALITY -o "DESTINATION.jpg" "TEMP/ NNN.bmp"
-// The destination comes without its extension. Throws when a path holds a double quote, which
-// the command line cannot carry.
+// The destination comes without its extension. A double quote in a path is written as three,
+// which RunAndWait reads back as one.
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
                              const QString &tempBaseName);

@@ -1,6 +1,5 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
-#include "resources/ConverterResource.h"
 #include "save/ConverterCommand.h"
 #include "save/FileUtils.h"
 #include "save/SaveFiles.h"
@@ -35,18 +34,24 @@ private:
     SaveState &state_;
 };
 
-// The overwrite prompt for the file that would be replaced: true when the save may go on.
-bool MayReplace(Form1 &form, Steps &s, const QString &target, int line, bool &replacing) {
+// The picture a save writes.
+QImage PictureToSave(Form1 &form) {
+    return form.Picture1->image();
+}
+
+// The overwrite prompt for the file that would be replaced: true when the save may go on. A
+// name that must not be followed (a link to nothing or to a folder) ends the save.
+bool MayReplace(Form1 &form, Steps &s, const QString &target, int line) {
     QString existing;
     MsgAnswer answer = MsgAnswer::No;
-    replacing = false;
-    s(line, [&] { existing = ExistingFileName(target); });
+    if (!s(line, [&] { existing = ExistingFileName(target); })) {
+        return false;
+    }
     if (s.test(line + 2, [&] { return !existing.isEmpty(); })) {
         s(line + 4, [&] { answer = form.MsgBox(OverwritePrompt(existing), MsgButtons::YesNo); });
         if (s.test(line + 6, [&] { return answer != MsgAnswer::Yes; })) {
             return false;
         }
-        replacing = true;
     }
     return true;
 }
@@ -54,14 +59,34 @@ bool MayReplace(Form1 &form, Steps &s, const QString &target, int line, bool &re
 // Each format's steps answer whether the picture was written.
 bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     const QString target = path + QStringLiteral(".bmp");
-    bool replacing = false;
     // 144 to 150
-    if (!MayReplace(form, s, target, 144, replacing)) {
+    if (!MayReplace(form, s, target, 144)) {
         return false;
     }
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
-    return s(154, [&] { SaveBitmapReplacing(form.Picture1->image(), target); });
+    return s(154, [&] { SaveImageReplacing(PictureToSave(form), target, "bmp"); });
+}
+
+// A lossless PNG, written by the program itself like the bitmap (colour profile included).
+bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
+    const QString target = path + QStringLiteral(".png");
+    // 208 to 214
+    if (!MayReplace(form, s, target, 208)) {
+        return false;
+    }
+    // 216: nothing is deleted first (see 152).
+    return s(218, [&] { SaveImageReplacing(PictureToSave(form), target, "png"); });
+}
+
+// The converter's own words for what went wrong: its first line, without its name.
+QString ConverterReason(const QByteArray &errors) {
+    QString line = QString::fromLocal8Bit(errors).section(QLatin1Char('\n'), 0, 0).trimmed();
+    const QString name = QStringLiteral("nconvert: ");
+    if (line.startsWith(name)) {
+        line.remove(0, name.size());
+    }
+    return line.left(400);
 }
 
 // Runs the converter and makes sure it made the JPG; throws what went wrong.
@@ -69,38 +94,41 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     if (!placed || command.isEmpty()) {
         throw RuntimeError("JPG converter could not be started");
     }
-    const qint32 result = RunAndWait(command, 0, [&form](QProcess &process) {
-        form.services().processEvents();
-        process.waitForFinished(100);
-    });
+    const ConverterOutput output(target);
+    QByteArray errors;
+    const qint32 result = RunAndWait(
+        command, 0,
+        [&form](QProcess &process) {
+            form.services().processEvents();
+            process.waitForFinished(100);
+        },
+        &errors);
     if (IsStartError(result)) {
         throw RuntimeError(
             ("JPG converter could not be started: " + StartErrorDescription(result)).toStdString());
     }
     if (result != 0) {
-        throw RuntimeError("JPG converter failed with exit code " + std::to_string(result));
+        QString description =
+            QStringLiteral("JPG converter failed with exit code ") + QString::number(result);
+        const QString reason = ConverterReason(errors);
+        if (!reason.isEmpty()) {
+            description += QStringLiteral(": ") + reason;
+        }
+        throw RuntimeError(description.toStdString());
     }
-    const QFileInfo written(target);
-    if (!written.isFile() || written.size() == 0) {
-        throw RuntimeError("JPG converter wrote no file");
-    }
+    output.check();
 }
 
 bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
-    bool replacing = false;
     // 158 to 164
-    if (!MayReplace(form, s, target, 158, replacing)) {
+    if (!MayReplace(form, s, target, 158)) {
         return false;
     }
-    // The old file is moved aside until the converter has written the new one, and comes back
-    // when it fails (the guard puts it back on every way out).
-    ReplacedFile old;
-    if (replacing && !s(166, [&] { old.moveAside(target); })) {
-        return false;
-    }
+    // 166: the old file is not deleted: it stands at its name until the converter renames the
+    // complete new one over it.
     s(168, [&] { services.seedRandomFromClock(); });
     s(170, [&] {
         saving.TempBaseName =
@@ -112,29 +140,29 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     } else if (s.test(178, [&] { return form.Option22->isChecked(); })) {
         s(180, [&] { quality = qint16(form.Slider1->value()); });
     }
-    s(182, [&] {
-        SaveFreshBitmap(form.Picture1->image(),
-                        IntermediateBitmapPath(TempFolder(services), saving.TempBaseName));
-    });
+    QString folder;
+    // 182: a bitmap that cannot be made afresh is not converted: whatever stands at its name is
+    // not ours. The camera data of the file loaded (a JPG's) goes beside it for the converter.
+    if (!s(182, [&] {
+            folder = saving.privateFolder.inside(TempFolder(services));
+            SaveFreshBitmap(PictureToSave(form),
+                            IntermediateBitmapPath(folder, saving.TempBaseName));
+            WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
+        })) {
+        return false;
+    }
     // 184 to 190: the destination can be written.
     s(184, [&] { ProbeWritable(target); });
     s(192, [&] { services.sleep(500); });
     QString command;
     // 194 to 200
-    s(194, [&] {
-        command = ConverterCommandLine(TempFolder(services), quality, path, saving.TempBaseName);
-    });
-    const bool written = s(202, [&] {
-        try {
-            RunConverter(form, command, converterPlaced, target);
-        } catch (...) {
-            old.restore();
-            throw;
-        }
-        old.keepReplacement();
-    });
+    s(194, [&] { command = ConverterCommandLine(folder, quality, path, saving.TempBaseName); });
+    const bool written = s(202, [&] { RunConverter(form, command, converterPlaced, target); });
     s(204, [&] { services.sleep(2500); });
-    s(206, [&] { RemoveFile(IntermediateBitmapPath(TempFolder(services), saving.TempBaseName)); });
+    s(206, [&] {
+        RemoveFile(IntermediateBitmapPath(folder, saving.TempBaseName));
+        RemoveFile(CameraDataPath(folder, saving.TempBaseName));
+    });
     return written;
 }
 
@@ -172,9 +200,10 @@ void Form1::PushButton4_Click() {
     s(130, [&] { setMousePointer(vbHourglass); });
     QByteArray converter;
     bool converterPlaced = false;
-    s(132, [&] { converter = LoadConverterResource(); });
+    s(132, [&] { converter = services_.loadResource(QStringLiteral("CUSTOM"), 101); });
     s(134, [&] {
-        PlaceConverter(converter, ConverterPath(TempFolder(services_)));
+        PlaceConverter(converter,
+                       ConverterPath(saving.privateFolder.inside(TempFolder(services_))));
         converterPlaced = true;
     });
     s(136, [&] { services_.processEvents(); });
@@ -192,20 +221,27 @@ void Form1::PushButton4_Click() {
         written = SaveAsBmp(*this, s, path);
     } else if (format == 2) {
         written = SaveAsJpg(*this, s, path, converterPlaced);
+    } else if (format == 3) {
+        written = SaveAsPng(*this, s, path);
     }
     // What is on file now is the picture as it stands: closing asks nothing more of it.
     if (written) {
         history.markClean();
     }
     // Closing steps, on every way out once the hourglass shows.
-    s(292, [&] { RemoveFile(ConverterPath(TempFolder(services_))); });
+    s(292, [&] {
+        if (!saving.privateFolder.path().isEmpty()) {
+            RemoveFile(ConverterPath(saving.privateFolder.path()));
+        }
+    });
     s(294, [&] { setMousePointer(vbDefault); });
 }
 
 QString Form1::AskSaveFileName() {
     const SaveDialogResult answer = services_.saveFileDialog(
         this, QStringLiteral("Save File"),
-        {QStringLiteral("Bitmap Files (*.bmp)|*.bmp"), QStringLiteral("JPG Files (*.jpg)|*.jpg")},
+        {QStringLiteral("Bitmap Files (*.bmp)|*.bmp"), QStringLiteral("JPG Files (*.jpg)|*.jpg"),
+         QStringLiteral("PNG Files (*.png)|*.png")},
         1);
     if (!answer.accepted) {
         return QString();

@@ -1,16 +1,17 @@
 #include "save/SaveFiles.h"
 
+#include "SafeReplace.h"
 #include "app/ErrorReport.h"
+#include "save/BitmapFile.h"
 #include "save/FileUtils.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
-#include <QTemporaryFile>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -39,16 +40,70 @@ bool SomethingAt(const QString &path) {
     ThrowFolderFailure(path);
 }
 
-// Qt's bitmap writer puts out 24 bits per pixel for 32-bit pictures; anything else (a palette,
-// fewer bits) is widened first so that every bitmap we write has the same form.
-void WriteBitmap(QIODevice &device, const QImage &image) {
+std::filesystem::path NativePath(const QString &path) {
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+// The report's description of a failure of the safe replace.
+RuntimeError Described(const safe::Failure &failure) {
+    switch (failure.problem()) {
+    case safe::Problem::DiskFull:
+        return RuntimeError("Disk full");
+    case safe::Problem::NoFolder:
+        return RuntimeError("Path not found");
+    case safe::Problem::Denied:
+        return RuntimeError("Permission denied");
+    case safe::Problem::IsFolder:
+        return RuntimeError("Path/File access error");
+    case safe::Problem::NameTooLong:
+        return RuntimeError("Bad file name or number");
+    default:
+        return RuntimeError(failure.what());
+    }
+}
+
+// The bytes of an image writer go into the replacement's temporary file.
+class ReplacementDevice : public QIODevice {
+public:
+    explicit ReplacementDevice(safe::Replacement &replacement) : replacement_(replacement) {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    bool failed() const { return failed_; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override {
+        if (!replacement_.write(data, std::size_t(size))) {
+            failed_ = true;
+            return -1;
+        }
+        return size;
+    }
+
+private:
+    safe::Replacement &replacement_;
+    bool failed_ = false;
+};
+
+// Writes the image in the given format: bitmaps with our own writer (which keeps the colour
+// profile), anything else with Qt's, from 32-bit pixels. Throws "Invalid picture" when the writer
+// refuses the picture itself.
+void WriteImage(QIODevice &device, const QImage &image, const char *format) {
     if (image.isNull()) {
         throw RuntimeError("Invalid picture");
     }
+    if (qstrcmp(format, "bmp") == 0) {
+        WriteBitmapFile(device, image);
+        return;
+    }
     const QImage pixels = image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
-    QImageWriter writer(&device, "bmp");
+    QImageWriter writer(&device, format);
     if (!writer.write(pixels)) {
-        // The bitmap writer does not say why it stopped; a file that refused the bytes does.
+        // The image writer does not say why it stopped; a file that refused the bytes does.
         const auto *file = qobject_cast<const QFileDevice *>(&device);
         const bool deviceFailed = writer.error() == QImageWriter::DeviceError ||
                                   (file != nullptr && file->error() != QFileDevice::NoError);
@@ -104,36 +159,63 @@ bool HoldsConverter(const QString &path, const QByteArray &bytes) {
 } // namespace
 
 QString ExistingFileName(const QString &path) {
+    if (path.isEmpty()) {
+        return QString();
+    }
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists() || info.isDir()) {
+    if (info.isSymLink()) {
+        try {
+            safe::resolve(NativePath(path));
+        } catch (const safe::Failure &failure) {
+            throw RuntimeError(failure.what());
+        }
+    }
+    if (!info.exists() || info.isDir()) {
         return QString();
     }
     return info.fileName();
 }
 
-void SaveBitmapReplacing(const QImage &image, const QString &path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (QFileInfo(path).isDir()) {
-            throw RuntimeError("Path/File access error");
-        }
-        ThrowFolderFailure(path);
-    }
+void SaveImageReplacing(const QImage &image, const QString &path, const char *format) {
     try {
-        WriteBitmap(file, image);
-    } catch (...) {
-        file.cancelWriting();
-        throw;
-    }
-    if (!file.commit()) {
-        throw RuntimeError(file.error() == QFileDevice::WriteError ? "Disk full"
-                                                                   : "Permission denied");
+        safe::Replacement replacement(NativePath(path));
+        ReplacementDevice device(replacement);
+        try {
+            WriteImage(device, image, format);
+            if (device.failed()) {
+                replacement.throwFailure();
+            }
+        } catch (const RuntimeError &) {
+            if (device.failed()) {
+                replacement.throwFailure();
+            }
+            throw;
+        }
+        replacement.commit();
+    } catch (const safe::Failure &failure) {
+        throw Described(failure);
     }
 }
 
 void SaveFreshBitmap(const QImage &image, const QString &path) {
     ForceDelete(path);
-    CreateExclusively(path, PrivateFile, [&](QFile &file) { WriteBitmap(file, image); });
+    WriteNewBitmap(image, path);
+}
+
+void WriteNewBitmap(const QImage &image, const QString &path) {
+    CreateExclusively(path, PrivateFile, [&](QFile &file) { WriteImage(file, image, "bmp"); });
+}
+
+void WriteCameraData(const QByteArray &block, const QString &path) {
+    ForceDelete(path);
+    if (block.isEmpty()) {
+        return;
+    }
+    CreateExclusively(path, PrivateFile, [&](QFile &file) {
+        if (file.write(block) != block.size()) {
+            throw RuntimeError("Disk full");
+        }
+    });
 }
 
 void PlaceConverter(const QByteArray &bytes, const QString &path) {
@@ -154,59 +236,51 @@ void PlaceConverter(const QByteArray &bytes, const QString &path) {
 }
 
 void ProbeWritable(const QString &path) {
-    if (!SomethingAt(path)) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            ThrowCreateFailure(path);
-        }
-        file.close();
-        ForceDelete(path);
-        return;
-    }
-    QTemporaryFile beside(path + QStringLiteral(".XXXXXX"));
-    if (!beside.open()) {
-        ThrowFolderFailure(path);
+    try {
+        const safe::Replacement probe(NativePath(path));
+    } catch (const safe::Failure &failure) {
+        throw Described(failure);
     }
 }
 
-ReplacedFile::~ReplacedFile() {
-    restore();
+ConverterOutput::ConverterOutput(const QString &path) : path_(path) {
+    const QFileInfo info(path);
+    existed_ = info.isFile();
+    size_ = info.size();
+    modified_ = info.lastModified();
+#ifdef Q_OS_UNIX
+    struct stat now {};
+    if (existed_ && ::stat(QFile::encodeName(path).constData(), &now) == 0) {
+        device_ = quint64(now.st_dev);
+        inode_ = quint64(now.st_ino);
+    }
+#endif
 }
 
-void ReplacedFile::moveAside(const QString &path) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        QString candidate = path + QStringLiteral(".glyphtack-old");
-        if (attempt > 0) {
-            candidate += QLatin1Char('-') + QString::number(attempt);
-        }
-        if (SomethingAt(candidate)) {
-            continue;
-        }
-        if (!QFile::rename(path, candidate)) {
-            break;
-        }
-        path_ = path;
-        aside_ = candidate;
-        return;
+void ConverterOutput::check() const {
+    const QFileInfo info(path_);
+    if (!info.isFile()) {
+        throw RuntimeError("JPG converter wrote no file");
     }
-    throw RuntimeError("Permission denied");
-}
-
-void ReplacedFile::keepReplacement() {
-    if (isAside()) {
-        ForceDelete(aside_);
-        aside_.clear();
+    // A new file has a new identity (the converter renames its file over the old one); where
+    // the system gives none, a new time or size.
+    bool same = false;
+#ifdef Q_OS_UNIX
+    struct stat now {};
+    same = existed_ && ::stat(QFile::encodeName(path_).constData(), &now) == 0 &&
+           quint64(now.st_dev) == device_ && quint64(now.st_ino) == inode_;
+#else
+    same = existed_ && info.size() == size_ && info.lastModified() == modified_;
+#endif
+    if (same) {
+        throw RuntimeError("JPG converter wrote no file");
     }
-}
-
-void ReplacedFile::restore() {
-    if (!isAside()) {
-        return;
-    }
-    if (SomethingAt(path_)) {
+    if (info.size() == 0) {
         ForceDelete(path_);
+        throw RuntimeError("JPG converter wrote an empty file");
     }
-    // Should the old file not go back under its name, it stays under the name it was given.
-    QFile::rename(aside_, path_);
-    aside_.clear();
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly) || file.read(3) != QByteArray("\xFF\xD8\xFF", 3)) {
+        throw RuntimeError("JPG converter wrote no JPEG file");
+    }
 }

@@ -1,52 +1,60 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QImage>
 #include <QString>
 
 // File steps of the save command that must never lose or follow anything: each throws a
 // RuntimeError with a short description when it fails.
 
-// The plain name of the file (not folder) that stands at path, or empty text when none does.
+// The plain name (not folder) of the file that a save under path would replace: path's own name
+// when a file, or a link to a file, stands there; empty text when nothing (or a folder) does.
+// A link to nothing or to a folder is refused: the save must not follow it.
 QString ExistingFileName(const QString &path);
 
-// Writes the image as a 24-bit Windows bitmap. The file at path, if any, is replaced in one move
-// once the new one is complete; when writing fails it stays as it was and nothing is left behind.
-void SaveBitmapReplacing(const QImage &image, const QString &path);
+// Writes the image in the given Qt image format ("bmp": 24-bit Windows bitmap, "png") at path,
+// through the safe replace of converter/SafeReplace.h: the file at path (or at the end of its
+// links) is replaced in one move once the new one is complete and keeps its permissions; when
+// writing fails it stays as it was and nothing is left behind.
+void SaveImageReplacing(const QImage &image, const QString &path, const char *format);
 
-// Writes the image as a 24-bit Windows bitmap into a file created afresh at path: whatever stood
-// there is deleted first, and the new file is created exclusively, so the write never goes
-// through an older file or a link of that name.
+// Writes the image as a 24-bit Windows bitmap (with its colour profile, see BitmapFile.h) into a
+// file created afresh at path: whatever stood
+// there is deleted first (SaveFreshBitmap), and the new file is created exclusively
+// (WriteNewBitmap), so the write never goes through an older file or a link of that name; when
+// something still stands there, nothing is written.
 void SaveFreshBitmap(const QImage &image, const QString &path);
+void WriteNewBitmap(const QImage &image, const QString &path);
+
+// The camera data for the converter beside the intermediate bitmap: whatever stands at path is
+// deleted, and a non-empty block written there afresh, as the bitmap is.
+void WriteCameraData(const QByteArray &block, const QString &path);
 
 // Makes the converter ready to run at path: a file already there is kept only when it is a plain
 // file of ours, writable by us alone, holding exactly these bytes; anything else is deleted and
 // the bytes are written afresh, with the owner's run bit, and closed.
 void PlaceConverter(const QByteArray &bytes, const QString &path);
 
-// Proves that a file can be created at path: creates it empty and deletes it. When a file is
-// already there (it is about to be replaced), a fresh file beside it is tried instead, so the
-// old one is not touched.
+// Proves that a file can be written at path (or at the end of its links) without touching what
+// stands there: a temporary file is made beside it and removed. Leftovers of earlier saves into
+// that folder go too.
 void ProbeWritable(const QString &path);
 
-// Moves an existing file aside while its replacement is being made, and puts it back unless the
-// replacement is kept.
-class ReplacedFile {
+// What stood at the converter's output before it ran, to tell afterwards whether it wrote a new
+// file there.
+class ConverterOutput {
 public:
-    ReplacedFile() = default;
-    ~ReplacedFile();
-    ReplacedFile(const ReplacedFile &) = delete;
-    ReplacedFile &operator=(const ReplacedFile &) = delete;
-
-    // Moves the file at path to a free name beside it.
-    void moveAside(const QString &path);
-    bool isAside() const { return !aside_.isEmpty(); }
-    // The replacement is complete: the old file goes.
-    void keepReplacement();
-    // The replacement failed: whatever stands at the path goes and the old file comes back.
-    void restore();
+    explicit ConverterOutput(const QString &path);
+    // Throws unless a new, non-empty JPEG file stands at the path now. An empty file the
+    // converter left there is removed.
+    void check() const;
 
 private:
     QString path_;
-    QString aside_;
+    bool existed_ = false;
+    quint64 device_ = 0;
+    quint64 inode_ = 0;
+    qint64 size_ = 0;
+    QDateTime modified_;
 };

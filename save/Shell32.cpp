@@ -43,6 +43,13 @@ WORD ShowCommand(int style) {
 }
 #endif
 
+// Reads what the process wrote to its error channel, keeping no more than a screenful or two.
+void KeepErrorOutput(QProcess &process, QByteArray &kept) {
+    constexpr qsizetype Limit = 64 * 1024;
+    const QByteArray more = process.readAllStandardError();
+    kept += more.left(qMax<qsizetype>(0, Limit - kept.size()));
+}
+
 } // namespace
 
 void DefaultWaitTick(QProcess &process) {
@@ -54,7 +61,8 @@ int EffectiveWindowStyle(int windowStyle) {
     return windowStyle < 0 || windowStyle > 6 ? DefaultWindowStyle : windowStyle;
 }
 
-qint32 RunAndWait(const QString &commandLine, int windowStyle, const WaitTick &tick) {
+qint32 RunAndWait(const QString &commandLine, int windowStyle, const WaitTick &tick,
+                  QByteArray *standardError) {
     const int style = EffectiveWindowStyle(windowStyle);
     QStringList arguments = QProcess::splitCommand(commandLine);
     const QString program = arguments.isEmpty() ? QString() : arguments.takeFirst();
@@ -68,7 +76,9 @@ qint32 RunAndWait(const QString &commandLine, int windowStyle, const WaitTick &t
     // The program shows no window of ours to write to: its output goes nowhere.
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
+    if (standardError == nullptr) {
+        process.setStandardErrorFile(QProcess::nullDevice());
+    }
 #ifdef Q_OS_WIN
     process.setCreateProcessArgumentsModifier([style](QProcess::CreateProcessArguments *args) {
         args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
@@ -80,7 +90,7 @@ qint32 RunAndWait(const QString &commandLine, int windowStyle, const WaitTick &t
 #else
     Q_UNUSED(style);
 #endif
-    process.start(QIODevice::NotOpen);
+    process.start(standardError != nullptr ? QIODevice::ReadOnly : QIODevice::NotOpen);
     if (!process.waitForStarted(-1)) {
         return StartErrorBase + ErrPathFileAccess;
     }
@@ -93,6 +103,9 @@ qint32 RunAndWait(const QString &commandLine, int windowStyle, const WaitTick &t
             tick(process);
         } else {
             DefaultWaitTick(process);
+        }
+        if (standardError != nullptr) {
+            KeepErrorOutput(process, *standardError);
         }
     }
     if (process.exitStatus() == QProcess::CrashExit) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -29,8 +30,10 @@ int EffectiveWindowStyle(int windowStyle);
 // only when the process has ended, with its exit code; a process killed by a signal gives 128
 // plus the signal number. When the program cannot be started the result is the error number
 // plus StartErrorBase at once (53 when the program file does not exist). There is no time-out.
+// With standardError, what the process writes there is kept (its first 64 KB); otherwise it goes
+// nowhere.
 qint32 RunAndWait(const QString &commandLine, int windowStyle = DefaultWindowStyle,
-                  const WaitTick &tick = DefaultWaitTick);
+                  const WaitTick &tick = DefaultWaitTick, QByteArray *standardError = nullptr);
 
 // True when a RunAndWait result means the program was never started.
 bool IsStartError(qint32 result);

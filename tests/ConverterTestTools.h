@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QList>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -13,6 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace convertertest {
 
@@ -42,6 +45,16 @@ inline Run runProgram(const QString &program, const QStringList &args, int timeo
     run.exitCode = process.exitCode();
     run.errors = process.readAllStandardError();
     return run;
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline Run runConverter(const QStringList &args, int timeoutMs = 60000) {
@@ -167,6 +180,79 @@ inline QByteArray encodeBmp(const QImage &image, int bits, bool topDown,
         }
     }
     return file;
+}
+
+// The marker segments of a JPEG file before its scan: (marker, payload without the length).
+inline QList<std::pair<int, QByteArray>> jpegSegments(const QByteArray &jpeg) {
+    QList<std::pair<int, QByteArray>> segments;
+    const auto *d = reinterpret_cast<const uchar *>(jpeg.constData());
+    qsizetype i = 2;
+    while (i + 4 <= jpeg.size() && d[i] == 0xFF && d[i + 1] != 0xDA) {
+        const int length = d[i + 2] << 8 | d[i + 3];
+        segments.append({d[i + 1], jpeg.mid(i + 4, length - 2)});
+        i += 2 + length;
+    }
+    return segments;
+}
+
+// The ICC profile of a JPEG, put together from its APP2 "ICC_PROFILE" markers in their order.
+inline QByteArray iccProfileOf(const QByteArray &jpeg, int *markers = nullptr) {
+    QMap<int, QByteArray> pieces;
+    for (const auto &[marker, payload] : jpegSegments(jpeg)) {
+        if (marker == 0xE2 && payload.startsWith(QByteArray("ICC_PROFILE\0", 12)))
+            pieces.insert(uchar(payload.at(12)), payload.mid(14));
+    }
+    if (markers != nullptr)
+        *markers = int(pieces.size());
+    QByteArray profile;
+    for (const QByteArray &piece : pieces)
+        profile += piece;
+    return profile;
+}
+
+// The APP1 EXIF block of a JPEG (from "Exif\0\0" on), or nothing.
+inline QByteArray exifOf(const QByteArray &jpeg) {
+    for (const auto &[marker, payload] : jpegSegments(jpeg)) {
+        if (marker == 0xE1 && payload.startsWith(QByteArray("Exif\0\0", 6)))
+            return payload;
+    }
+    return {};
+}
+
+// A camera's EXIF block in either byte order: Make "Pellorin", Model "Glyphcam 7", the given
+// Orientation, and in the EXIF directory DateTimeOriginal "2024:05:06 07:08:09". The
+// Orientation's value sits at kOrientationValueAt from the block's start.
+inline constexpr int kOrientationValueAt = 6 + 8 + 2 + 2 * 12 + 8;
+inline QByteArray exifBlock(bool bigEndian, quint16 orientation) {
+    QByteArray tiff;
+    const auto put16 = [&](quint16 v) {
+        tiff += bigEndian ? char(v >> 8) : char(v & 0xff);
+        tiff += bigEndian ? char(v & 0xff) : char(v >> 8);
+    };
+    const auto put32 = [&](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            tiff += char(v >> (bigEndian ? 8 * (3 - i) : 8 * i));
+    };
+    const QByteArray make("Pellorin\0", 9), model("Glyphcam 7\0", 11);
+    const QByteArray date("2024:05:06 07:08:09\0", 20);
+    // Header, then IFD0 with four entries at 8, its data at 62, the EXIF directory after it.
+    const quint32 data = 8 + 2 + 4 * 12 + 4;
+    const quint32 exifDirectory = data + quint32(make.size() + model.size());
+    tiff += bigEndian ? "MM" : "II";
+    put16(42);
+    put32(8);
+    put16(4);
+    put16(0x010F), put16(2), put32(quint32(make.size())), put32(data);
+    put16(0x0110), put16(2), put32(quint32(model.size())), put32(data + quint32(make.size()));
+    put16(0x0112), put16(3), put32(1), put16(orientation), put16(0);
+    put16(0x8769), put16(4), put32(1), put32(exifDirectory);
+    put32(0);
+    tiff += make + model;
+    put16(1);
+    put16(0x9003), put16(2), put32(quint32(date.size())), put32(exifDirectory + 2 + 12 + 4);
+    put32(0);
+    tiff += date;
+    return QByteArray("Exif\0\0", 6) + tiff;
 }
 
 } // namespace convertertest

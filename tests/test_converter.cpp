@@ -51,16 +51,6 @@ QList<QRgb> paletteFor(int bits) {
     return palette;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void patch32(QByteArray &file, int offset, quint32 value) {
     qToLittleEndian<quint32>(value, reinterpret_cast<uchar *>(file.data()) + offset);
 }

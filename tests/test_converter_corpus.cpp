@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,6 +51,61 @@ const QMap<QString, QString> kUnconvertibleValidFiles = {
 // bitmap still carries the colours under the transparent pixels into neighbouring opaque ones:
 // measured up to 0.57 (rgba32-1010102).
 constexpr double kReferenceTolerance = 1.0;
+
+// Peak signal-to-noise ratio in dB over the colour channels of the pixels that are opaque in
+// `reference`; infinity for identical pictures, minus infinity when the sizes differ.
+double psnr(const QImage &picture, const QImage &reference) {
+    if (picture.size() != reference.size())
+        return -std::numeric_limits<double>::infinity();
+    const QImage a = picture.convertToFormat(QImage::Format_ARGB32);
+    const QImage b = reference.convertToFormat(QImage::Format_ARGB32);
+    double squares = 0;
+    qint64 samples = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const QRgb *p = reinterpret_cast<const QRgb *>(a.constScanLine(y));
+        const QRgb *q = reinterpret_cast<const QRgb *>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) {
+            if (qAlpha(q[x]) != 255)
+                continue;
+            for (const int d :
+                 {qRed(p[x]) - qRed(q[x]), qGreen(p[x]) - qGreen(q[x]), qBlue(p[x]) - qBlue(q[x])})
+                squares += double(d) * d;
+            samples += 3;
+        }
+    }
+    if (samples == 0 || squares == 0)
+        return std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(255.0 * 255.0 * double(samples) / squares);
+}
+
+// The pixels of a corpus bitmap as a reader other than ours sees them: the suite's reference
+// rendering where there is one, otherwise Qt's reader, otherwise ImageMagick's.
+QImage independentRendering(const QString &path, const QString &scratch) {
+    static const QRegularExpression suite("^bmp/bmpsuite-2.8/[gq]/(.*)\\.bmp$");
+    const QRegularExpressionMatch match = suite.match(path);
+    if (match.hasMatch()) {
+        const QString reference = "bmp/bmpsuite-2.8/reference/" + match.captured(1) + ".png";
+        if (corpus().exists(reference))
+            return QImage(corpus().filePath(reference));
+    }
+    QImage image(corpus().filePath(path));
+    if (!image.isNull())
+        return image;
+    QProcess magick;
+    magick.start("convert", {corpus().filePath(path) + "[0]", "png:" + scratch});
+    if (magick.waitForFinished(kTimeoutMs) && magick.exitCode() == 0)
+        image.load(scratch);
+    return image;
+}
+
+// ImageMagick's estimate of a JPEG's quality from its tables, or -1 without ImageMagick.
+int qualityOf(const QString &jpeg) {
+    QProcess identify;
+    identify.start("identify", {"-format", "%Q", jpeg});
+    if (!identify.waitForFinished(kTimeoutMs) || identify.exitCode() != 0)
+        return -1;
+    return identify.readAllStandardOutput().trimmed().toInt();
+}
 
 bool isOpaque(const QImage &image) {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
@@ -105,6 +162,26 @@ private slots:
         const QSize size = QImageReader(corpus().filePath(path)).size();
         if (size.isValid())
             QCOMPARE(result.size(), size);
+    }
+
+    // At quality 90 (full colour resolution) every valid bitmap comes out at 28 dB or better
+    // against an independent reading of it, and the file says quality 90.
+    void validFilesAtQuality90_data() { addRows({"valid"}); }
+    void validFilesAtQuality90() {
+        QFETCH(QString, path);
+        if (kUnconvertibleValidFiles.contains(path))
+            QSKIP(qPrintable("refused: " + kUnconvertibleValidFiles[path]));
+        const QString output = outputFor(path) + ".q90.jpg";
+        const Run run = convert(corpus().filePath(path), output, 90, kTimeoutMs);
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        const QImage reference = independentRendering(path, temp.filePath("reference.png"));
+        if (reference.isNull())
+            QSKIP("no other reader reads this file");
+        const double db = psnr(QImage(output), reference);
+        QVERIFY2(db >= 28.0, qPrintable(QString("%1 dB").arg(db, 0, 'f', 1)));
+        const int quality = qualityOf(output);
+        if (quality >= 0)
+            QCOMPARE(quality, 90);
     }
 
     // Either a JPEG or a one-line refusal with nothing written; never a crash or a hang.

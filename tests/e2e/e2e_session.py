@@ -127,9 +127,18 @@ class Session:
         wait_until("the window to be drawn",
                    lambda: self.main_frame().colourfulness() > 0.05, 10, interval=0.1)
 
+    @staticmethod
+    def temp_is_clear(temp):
+        """Nothing of a save in TEMP: at most the program's own folder, empty."""
+        for name in os.listdir(temp):
+            path = os.path.join(temp, name)
+            if not (name.startswith("glyphtack-") and os.path.isdir(path) and not os.listdir(path)):
+                return False
+        return True
+
     def wait_saved(self, target, temp, after_mtime=None):
         """A save is over when the file is there and the converter and the intermediate bitmap
-        have left TEMP."""
+        have left TEMP (the program's own folder there stays until it ends)."""
         def done():
             others = self.unexpected_windows()
             if others:
@@ -138,7 +147,7 @@ class Session:
                 return False
             if after_mtime is not None and os.stat(target).st_mtime_ns <= after_mtime:
                 return False
-            return not os.listdir(temp)
+            return self.temp_is_clear(temp)
         try:
             wait_until(f"{target} to be written", done, 30, interval=0.1)
         except SessionError:
@@ -251,6 +260,9 @@ def run(session, install, env):
         raise SessionError(f"the save left other files beside the picture: {os.listdir(out)}")
 
     session.close()
+    # The program's own folder in TEMP goes with it.
+    wait_until("TEMP to be empty after the program ended", lambda: not os.listdir(temp), 10,
+               interval=0.1)
     x, y = CLICK
     return target, (x - 25, y - 20, 200, 70)
 

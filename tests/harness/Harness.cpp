@@ -60,6 +60,12 @@ QString BuildFolder() {
     return QString::fromLocal8Bit(qgetenv("GLYPHTACK_BUILD_DIR"));
 }
 
+QString PrivateFolderIn(const QString &temp) {
+    const QStringList found = QDir(temp).entryList({QStringLiteral("glyphtack-??????")},
+                                                   QDir::Dirs | QDir::Hidden | QDir::NoSymLinks);
+    return found.size() == 1 ? QDir(temp).filePath(found.first()) : QString();
+}
+
 QStringList Entries(const QString &folder) {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);

@@ -42,6 +42,9 @@ QString CorpusFolder();
 // The build folder that holds the program and the files it reads.
 QString BuildFolder();
 
+// The folder a running program keeps for itself inside a temporary folder, or empty text when
+// there is none or more than one.
+QString PrivateFolderIn(const QString &temp);
 // Every entry of a folder, hidden ones included, by name.
 QStringList Entries(const QString &folder);
 // A file's bytes, or nothing when it cannot be read.

@@ -122,3 +122,17 @@ void ScriptedServices::processEvents() {
     ++processEventsCalls;
     QCoreApplication::processEvents();
 }
+
+void ScriptedServices::sleep(int milliseconds) {
+    if (onSleep) {
+        onSleep(milliseconds);
+    }
+    sleeps << milliseconds;
+}
+
+QByteArray ScriptedServices::loadResource(const QString &type, int id) {
+    if (converter && type == QLatin1String("CUSTOM") && id == 101) {
+        return *converter;
+    }
+    return Services::loadResource(type, id);
+}

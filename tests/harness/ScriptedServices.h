@@ -33,6 +33,10 @@ public:
     QString folder;             // the program folder
     // Runs while a message box is up (before it is answered); gets the request.
     std::function<void(const MessageRequest &)> onMessage;
+    // Runs at each pause, before it is recorded; gets its length.
+    std::function<void(int)> onSleep;
+    // The converter program the save writes out, in place of the one built into the program.
+    std::optional<QByteArray> converter;
 
     // ---- Records ----
     QList<MessageRequest> messages;
@@ -69,9 +73,10 @@ public:
     QString environment(const QString &name) override;
     void seedRandomFromClock() override { ++seeds; }
     double randomFraction() override;
-    void sleep(int milliseconds) override { sleeps << milliseconds; }
+    void sleep(int milliseconds) override;
     bool openUrl(const QUrl &url) override;
     void processEvents() override;
+    QByteArray loadResource(const QString &type, int id) override;
 
 private:
     QTemporaryDir dir_;

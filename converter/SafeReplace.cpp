@@ -1,0 +1,319 @@
+#include "SafeReplace.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#else
+#include <dirent.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace safe {
+
+namespace {
+
+constexpr char kPrefix[] = ".glyphtack-";
+constexpr char kSuffix[] = ".tmp";
+constexpr std::size_t kHexDigits = 8;
+// Written data is handed to the disk in steps of this size while the rest is still being made,
+// so that the sync at the end has little left to wait for.
+constexpr std::uint64_t kWritebackStep = std::uint64_t{1} << 20;
+
+std::string describe(const fs::path &path) {
+    return path.string();
+}
+
+#ifndef _WIN32
+// The permissions a newly created file gets: 0666 less the process's umask. Read from /proc
+// where possible, since setting the umask to learn it is not safe while other threads create
+// files.
+mode_t newFileMode() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return mode_t(0666 & ~std::stoul(line.substr(6), nullptr, 8));
+    }
+    const mode_t mask = umask(022);
+    umask(mask);
+    return mode_t(0666 & ~mask);
+}
+#endif
+
+std::string temporaryName(std::mt19937 &random) {
+    char name[sizeof kPrefix + kHexDigits + sizeof kSuffix];
+    std::snprintf(name, sizeof name, "%s%08x%s", kPrefix, unsigned(random()), kSuffix);
+    return name;
+}
+
+} // namespace
+
+Failure failureFor(int error, const fs::path &path) {
+    switch (error) {
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return Failure(Problem::DiskFull, "not enough space on the disk for " + describe(path));
+    case EISDIR:
+        return Failure(Problem::IsFolder, describe(path) + " is a folder");
+    case ENAMETOOLONG:
+        return Failure(Problem::NameTooLong,
+                       "the name " + path.filename().string() + " is too long");
+    case ENOENT:
+    case ENOTDIR:
+        return Failure(Problem::NoFolder,
+                       "the folder " + path.parent_path().string() + " does not exist");
+    case EROFS:
+        return Failure(Problem::Denied, "the disk of " + describe(path) + " is read-only");
+    case EACCES:
+    case EPERM:
+        return Failure(Problem::Denied, "no permission to write " + describe(path));
+    default:
+        return Failure(Problem::Other,
+                       "cannot write " + describe(path) + ": " + std::strerror(error));
+    }
+}
+
+fs::path resolve(const fs::path &path) {
+    if (!path.has_filename())
+        throw Failure(Problem::Other, describe(path) + " names no file");
+#ifdef _WIN32
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (fs::is_symlink(status)) {
+        const fs::file_status followed = fs::status(path, ec);
+        if (!fs::exists(followed))
+            throw Failure(Problem::DanglingLink, describe(path) + " is a link to nothing");
+        if (fs::is_directory(followed))
+            throw Failure(Problem::LinkToFolder, describe(path) + " is a link to a folder");
+        return fs::canonical(path);
+    }
+    if (fs::is_directory(status))
+        throw Failure(Problem::IsFolder, describe(path) + " is a folder");
+    return path;
+#else
+    struct stat own {};
+    if (lstat(path.c_str(), &own) != 0) {
+        if (errno == ENOENT)
+            return path; // nothing there yet; a missing folder shows when the file is made
+        throw failureFor(errno, path);
+    }
+    if (S_ISDIR(own.st_mode))
+        throw Failure(Problem::IsFolder, describe(path) + " is a folder");
+    if (!S_ISLNK(own.st_mode)) {
+        if (!S_ISREG(own.st_mode))
+            throw Failure(Problem::Other, describe(path) + " is not a file");
+        return path;
+    }
+    struct stat end {};
+    if (stat(path.c_str(), &end) != 0)
+        throw Failure(Problem::DanglingLink, describe(path) + " is a link to nothing");
+    if (S_ISDIR(end.st_mode))
+        throw Failure(Problem::LinkToFolder, describe(path) + " is a link to a folder");
+    if (!S_ISREG(end.st_mode))
+        throw Failure(Problem::Other, describe(path) + " is a link to something not a file");
+    std::error_code ec;
+    fs::path target = fs::canonical(path, ec);
+    if (ec)
+        throw failureFor(ec.value(), path);
+    return target;
+#endif
+}
+
+bool isTemporaryName(const std::string &name) {
+    const std::size_t prefix = sizeof kPrefix - 1;
+    const std::size_t suffix = sizeof kSuffix - 1;
+    if (name.size() != prefix + kHexDigits + suffix || name.compare(0, prefix, kPrefix) != 0 ||
+        name.compare(prefix + kHexDigits, suffix, kSuffix) != 0)
+        return false;
+    for (std::size_t i = prefix; i < prefix + kHexDigits; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+void removeLeftovers(const fs::path &folder) {
+#ifdef _WIN32
+    // A file that its writer still has open cannot be deleted here.
+    std::error_code ec;
+    for (const fs::directory_entry &entry : fs::directory_iterator(folder, ec)) {
+        if (isTemporaryName(entry.path().filename().string()))
+            fs::remove(entry.path(), ec);
+    }
+#else
+    DIR *dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr)
+        return;
+    const int dirFd = dirfd(dir);
+    while (const dirent *entry = readdir(dir)) {
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat opened {};
+        struct stat named {};
+        // Only our own plain files, and only when no writer holds the lock; the name must still
+        // be the file we locked.
+        if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == geteuid() &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_ino == opened.st_ino && named.st_dev == opened.st_dev)
+            unlinkat(dirFd, entry->d_name, 0);
+        close(fd);
+    }
+    closedir(dir);
+#endif
+}
+
+Replacement::Replacement(const fs::path &path) : target_(resolve(path)) {
+    const fs::path folder = target_.parent_path();
+    removeLeftovers(folder);
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary_ = folder / temporaryName(random);
+#ifdef _WIN32
+        fd_ = _wsopen(temporary_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYWR,
+                      _S_IREAD | _S_IWRITE);
+        if (fd_ >= 0)
+            return;
+#else
+        fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            // Held until the file is renamed or removed: while it is held, no other save
+            // takes the file for a leftover. A cleaner that got the lock first may have removed
+            // the name in between; then it is no longer ours and another name is tried.
+            struct stat opened {};
+            struct stat named {};
+            if (flock(fd_, LOCK_EX) == 0 && fstat(fd_, &opened) == 0 &&
+                lstat(temporary_.c_str(), &named) == 0 && named.st_ino == opened.st_ino &&
+                named.st_dev == opened.st_dev)
+                return;
+            close(fd_);
+            fd_ = -1;
+            continue;
+        }
+#endif
+        if (errno != EEXIST)
+            break;
+    }
+    const int error = errno;
+    temporary_.clear();
+    throw failureFor(error == EEXIST ? EACCES : error, target_);
+}
+
+Replacement::~Replacement() {
+    discard();
+}
+
+void Replacement::discard() noexcept {
+    if (fd_ >= 0) {
+#ifdef _WIN32
+        _close(fd_);
+#else
+        close(fd_);
+#endif
+        fd_ = -1;
+    }
+    if (!temporary_.empty()) {
+        std::error_code ignored;
+        fs::remove(temporary_, ignored);
+        temporary_.clear();
+    }
+}
+
+bool Replacement::write(const void *data, std::size_t size) {
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+#ifdef _WIN32
+        const int chunk = size > (1u << 30) ? int(1u << 30) : int(size);
+        const auto done = _write(fd_, bytes, unsigned(chunk));
+#else
+        const ssize_t done = ::write(fd_, bytes, size);
+#endif
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            error_ = done == 0 ? ENOSPC : errno;
+            return false;
+        }
+        bytes += done;
+        size -= std::size_t(done);
+        written_ += std::uint64_t(done);
+    }
+#ifdef __linux__
+    if (written_ - flushed_ >= kWritebackStep) {
+        sync_file_range(fd_, off64_t(flushed_), off64_t(written_ - flushed_),
+                        SYNC_FILE_RANGE_WRITE);
+        flushed_ = written_;
+    }
+#endif
+    return true;
+}
+
+void Replacement::throwFailure() const {
+    throw failureFor(error_ != 0 ? error_ : EIO, target_);
+}
+
+void Replacement::commit() {
+    try {
+#ifdef _WIN32
+        if (_commit(fd_) != 0)
+            throw failureFor(errno, target_);
+        _close(fd_);
+        fd_ = -1;
+        std::error_code ec;
+        const fs::perms old = fs::status(target_, ec).permissions();
+        if (!ec)
+            fs::permissions(temporary_, old, ec);
+        fs::rename(temporary_, target_, ec);
+        if (ec)
+            throw failureFor(ec.value(), target_);
+#else
+        // The data must be on disk before the rename makes the new file the only one.
+        if (fsync(fd_) != 0)
+            throw failureFor(errno, target_);
+        struct stat old {};
+        if (stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+            // The owner first: changing it clears set-id bits that the mode then restores.
+            if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+                if (fchown(fd_, old.st_uid, old.st_gid) != 0 &&
+                    fchown(fd_, uid_t(-1), old.st_gid) != 0) {
+                    // Not allowed to give the file away, nor its group: it stays ours.
+                }
+            }
+            fchmod(fd_, old.st_mode & 07777);
+        } else {
+            fchmod(fd_, newFileMode());
+        }
+        const int closed = close(fd_);
+        fd_ = -1;
+        if (closed != 0)
+            throw failureFor(errno, target_);
+        if (rename(temporary_.c_str(), target_.c_str()) != 0)
+            throw failureFor(errno, target_);
+#endif
+        temporary_.clear();
+    } catch (...) {
+        discard();
+        throw;
+    }
+}
+
+} // namespace safe

@@ -1,0 +1,92 @@
+// Writing a file so that at every instant either the old file or the complete new one stands at
+// its name: the new bytes go to a temporary file in the same folder, which is synced to disk,
+// given the old file's permissions and renamed over the old one. Shared by the JPG converter and
+// the program's own BMP and PNG saves, so that both follow one rule:
+//
+// - a link to a file is written through: the file at the end of the links is replaced and the
+//   links stay; a link to nothing or to a folder is refused, and so is a folder at the name;
+// - the temporary file is ".glyphtack-XXXXXXXX.tmp" (24 bytes, so any name the file system
+//   accepts can be saved), locked while it is written; one left behind by a killed writer is
+//   removed at the next save into that folder.
+//
+// Plain C++ without Qt: failures are thrown as safe::Failure with a short English reason.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace safe {
+
+enum class Problem {
+    Other,
+    DiskFull,     // no space left, or over the quota
+    IsFolder,     // a folder stands at the name
+    NameTooLong,  // the file system does not take a name that long
+    NoFolder,     // the folder of the name does not exist
+    Denied,       // no permission, or a read-only file system
+    DanglingLink, // the name is a link to nothing
+    LinkToFolder, // the name is a link to a folder
+};
+
+class Failure : public std::runtime_error {
+public:
+    Failure(Problem problem, const std::string &reason)
+        : std::runtime_error(reason), problem_(problem) {}
+    Problem problem() const { return problem_; }
+
+private:
+    Problem problem_;
+};
+
+// The failure for a system error number met while writing `path`.
+Failure failureFor(int error, const std::filesystem::path &path);
+
+// The file a save under `path` writes: path itself when nothing or a file stands there, or the
+// file at the end of path's links. Throws Failure for a folder at the name, a link to nothing or
+// to a folder, or a name the file system does not take.
+std::filesystem::path resolve(const std::filesystem::path &path);
+
+// True for the names of our temporary files.
+bool isTemporaryName(const std::string &name);
+
+// Removes our temporary files from folder that no running writer holds (their writer was
+// killed). Never fails.
+void removeLeftovers(const std::filesystem::path &folder);
+
+// One replacement of the file at a path, from the moment its temporary file exists until it is
+// renamed into place (commit) or removed (destructor).
+class Replacement {
+public:
+    // Resolves path, removes leftovers in the target's folder and creates the temporary file.
+    explicit Replacement(const std::filesystem::path &path);
+    ~Replacement();
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    const std::filesystem::path &target() const { return target_; }
+    const std::filesystem::path &temporary() const { return temporary_; }
+
+    // Appends bytes to the temporary file; false when they could not all be written (why is
+    // kept for throwFailure).
+    bool write(const void *data, std::size_t size);
+    // Throws the failure of the last write that went wrong.
+    [[noreturn]] void throwFailure() const;
+    // Syncs the new file to disk, gives it the old file's permissions (and owner, where allowed)
+    // and renames it over the target. Throws Failure; the temporary file is then removed.
+    void commit();
+
+private:
+    void discard() noexcept;
+
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    int fd_ = -1;
+    int error_ = 0;
+    std::uint64_t written_ = 0;
+    std::uint64_t flushed_ = 0;
+};
+
+} // namespace safe

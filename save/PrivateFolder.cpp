@@ -1,0 +1,133 @@
+#include "save/PrivateFolder.h"
+
+#include "app/ErrorReport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString NamePattern = QStringLiteral("glyphtack-XXXXXX");
+
+#ifdef Q_OS_UNIX
+// An open handle on the folder: a plain folder of ours that nobody else may enter.
+int OpenOwnFolder(const QString &path, struct stat &info) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Removes the folders of programs that ended without removing theirs: ours, and unlocked.
+void RemoveAbandonedFolders(const QString &temp) {
+    static const QRegularExpression name(QStringLiteral("^glyphtack-[A-Za-z0-9]{6}$"));
+    const QStringList entries =
+        QDir(temp).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString &entry : entries) {
+        if (!name.match(entry).hasMatch()) {
+            continue;
+        }
+        const QString path = QDir(temp).filePath(entry);
+        struct stat info {};
+        const int fd = OpenOwnFolder(path, info);
+        if (fd < 0) {
+            continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            QDir(path).removeRecursively();
+        }
+        ::close(fd);
+    }
+}
+#endif
+
+} // namespace
+
+PrivateFolder::~PrivateFolder() {
+    release();
+}
+
+QString PrivateFolder::inside(const QString &temp) {
+    if (!path_.isEmpty() && temp == temp_ && stillOurs()) {
+        return path_;
+    }
+    release();
+    if (!QFileInfo(temp).isDir()) {
+        throw RuntimeError("Path not found");
+    }
+#ifdef Q_OS_UNIX
+    RemoveAbandonedFolders(temp);
+#endif
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        QTemporaryDir made(QDir(temp).filePath(NamePattern));
+        if (!made.isValid()) {
+            throw RuntimeError("Permission denied");
+        }
+        made.setAutoRemove(false);
+#ifdef Q_OS_UNIX
+        // Locked for as long as the program runs. Another program's clean-up may have taken the
+        // folder between its making and the lock; then it is not ours any more.
+        struct stat opened {};
+        struct stat named {};
+        const int fd = OpenOwnFolder(made.path(), opened);
+        if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 &&
+            ::lstat(QFile::encodeName(made.path()).constData(), &named) == 0 &&
+            named.st_ino == opened.st_ino && named.st_dev == opened.st_dev) {
+            lock_ = fd;
+        } else {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            continue;
+        }
+#endif
+        temp_ = temp;
+        path_ = made.path();
+        return path_;
+    }
+    throw RuntimeError("Permission denied");
+}
+
+bool PrivateFolder::stillOurs() const {
+#ifdef Q_OS_UNIX
+    struct stat locked {};
+    struct stat named {};
+    return lock_ >= 0 && ::fstat(lock_, &locked) == 0 &&
+           ::lstat(QFile::encodeName(path_).constData(), &named) == 0 && S_ISDIR(named.st_mode) &&
+           named.st_ino == locked.st_ino && named.st_dev == locked.st_dev &&
+           named.st_uid == ::geteuid() && (named.st_mode & 077) == 0;
+#else
+    const QFileInfo info(path_);
+    return info.isDir() && !info.isSymLink();
+#endif
+}
+
+void PrivateFolder::release() {
+    if (!path_.isEmpty() && stillOurs()) {
+        QDir(path_).removeRecursively();
+    }
+#ifdef Q_OS_UNIX
+    if (lock_ >= 0) {
+        ::close(lock_);
+        lock_ = -1;
+    }
+#endif
+    path_.clear();
+    temp_.clear();
+}
