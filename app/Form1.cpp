@@ -45,6 +45,7 @@ Form1::Form1(Services &services, QWidget *parent) : QWidget(parent), services_(s
     connectControls();
     setUpShortcuts();
     setUpFileDrop();
+    setUpCaptionBox();
     setUpWheelScrolling();
 }
 
@@ -81,10 +82,11 @@ void Form1::createControls() {
         QFont f(QStringLiteral("Arial"));
         f.setPointSizeF(9.0);
         f.setBold(true);
-        Text1->document()->setDefaultFont(f);
-        Text1->setCurrentFont(f);
+        Text1->setBoxFont(f);
         Text1->setText(QStringLiteral("Your Text Goes Here"));
     }
+    // Everything typed stays in view: the box grows downward with its text.
+    Text1->setGrowsWithText(true);
     Text1->hide();
 
     RichTextBox1 = new RichTextBox(Picture1);
@@ -93,10 +95,7 @@ void Form1::createControls() {
     {
         QFont f(QStringLiteral("Arial"));
         f.setPointSizeF(8.25);
-        RichTextBox1->document()->setDefaultFont(f);
-        QFont content = f;
-        content.setPointSizeF(8.5);
-        RichTextBox1->setCurrentFont(content);
+        RichTextBox1->setBoxFont(f);
         RichTextBox1->setText(QStringLiteral("Your Text Goes Here"));
     }
     RichTextBox1->hide();
@@ -271,14 +270,18 @@ void Form1::mouseMoveEvent(QMouseEvent *event) {
     QWidget::mouseMoveEvent(event);
 }
 
+// Only a click outside every control is a click on the background: a press passed up from a
+// frame, a caption, a disabled control or the empty part of an option button is not one.
 void Form1::mousePressEvent(QMouseEvent *event) {
-    backgroundPressed_ = event->button() == Qt::LeftButton;
+    backgroundPressed_ =
+        event->button() == Qt::LeftButton && childAt(event->position().toPoint()) == nullptr;
     QWidget::mousePressEvent(event);
 }
 
 void Form1::mouseReleaseEvent(QMouseEvent *event) {
+    const QPoint at = event->position().toPoint();
     const bool click = backgroundPressed_ && event->button() == Qt::LeftButton &&
-                       rect().contains(event->position().toPoint());
+                       rect().contains(at) && childAt(at) == nullptr;
     backgroundPressed_ = false;
     if (click) {
         Form_Click();

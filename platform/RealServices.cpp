@@ -4,11 +4,13 @@
 #include "resources/ConverterResource.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QColorDialog>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QMessageBox>
 #include <QProcessEnvironment>
 #include <QPushButton>
@@ -133,6 +135,17 @@ bool RealServices::fontDialog(QWidget *parent, FontChoice &font, bool screenFont
     QFontDialog dialog(initial, parent);
     dialog.setOption(QFontDialog::DontUseNativeDialog);
     dialog.setWindowTitle(QObject::tr("Font"));
+    if (screenFontsOnly) {
+        // Screen fonts only: no effects are offered (the dialog has no option for that, so its
+        // effect boxes and their group are taken away).
+        for (QCheckBox *effect : dialog.findChildren<QCheckBox *>()) {
+            effect->setChecked(false);
+            effect->hide();
+            if (auto *group = qobject_cast<QGroupBox *>(effect->parentWidget())) {
+                group->hide();
+            }
+        }
+    }
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }

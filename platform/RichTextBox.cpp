@@ -1,146 +1,17 @@
 #include "platform/RichTextBox.h"
 
 #include "platform/BoxMover.h"
+#include "platform/SizingFrame.h"
 
-#include <QMouseEvent>
+#include <QAbstractTextDocumentLayout>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <cmath>
 #include <stdexcept>
-
-// The sizing border of a box whose style holds WS_THICKFRAME: a ring of SizingBorder pixels around
-// the box, a sibling of the box in the same parent, so the box's own rectangle (and the text in
-// it) stays where it is. Dragging an edge moves that edge of the box; near a corner both edges
-// move. Only the ring belongs to the widget, so it never covers the box or takes its clicks.
-class SizingFrame : public QWidget {
-public:
-    explicit SizingFrame(RichTextBox *box) : QWidget(box->parentWidget()), box_(box) {
-        setObjectName(box->objectName() + QStringLiteral("_SizingFrame"));
-        setMouseTracking(true);
-        setFocusPolicy(Qt::NoFocus);
-        setAttribute(Qt::WA_NoSystemBackground);
-    }
-
-    // Puts the ring around the box's current rectangle.
-    void follow() {
-        constexpr int b = RichTextBox::SizingBorder;
-        const QRect outer = box_->geometry().adjusted(-b, -b, b, b);
-        setGeometry(outer);
-        const QRect ring(0, 0, outer.width(), outer.height());
-        setMask(QRegion(ring).subtracted(QRegion(ring.adjusted(b, b, -b, -b))));
-        stackUnder(box_);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override {
-        constexpr int b = RichTextBox::SizingBorder;
-        QPainter painter(this);
-        const QRect r = rect();
-        painter.fillRect(r, palette().color(QPalette::Button));
-        painter.setPen(palette().color(QPalette::Dark));
-        painter.drawRect(r.adjusted(0, 0, -1, -1));
-        painter.setPen(palette().color(QPalette::Mid));
-        painter.drawRect(r.adjusted(b - 1, b - 1, -b, -b));
-    }
-
-    void mousePressEvent(QMouseEvent *event) override {
-        if (event->button() != Qt::LeftButton) {
-            event->ignore();
-            return;
-        }
-        edges_ = edgesAt(event->position().toPoint());
-        pressedAt_ = event->globalPosition().toPoint();
-        startGeometry_ = box_->geometry();
-        event->accept();
-    }
-
-    void mouseMoveEvent(QMouseEvent *event) override {
-        if (!(event->buttons() & Qt::LeftButton) || edges_ == 0) {
-            setCursor(cursorFor(edgesAt(event->position().toPoint())));
-            event->accept();
-            return;
-        }
-        const QPoint delta = event->globalPosition().toPoint() - pressedAt_;
-        QRect g = startGeometry_;
-        if (edges_ & Left) {
-            g.setLeft(
-                qMin(startGeometry_.left() + delta.x(), startGeometry_.right() + 1 - MinSize));
-        }
-        if (edges_ & Right) {
-            g.setRight(
-                qMax(startGeometry_.right() + delta.x(), startGeometry_.left() + MinSize - 1));
-        }
-        if (edges_ & Top) {
-            g.setTop(qMin(startGeometry_.top() + delta.y(), startGeometry_.bottom() + 1 - MinSize));
-        }
-        if (edges_ & Bottom) {
-            g.setBottom(
-                qMax(startGeometry_.bottom() + delta.y(), startGeometry_.top() + MinSize - 1));
-        }
-        box_->setGeometry(g);
-        follow();
-        event->accept();
-    }
-
-    void mouseReleaseEvent(QMouseEvent *event) override {
-        if (event->button() == Qt::LeftButton) {
-            edges_ = 0;
-        }
-        event->accept();
-    }
-
-private:
-    enum Edge { Left = 1, Right = 2, Top = 4, Bottom = 8 };
-    // The smallest box a drag leaves, in pixels each way.
-    static constexpr int MinSize = 8;
-    // Along an edge, this far from a corner the drag takes the neighbouring edge as well.
-    static constexpr int CornerReach = 12;
-
-    int edgesAt(QPoint p) const {
-        constexpr int b = RichTextBox::SizingBorder;
-        const bool onLeft = p.x() < b, onRight = p.x() >= width() - b;
-        const bool onTop = p.y() < b, onBottom = p.y() >= height() - b;
-        int edges = 0;
-        if (onLeft || ((onTop || onBottom) && p.x() < CornerReach)) {
-            edges |= Left;
-        }
-        if (onRight || ((onTop || onBottom) && p.x() >= width() - CornerReach)) {
-            edges |= Right;
-        }
-        if (onTop || ((onLeft || onRight) && p.y() < CornerReach)) {
-            edges |= Top;
-        }
-        if (onBottom || ((onLeft || onRight) && p.y() >= height() - CornerReach)) {
-            edges |= Bottom;
-        }
-        return edges;
-    }
-
-    static Qt::CursorShape cursorFor(int edges) {
-        switch (edges) {
-        case Left | Top:
-        case Right | Bottom:
-            return Qt::SizeFDiagCursor;
-        case Right | Top:
-        case Left | Bottom:
-            return Qt::SizeBDiagCursor;
-        case Left:
-        case Right:
-            return Qt::SizeHorCursor;
-        case Top:
-        case Bottom:
-            return Qt::SizeVerCursor;
-        default:
-            return Qt::ArrowCursor;
-        }
-    }
-
-    RichTextBox *box_;
-    int edges_ = 0;
-    QPoint pressedAt_;
-    QRect startGeometry_;
-};
 
 RichTextBox::RichTextBox(QWidget *parent) : QTextEdit(parent) {
     setFrameShape(QFrame::NoFrame);
@@ -149,6 +20,8 @@ RichTextBox::RichTextBox(QWidget *parent) : QTextEdit(parent) {
     setLineWrapMode(QTextEdit::WidgetWidth);
     setViewportMargins(0, 0, 0, 0);
     document()->setDocumentMargin(0);
+    // Pasted and dropped text comes in as plain text, in the box's own look.
+    setAcceptRichText(false);
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -156,11 +29,11 @@ RichTextBox::RichTextBox(QWidget *parent) : QTextEdit(parent) {
     setStyleSheet(QStringLiteral("QTextEdit { background: transparent; }"));
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::transparent);
-    pal.setColor(QPalette::Text, Qt::black);
     setPalette(pal);
+    applyColour();
+    font_ = font();
     // The view never scrolls: the box always shows its text from the first line, where a stamp
-    // of the box draws it. Text beyond the box's lower edge is out of view until the box is made
-    // taller.
+    // of the box draws it.
     for (QScrollBar *bar : {verticalScrollBar(), horizontalScrollBar()}) {
         connect(bar, &QScrollBar::valueChanged, this, [bar](int value) {
             if (value != 0) {
@@ -168,10 +41,9 @@ RichTextBox::RichTextBox(QWidget *parent) : QTextEdit(parent) {
             }
         });
     }
-    // Text starts black, as an explicit colour of the text itself.
-    QTextCharFormat black;
-    black.setForeground(QColor(Qt::black));
-    mergeCurrentCharFormat(black);
+    connect(document(), &QTextDocument::contentsChanged, this, &RichTextBox::fitToText);
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            &RichTextBox::fitToText);
     new AltDragMover(this);
 }
 
@@ -181,24 +53,17 @@ RichTextBox::~RichTextBox() {
 }
 
 QString RichTextBox::text() const {
-    return toPlainText();
+    QString raw = document()->toRawText();
+    raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return raw;
 }
 
 void RichTextBox::setText(const QString &text) {
     QTextCursor cursor(document());
     cursor.select(QTextCursor::Document);
-    QTextCharFormat format = cursor.charFormat();
-    if (!document()->isEmpty()) {
-        QTextCursor first(document());
-        first.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-        format = first.charFormat();
-    } else {
-        format = currentCharFormat();
-    }
-    cursor.insertText(text, format);
-    QTextCursor start(document());
-    setTextCursor(start);
-    setCurrentCharFormat(format);
+    cursor.insertText(text, QTextCharFormat());
+    clearCharacterFormats();
+    setTextCursor(QTextCursor(document()));
 }
 
 int RichTextBox::selStart() const {
@@ -207,7 +72,7 @@ int RichTextBox::selStart() const {
 
 void RichTextBox::setSelStart(int start) {
     QTextCursor cursor = textCursor();
-    const int length = int(toPlainText().size());
+    const int length = int(text().size());
     cursor.setPosition(qBound(0, start, length));
     setTextCursor(cursor);
 }
@@ -220,107 +85,212 @@ int RichTextBox::selLength() const {
 void RichTextBox::setSelLength(int length) {
     QTextCursor cursor = textCursor();
     const int start = cursor.selectionStart();
-    const int total = int(toPlainText().size());
+    const int total = int(text().size());
     cursor.setPosition(start);
     cursor.setPosition(qBound(start, start + qMax(0, length), total), QTextCursor::KeepAnchor);
     setTextCursor(cursor);
 }
 
-quint32 RichTextBox::selColor() const {
-    QTextCursor cursor = textCursor();
-    QTextCharFormat format;
-    if (cursor.hasSelection()) {
-        QTextCursor first(document());
-        first.setPosition(cursor.selectionStart());
-        first.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-        format = first.charFormat();
-    } else {
-        format = cursor.charFormat();
-    }
-    const QBrush brush = format.foreground();
-    return ToColorRef(brush.style() == Qt::NoBrush ? QColor(Qt::black) : brush.color());
-}
-
 void RichTextBox::setSelColor(quint32 colour) {
-    QTextCursor cursor = textCursor();
-    QTextCharFormat format;
-    format.setForeground(FromColorRef(colour));
-    if (cursor.hasSelection()) {
-        cursor.mergeCharFormat(format);
-    }
-    mergeCurrentCharFormat(format);
+    colour_ = colour & 0x00FFFFFFu;
+    applyColour();
+    clearCharacterFormats();
 }
 
-QFont RichTextBox::textFont() const {
-    if (!document()->isEmpty()) {
-        QTextCursor first(document());
-        first.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-        return first.charFormat().font();
-    }
-    return currentCharFormat().font();
+void RichTextBox::applyColour() {
+    QPalette pal = palette();
+    pal.setColor(QPalette::Text, FromColorRef(colour_));
+    setPalette(pal);
+    viewport()->update();
 }
 
-void RichTextBox::applyWholeFont(const QFont &font) {
-    QTextCharFormat format;
-    format.setFont(font, QTextCharFormat::FontPropertiesAll);
-    QTextCursor all(document());
-    all.select(QTextCursor::Document);
-    all.mergeCharFormat(format);
-    mergeCurrentCharFormat(format);
-    document()->setDefaultFont(font);
+// Formatting the characters may carry (text put in through the programming interface as rich
+// text) gives way to the box's own look.
+void RichTextBox::clearCharacterFormats() {
+    bool formatted = false;
+    for (QTextBlock b = document()->begin(); b.isValid() && !formatted; b = b.next()) {
+        formatted =
+            !b.blockFormat().properties().isEmpty() || !b.charFormat().properties().isEmpty();
+        for (auto it = b.begin(); !it.atEnd() && !formatted; ++it) {
+            formatted = !it.fragment().charFormat().properties().isEmpty();
+        }
+    }
+    if (formatted) {
+        QTextCursor all(document());
+        all.select(QTextCursor::Document);
+        all.setBlockFormat(QTextBlockFormat());
+        all.setBlockCharFormat(QTextCharFormat());
+        all.setCharFormat(QTextCharFormat());
+    }
+    setCurrentCharFormat(QTextCharFormat());
+}
+
+void RichTextBox::setBoxFont(const QFont &font) {
+    applyFont(font);
+}
+
+void RichTextBox::applyFont(const QFont &font) {
+    font_ = font;
+    QWidget::setFont(font_);
+    document()->setDefaultFont(font_);
+    clearCharacterFormats();
+    fitToText();
+    viewport()->update();
+}
+
+void RichTextBox::changeEvent(QEvent *event) {
+    QTextEdit::changeEvent(event);
+    // The text edit hands a font passed down from the window to its text; the box keeps its own.
+    if (event->type() == QEvent::FontChange && document()->defaultFont() != font_) {
+        document()->setDefaultFont(font_);
+    }
 }
 
 bool RichTextBox::fontBold() const {
-    return textFont().bold();
+    return font_.bold();
 }
 void RichTextBox::setFontBold(bool on) {
-    QFont f = textFont();
+    QFont f = font_;
     f.setBold(on);
-    applyWholeFont(f);
+    applyFont(f);
 }
 bool RichTextBox::fontItalic() const {
-    return textFont().italic();
+    return font_.italic();
 }
 void RichTextBox::setFontItalic(bool on) {
-    QFont f = textFont();
+    QFont f = font_;
     f.setItalic(on);
-    applyWholeFont(f);
+    applyFont(f);
 }
 QString RichTextBox::fontName() const {
-    const QStringList families = textFont().families();
-    return families.isEmpty() ? textFont().family() : families.constFirst();
+    const QStringList families = font_.families();
+    return families.isEmpty() ? font_.family() : families.constFirst();
 }
 void RichTextBox::setFontName(const QString &name) {
-    QFont f = textFont();
+    QFont f = font_;
     f.setFamilies({name});
-    applyWholeFont(f);
+    applyFont(f);
 }
 float RichTextBox::fontSize() const {
-    return float(textFont().pointSizeF());
+    return float(font_.pointSizeF());
 }
 void RichTextBox::setFontSize(float points) {
     if (!(points > 0.0f) || points > 2048.0f) {
         throw std::runtime_error("Invalid property value");
     }
-    QFont f = textFont();
+    QFont f = font_;
     f.setPointSizeF(points);
-    applyWholeFont(f);
+    applyFont(f);
 }
 bool RichTextBox::fontStrikethru() const {
-    return textFont().strikeOut();
+    return font_.strikeOut();
 }
 void RichTextBox::setFontStrikethru(bool on) {
-    QFont f = textFont();
+    QFont f = font_;
     f.setStrikeOut(on);
-    applyWholeFont(f);
+    applyFont(f);
 }
 bool RichTextBox::fontUnderline() const {
-    return textFont().underline();
+    return font_.underline();
 }
 void RichTextBox::setFontUnderline(bool on) {
-    QFont f = textFont();
+    QFont f = font_;
     f.setUnderline(on);
-    applyWholeFont(f);
+    applyFont(f);
+}
+
+Qt::Alignment RichTextBox::textAlignment() const {
+    return document()->defaultTextOption().alignment() & Qt::AlignHorizontal_Mask;
+}
+
+void RichTextBox::setTextAlignment(Qt::Alignment alignment) {
+    QTextOption option = document()->defaultTextOption();
+    option.setAlignment(alignment & Qt::AlignHorizontal_Mask);
+    document()->setDefaultTextOption(option);
+    clearCharacterFormats();
+    viewport()->update();
+}
+
+void RichTextBox::setGrowsWithText(bool on) {
+    grows_ = on;
+    fitToText();
+}
+
+void RichTextBox::setExtraBelow(int pixels) {
+    extraBelow_ = qMax(0, pixels);
+    fitToText();
+}
+
+void RichTextBox::setPadding(int pixels) {
+    if (document()->documentMargin() != qreal(qMax(0, pixels))) {
+        document()->setDocumentMargin(qMax(0, pixels));
+        fitToText();
+    }
+}
+
+void RichTextBox::resize(int w, int h) {
+    givenHeight_ = h;
+    QWidget::resize(w, h);
+    fitToText();
+}
+
+void RichTextBox::setGeometry(int x, int y, int w, int h) {
+    givenHeight_ = h;
+    QWidget::setGeometry(x, y, w, h);
+    fitToText();
+}
+
+// As tall as the text and the room under it need, at the box's own width, never less than the
+// height last given.
+void RichTextBox::fitToText() {
+    if (!grows_) {
+        return;
+    }
+    // Laid out at the box's width even while the box is hidden and its view not yet resized.
+    if (document()->textWidth() != qreal(width())) {
+        document()->setTextWidth(width());
+    }
+    const int needed = int(std::ceil(document()->size().height())) + extraBelow_;
+    const int h = qMax(givenHeight_, needed);
+    if (h != height()) {
+        QWidget::resize(width(), h);
+    }
+}
+
+void RichTextBox::setContentPainter(ContentPainter painter) {
+    contentPainter_ = std::move(painter);
+    viewport()->update();
+}
+
+void RichTextBox::paintEvent(QPaintEvent *event) {
+    // The caret and the selection belong to editing: without the focus the box shows its text
+    // as it is, nothing more.
+    const bool editing = hasFocus();
+    {
+        QPainter painter(viewport());
+        painter.setClipRect(event->rect());
+        if (contentPainter_) {
+            contentPainter_(painter, !editing);
+        } else if (!editing) {
+            QAbstractTextDocumentLayout::PaintContext context;
+            context.palette = palette();
+            context.clip = event->rect();
+            document()->documentLayout()->draw(&painter, context);
+        }
+    }
+    if (editing) {
+        QTextEdit::paintEvent(event);
+    }
+}
+
+void RichTextBox::focusInEvent(QFocusEvent *event) {
+    QTextEdit::focusInEvent(event);
+    viewport()->update();
+}
+
+void RichTextBox::focusOutEvent(QFocusEvent *event) {
+    QTextEdit::focusOutEvent(event);
+    viewport()->update();
 }
 
 void RichTextBox::setWindowStyle(quint32 style) {

@@ -49,7 +49,7 @@ struct TextBox {
     explicit TextBox(const QString &text) {
         font.setPointSizeF(9.0);
         font.setBold(true);
-        box.setCurrentFont(font);
+        box.setBoxFont(font);
         box.setText(text);
     }
 };
@@ -116,11 +116,13 @@ private slots:
     void onlyGlyphsAreDrawn() {
         Canvas c;
         TextBox t(Sentence);
+        // Red text; a yellow background given to its characters is not the box's and is not
+        // drawn.
+        t.box.setSelColor(0x0000FF);
         QTextCursor all(t.box.document());
         all.select(QTextCursor::Document);
         QTextCharFormat marked;
         marked.setBackground(QColor(Qt::yellow));
-        marked.setForeground(QColor(Qt::red));
         all.mergeCharFormat(marked);
         render(c, t, 0, 2205, 0);
         const QImage after = c.box.image();

@@ -14,14 +14,20 @@ void Form1::PushButton2_Click() {
     s(112, [&] { Text1->setSelColor(CommonDialog1->Color); });
 }
 
-// "Change Font": one font for the whole text of both boxes, colour kept. The dialog always
-// proposes Arial with the size and style it returned last; a cancelled dialog re-applies those.
+// "Change Font": one font for the whole text of both boxes, colour kept. The dialog opens on the
+// box's own font (face, size, bold and italic), so a dialog left as it opened, or cancelled,
+// changes nothing.
 void Form1::PushButton5_Click() {
     Steps s(*this, "PushButton5_Click");
     quint32 colour = 0;
     s(100, [&] { colour = RichTextBox1->selColor(); });
     s(102, [&] { CommonDialog2->Flags = cdlCFScreenFonts; });
-    s(104, [&] { CommonDialog2->FontName = QStringLiteral("Arial"); });
+    s(104, [&] {
+        CommonDialog2->FontName = Text1->fontName();
+        CommonDialog2->FontSize = Text1->fontSize();
+        CommonDialog2->FontBold = Text1->fontBold();
+        CommonDialog2->FontItalic = Text1->fontItalic();
+    });
     s(106, [&] { CommonDialog2->ShowFont(); });
 
     // The six attributes in the same order for each box; bold comes at the first line given.
@@ -41,4 +47,6 @@ void Form1::PushButton5_Click() {
     s(138, [&] { RichTextBox1->setSelStart(0); });
     s(140, [&] { RichTextBox1->setSelLength(int(RichTextBox1->text().size())); });
     s(142, [&] { RichTextBox1->setSelColor(colour); });
+    // A larger font throws a larger shadow: the box makes room for it.
+    ShowCaptionLook();
 }

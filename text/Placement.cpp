@@ -2,8 +2,10 @@
 #include "app/Form1.h"
 
 #include <QPushButton>
+#include <QScrollBar>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 void Form1::Picture1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float x, float y) {
     // Whole pixels, halves to even.
@@ -19,6 +21,30 @@ void Form1::ApplyWindowStyle(qint32 style, RichTextBox *control) {
     control->setWindowStyle(quint32(style));
 }
 
+// Scrolls the picture the least that brings the area (in pixels of the picture) into the
+// viewport, its top-left corner first where it is larger than the viewport.
+void Form1::ScrollIntoView(const QRect &area) {
+    const auto scrolled = [](QScrollBar *bar, int value, int first, int last, int view) {
+        if (!bar->isEnabled()) {
+            return;
+        }
+        int wanted = value;
+        if (last - first + 1 > view || first < value) {
+            wanted = first;
+        } else if (last >= value + view) {
+            wanted = last - view + 1;
+        }
+        wanted = qBound(bar->minimum(), wanted, bar->maximum());
+        if (wanted != value) {
+            bar->setValue(wanted);
+        }
+    };
+    constexpr int b = RichTextBox::SizingBorder;
+    const QRect r = area.adjusted(-b, -b, b, b);
+    scrolled(HScroll1, -Picture1->x(), r.left(), r.right(), Picture2->scaleWidth());
+    scrolled(VScroll1, -Picture1->y(), r.top(), r.bottom(), Picture2->scaleHeight());
+}
+
 // A click on the picture: opens the editing box at the pointer, or stamps the box already open.
 void Form1::Picture1_Click() {
     if (saving.busy) {
@@ -30,6 +56,8 @@ void Form1::Picture1_Click() {
         return;
     }
     bool proceed = false;
+    // The click was made at another zoom: the box opens where the picture has to be brought to.
+    bool reloaded = false;
     s(102, [&] { proceed = false; });
     if (s.test(104, [&] { return doc.ZoomFactor != 1.0f; })) {
         // No answer yet: a warning that fails to show leaves proceed as it is.
@@ -43,7 +71,17 @@ void Form1::Picture1_Click() {
         if (s.test(110, [&] { return answer == MsgAnswer::Yes; })) {
             s(112, [&] { proceed = true; });
         } else if (s.test(114, [&] { return answer == MsgAnswer::Cancel; })) {
-            s(116, [&] { PushButton13_Click(); });
+            s(116, [&] {
+                // Back at the original size, the click means the same point of the picture.
+                const float zoomed = doc.ZoomFactor;
+                PushButton13_Click();
+                if (doc.ZoomFactor != zoomed && zoomed > 0.0f) {
+                    reloaded = true;
+                    const double scale = double(doc.ZoomFactor) / double(zoomed);
+                    editing.LastMouseX = qint32(std::nearbyint(editing.LastMouseX * scale));
+                    editing.LastMouseY = qint32(std::nearbyint(editing.LastMouseY * scale));
+                }
+            });
             s(118, [&] { proceed = true; });
         }
     } else {
@@ -68,7 +106,12 @@ void Form1::Picture1_Click() {
     s(138, [&] { Text1->setText(QStringLiteral("Your Text Goes Here")); });
     // The box's top-left corner lies 10 pixels left of and above the click, unclamped.
     s(140, [&] { Text1->move(editing.LastMouseX - 10, Text1->y()); });
-    s(142, [&] { Text1->move(Text1->x(), editing.LastMouseY - 10); });
+    s(142, [&] {
+        Text1->move(Text1->x(), editing.LastMouseY - 10);
+        if (reloaded) {
+            ScrollIntoView(Text1->geometry());
+        }
+    });
     s(148, [&] { Text1->setFocus(); });
     s(150, [&] { editing.SavedBoxStyle = qint32(Text1->windowStyle()); });
     s(160, [&] { ApplyWindowStyle(editing.SavedBoxStyle, Text1); });
@@ -90,4 +133,13 @@ void Form1::PushButton8_Click() {
         s(110, [&] { TextEditing = vbFalse; });
     }
     s(112, [&] { setMousePointer(vbDefault); });
+    // A re-edited stamp that is not stamped again goes back into the picture, unless the picture
+    // changed meanwhile (a load, say).
+    s(114, [&] {
+        const bool reEdited = std::exchange(editing.reEditing, false);
+        if (reEdited && TextEditing == vbFalse && history.canRedo() &&
+            history.state() == editing.reEditBase) {
+            RedoStamp();
+        }
+    });
 }

@@ -3,20 +3,12 @@
 #include "app/ErrorReport.h"
 #include "platform/PictureBox.h"
 #include "platform/RichTextBox.h"
+#include "text/BoxCaption.h"
 
-#include <QAbstractTextDocumentLayout>
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextFrame>
 #include <cmath>
-#include <memory>
-#include <utility>
-#include <vector>
 
 namespace {
 
@@ -41,47 +33,6 @@ float checked(float value) {
 
 qint64 toPixels(qint32 twips, float perPixel) {
     return qint64(std::llround(double(twips) / double(perPixel)));
-}
-
-// Clears every background a format may carry (block, character and root frame), so that the
-// document draws its glyphs only.
-void stripBackgrounds(QTextDocument &doc) {
-    QTextFrameFormat root = doc.rootFrame()->frameFormat();
-    if (root.hasProperty(QTextFormat::BackgroundBrush)) {
-        root.clearBackground();
-        doc.rootFrame()->setFrameFormat(root);
-    }
-    struct Range {
-        int start, end;
-        QTextCharFormat format;
-    };
-    std::vector<Range> ranges;
-    std::vector<QTextBlock> blocks;
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
-        if (block.blockFormat().hasProperty(QTextFormat::BackgroundBrush)) {
-            blocks.push_back(block);
-        }
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            QTextCharFormat format = fragment.charFormat();
-            if (format.hasProperty(QTextFormat::BackgroundBrush)) {
-                format.clearBackground();
-                ranges.push_back({fragment.position(), fragment.position() + fragment.length(),
-                                  std::move(format)});
-            }
-        }
-    }
-    for (const QTextBlock &block : blocks) {
-        QTextBlockFormat format = block.blockFormat();
-        format.clearBackground();
-        QTextCursor(block).setBlockFormat(format);
-    }
-    QTextCursor cursor(&doc);
-    for (const Range &range : ranges) {
-        cursor.setPosition(range.start);
-        cursor.setPosition(range.end, QTextCursor::KeepAnchor);
-        cursor.setCharFormat(range.format);
-    }
 }
 
 } // namespace
@@ -124,30 +75,15 @@ PixelRectangle toPixelRectangle(float left, float right, float top, float bottom
             toPixels(RoundTwips(right), tx), toPixels(RoundTwips(bottom), ty)};
 }
 
-// A private copy of the box's document, laid out at the given width with no margin, exactly as
-// the box lays out its own text at its own width.
-std::unique_ptr<QTextDocument> layOut(const RichTextBox *richtext, qreal width) {
-    const QTextDocument *source = richtext->document();
-    std::unique_ptr<QTextDocument> doc(source->clone());
-    doc->setDefaultFont(source->defaultFont());
-    doc->setDefaultTextOption(source->defaultTextOption());
-    doc->setUseDesignMetrics(source->useDesignMetrics());
-    doc->setDocumentMargin(0);
-    stripBackgrounds(*doc);
-    doc->setTextWidth(width);
-    return doc;
-}
-
-// Where the text can land, in the picture box's pixels: the rectangle's column from its top
-// down to the end of the laid-out text and one line more (for glyphs that reach below their
-// lines), within the rectangle and the box.
-QRect renderArea(const PixelRectangle &r, const QTextDocument &doc, QSize picture) {
-    const qreal lines = doc.size().height() + QFontMetricsF(doc.defaultFont()).height();
-    const qint64 textBottom = r.y0 + qint64(std::ceil(lines));
+// Where the caption can land, in the picture box's pixels: the rectangle's column from its top
+// down through the caption's extent, within the rectangle and the box.
+QRect renderArea(const PixelRectangle &r, const Caption &caption, QSizeF box, QSize picture) {
+    const QSizeF extent = CaptionExtent(caption, QSizeF(qreal(r.x1 - r.x0), box.height()));
+    const qint64 captionBottom = r.y0 + qint64(std::ceil(extent.height()));
     const qint64 left = qMax<qint64>(r.x0, 0);
     const qint64 top = qMax<qint64>(r.y0, 0);
     const qint64 right = qMin<qint64>(r.x1, picture.width());
-    const qint64 bottom = qMin<qint64>(qMin(r.y1, textBottom), picture.height());
+    const qint64 bottom = qMin<qint64>(qMin(r.y1, captionBottom), picture.height());
     if (right <= left || bottom <= top) {
         return QRect();
     }
@@ -157,16 +93,16 @@ QRect renderArea(const PixelRectangle &r, const QTextDocument &doc, QSize pictur
 } // namespace
 
 QRect TextRenderArea(const RichTextBox *richtext, float left, float right, float top, float bottom,
-                     QSize picture) {
+                     QSize picture, const CaptionEffects &effects) {
     const PixelRectangle r = toPixelRectangle(left, right, top, bottom);
     if (r.x1 <= r.x0 || r.y1 <= r.y0) {
         return QRect();
     }
-    return renderArea(r, *layOut(richtext, qreal(r.x1 - r.x0)), picture);
+    return renderArea(r, CaptionOf(*richtext, effects), QSizeF(richtext->size()), picture);
 }
 
 void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
-                         float top, float bottom) {
+                         float top, float bottom, const CaptionEffects &effects) {
     const PixelRectangle r = toPixelRectangle(left, right, top, bottom);
     if (r.x1 <= r.x0 || r.y1 <= r.y0) {
         return;
@@ -178,9 +114,10 @@ void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left,
     if (canvas.image == nullptr || canvas.image->isNull()) {
         return;
     }
-    const std::unique_ptr<QTextDocument> doc = layOut(richtext, qreal(r.x1 - r.x0));
+    const Caption caption = CaptionOf(*richtext, effects);
+    const QSizeF area(qreal(r.x1 - r.x0), qreal(richtext->height()));
     // Nothing is drawn outside this area, which is what undo keeps of the picture.
-    const QRect clip = renderArea(r, *doc, picture->size());
+    const QRect clip = renderArea(r, caption, area, picture->size());
     if (clip.isEmpty()) {
         return;
     }
@@ -188,8 +125,5 @@ void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left,
     painter.setTransform(canvas.fromBox);
     painter.setClipRect(clip);
     painter.translate(qreal(r.x0), qreal(r.y0));
-    QAbstractTextDocumentLayout::PaintContext context;
-    context.palette = richtext->palette();
-    context.clip = QRectF(clip).translated(-qreal(r.x0), -qreal(r.y0));
-    doc->documentLayout()->draw(&painter, context);
+    DrawCaption(painter, caption, area);
 }

@@ -4,6 +4,8 @@
 #include <QSize>
 #include <QtGlobal>
 
+#include "text/Caption.h"
+
 class PictureBox;
 class RichTextBox;
 
@@ -24,18 +26,21 @@ TwipsRectangle BoxRectangleInTwips(float left, float top, float width, float tx,
 // when the value does not fit in 32 bits.
 qint32 RoundTwips(float value);
 
-// Draws the whole text of a rich-text box into the picture box's persistent surface. The
-// rectangle is in twips relative to the picture's top-left corner, left and right before top and
-// bottom; each edge is rounded to a whole twip (halves to even) and converted back to pixels with
-// the screen's twips per pixel. The text is laid out at the rectangle's width, starting at its
-// top-left corner, in the box's own fonts and colours, at the screen's resolution, and only the
-// glyphs are drawn: no background. Whatever falls outside the rectangle or the picture is lost.
-// Throws RuntimeError when an edge cannot be held in 32 bits.
+// Draws the caption a rich-text box holds (its plain text in its font, colour and alignment,
+// with the effects given) into the picture box's canvas, through DrawCaption. The rectangle is
+// in twips relative to the picture's top-left corner, left and right before top and bottom; each
+// edge is rounded to a whole twip (halves to even) and converted back to pixels with the screen's
+// twips per pixel. The caption is laid out at the rectangle's width from its top-left corner, at
+// the screen's resolution, and drawn over the picture (nothing but the caption: no background
+// of the box). A view of the zoom source takes it into that picture at its own resolution,
+// scaled to look as the box showed it. Whatever falls outside the rectangle's column, below its
+// bottom or off the picture is lost. Throws RuntimeError when an edge cannot be held in 32 bits.
 void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
-                         float top, float bottom);
+                         float top, float bottom, const CaptionEffects &effects = {});
 
 // The pixels of a picture box of the given size that RenderTextToPicture with the same arguments
-// can change: the rectangle's column from its top down to the end of the laid-out text and one
-// line more, within the picture. Empty when nothing would be drawn. Throws as the render does.
+// can change: the rectangle's column from its top down through the caption's extent (its text
+// and the room below it, or its plate), within the picture. Empty when nothing would be drawn.
+// Throws as the render does.
 QRect TextRenderArea(const RichTextBox *richtext, float left, float right, float top, float bottom,
-                     QSize picture);
+                     QSize picture, const CaptionEffects &effects = {});

@@ -1,5 +1,6 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
+#include "text/BoxCaption.h"
 #include "text/RenderText.h"
 #include "text/Undo.h"
 #include "workspace/PictureLoader.h"
@@ -34,7 +35,8 @@ void Form1::FinishEditing() {
     s(116, [&] { RichTextBox1->setText(Text1->text()); });
     s(118, [&] { RichTextBox1->setExtendedStyle(WS_EX_TRANSPARENT); });
     // Kept for undo (text/Undo.cpp): the pixels the stamp is about to change, as they are.
-    PictureChange before = ChangeBeforeStamp(*Picture1, *RichTextBox1, Zoom_Ori->pictureHimetric());
+    PictureChange before =
+        ChangeBeforeStamp(*Picture1, *RichTextBox1, Zoom_Ori->pictureHimetric(), editing.effects);
     const bool rendered = s(120, [&] {
         // Unbounded below: text running past the box still lands, down to the picture's edge.
         // The display is a view of the zoom source, so the text goes straight into the picture at
@@ -42,7 +44,8 @@ void Form1::FinishEditing() {
         const TwipsRectangle r = BoxRectangleInTwips(
             float(RichTextBox1->x()), float(RichTextBox1->y()), float(RichTextBox1->width()),
             ScreenTwipsPerPixelX(), ScreenTwipsPerPixelY());
-        RenderTextToPicture(Picture1, RichTextBox1, r.left, r.right, r.top, r.bottom);
+        RenderTextToPicture(Picture1, RichTextBox1, r.left, r.right, r.top, r.bottom,
+                            editing.effects);
     });
     s(122, [&] { Text1->setExtendedStyle(WS_EX_TOPMOST); });
     s(124, [&] { Picture1->refresh(); });
@@ -60,8 +63,13 @@ void Form1::FinishEditing() {
         }
     });
     s(138, [&] { TextEditing = vbFalse; });
+    editing.reEditing = false;
     if (rendered) {
         history.recordStamp(std::move(before));
+        // Kept for "Re-edit Last Stamp" (text/ReEdit.cpp).
+        editing.lastStamp =
+            StampRecord{CaptionOf(*RichTextBox1, editing.effects), RichTextBox1->geometry(),
+                        Text1->givenHeight(), doc.ZoomFactor, history.state()};
     }
 }
 

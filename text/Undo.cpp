@@ -45,7 +45,8 @@ void stepHistory(Form1 &form, bool undo) {
 
 } // namespace
 
-PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QSize himetric) {
+PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QSize himetric,
+                                const CaptionEffects &effects) {
     PictureChange change;
     change.himetric = himetric;
     try {
@@ -56,7 +57,8 @@ PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QS
         const TwipsRectangle r =
             BoxRectangleInTwips(float(twin.x()), float(twin.y()), float(twin.width()),
                                 ScreenTwipsPerPixelX(), ScreenTwipsPerPixelY());
-        const QRect shown = TextRenderArea(&twin, r.left, r.right, r.top, r.bottom, display.size());
+        const QRect shown =
+            TextRenderArea(&twin, r.left, r.right, r.top, r.bottom, display.size(), effects);
         if (!shown.isEmpty()) {
             // Every picture pixel the area touches, at the picture's own resolution.
             change.area = canvas.fromBox.mapRect(QRectF(shown))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "text/Caption.h"
 #include "text/StampHistory.h"
 
 #include <QRect>
@@ -12,4 +13,5 @@ class RichTextBox;
 // the render can reach (TextRenderArea), at the picture's own resolution (a small copy). Nothing
 // is kept, and the change is marked as one that ends the history, when it cannot be copied. The
 // picture keeps its HiMetric size through the change.
-PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QSize himetric);
+PictureChange ChangeBeforeStamp(PictureBox &display, const RichTextBox &twin, QSize himetric,
+                                const CaptionEffects &effects = {});

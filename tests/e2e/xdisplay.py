@@ -87,6 +87,47 @@ def parse_ppm(data):
     return Frame(width, height, data[match.end():match.end() + width * height * 3])
 
 
+class _XSelectionEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("requestor", ctypes.c_ulong), ("selection", ctypes.c_ulong),
+                ("target", ctypes.c_ulong), ("property", ctypes.c_ulong),
+                ("time", ctypes.c_ulong)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("type", ctypes.c_int), ("xselection", _XSelectionEvent),
+                ("pad", ctypes.c_long * 24)]
+
+
+def _xlib():
+    """libX11 with the signatures of the calls used here."""
+    x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XCreateSimpleWindow.restype = ctypes.c_ulong
+    x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                                        ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
+                                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XConvertSelection.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
+                                      ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
+    x11.XPending.argtypes = [ctypes.c_void_p]
+    x11.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+    x11.XGetWindowProperty.argtypes = [
+        ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_long, ctypes.c_long,
+        ctypes.c_int, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+        ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_ulong),
+        ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_void_p)]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    return x11
+
+
 class XDisplay:
     """Xvfb on the first free display number from `first`, stopped by stop()."""
 
@@ -221,6 +262,51 @@ class XDisplay:
         if result.returncode != 0:
             raise SessionError("screenshot failed: " + result.stderr.decode(errors="replace"))
         return parse_ppm(result.stdout)
+
+    def selection_text(self, selection="CLIPBOARD", timeout=5):
+        """The text a program holds in an X selection (what Ctrl+C copied), asked for as UTF-8;
+        None when no program holds it or it cannot be read as text."""
+        x11 = _xlib()
+        display = x11.XOpenDisplay(self.name.encode())
+        if not display:
+            raise SessionError(f"cannot open display {self.name}")
+        try:
+            root = x11.XDefaultRootWindow(display)
+            window = x11.XCreateSimpleWindow(display, root, 0, 0, 1, 1, 0, 0, 0)
+            atom = x11.XInternAtom(display, selection.encode(), 0)
+            utf8 = x11.XInternAtom(display, b"UTF8_STRING", 0)
+            target = x11.XInternAtom(display, b"GLYPHTACK_TEST_SELECTION", 0)
+            x11.XConvertSelection(display, atom, utf8, target, window, 0)
+            x11.XFlush(display)
+            event = _XEvent()
+            deadline = time.monotonic() + timeout
+            while True:
+                if x11.XPending(display):
+                    x11.XNextEvent(display, ctypes.byref(event))
+                    if event.type == 31:  # SelectionNotify
+                        break
+                elif time.monotonic() > deadline:
+                    return None
+                else:
+                    time.sleep(0.02)
+            if event.xselection.property == 0:
+                return None
+            kind, fmt = ctypes.c_ulong(), ctypes.c_int()
+            count, after = ctypes.c_ulong(), ctypes.c_ulong()
+            data = ctypes.c_void_p()
+            if x11.XGetWindowProperty(display, window, target, 0, 1 << 16, 1, 0,
+                                      ctypes.byref(kind), ctypes.byref(fmt), ctypes.byref(count),
+                                      ctypes.byref(after), ctypes.byref(data)) != 0:
+                return None
+            try:
+                if not data.value or fmt.value != 8:
+                    return None
+                return ctypes.string_at(data.value, count.value).decode("utf-8", "replace")
+            finally:
+                if data.value:
+                    x11.XFree(data)
+        finally:
+            x11.XCloseDisplay(display)
 
     def close_window(self, window):
         """Sends WM_DELETE_WINDOW, as a window manager does when the close button is clicked."""

@@ -61,10 +61,11 @@ bool ScriptedServices::colorDialog(QWidget *, QColor &colour) {
 bool ScriptedServices::fontDialog(QWidget *, FontChoice &font, bool screenFontsOnly) {
     fontProposals << font;
     fontScreenOnly << screenFontsOnly;
-    if (fontAnswers.isEmpty()) {
+    if (fontAnswers.isEmpty() && !fontAnswerer) {
         return false;
     }
-    const std::optional<FontChoice> answer = fontAnswers.takeFirst();
+    const std::optional<FontChoice> answer =
+        fontAnswers.isEmpty() ? fontAnswerer(font) : fontAnswers.takeFirst();
     if (!answer) {
         return false;
     }
@@ -75,6 +76,20 @@ bool ScriptedServices::fontDialog(QWidget *, FontChoice &font, bool screenFontsO
         font.strikethru = strike;
         font.underline = under;
     }
+    return true;
+}
+
+bool ScriptedServices::effectDialog(QWidget *, EffectChoice &choice) {
+    effectRequests << choice;
+    if (effectAnswers.isEmpty()) {
+        return false;
+    }
+    const auto answer = effectAnswers.takeFirst();
+    if (!answer) {
+        return false;
+    }
+    choice.colour = answer->first;
+    choice.amount = answer->second;
     return true;
 }
 
