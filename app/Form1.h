@@ -15,6 +15,7 @@
 #include <memory>
 
 class QGroupBox;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
@@ -74,21 +75,33 @@ public:
     void Picture2_Click();
 
     // ---- Text editing (text/) ----
+    // moved the pointer over the picture
     void Picture1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, float x, float y);
-    void Picture1_Click();
-    void PushButton8_Click();
+    void Picture1_Click();    // clicked on the picture
+    void PushButton8_Click(); // clicked "Cancel Editing Text"
     // Scrolls the picture so that the area (the open box) is in view.
     void ScrollIntoView(const QRect &area);
     void ApplyWindowStyle(qint32 style, RichTextBox *control);
-    void PushButton2_Click();
-    void PushButton5_Click();
+    void PushButton2_Click(); // clicked "Change Fore Color"
+    void PushButton5_Click(); // clicked "Change Font"
     void FinishEditing();
-    void PushButton3_Click();
-    // Shows the editing box anew after its caption's look changed (text/BoxCaption.cpp).
+    void PushButton3_Click(); // clicked "Finish Editing Text"
+    // Shows the editing box anew after its caption's look changed (text/CaptionCommands.cpp).
     void ShowCaptionLook();
+    // Caption commands, from the context menu of the box or of the picture, or their keys
+    // (text/CaptionCommands.cpp, text/ReEdit.cpp).
+    void AlignText(Qt::Alignment alignment); // chose Align Left, Center or Right
+    void ChooseOutline();                    // chose Outline...
+    void ToggleShadow();                     // chose Drop Shadow
+    void ChoosePlate();                      // chose Background Plate...
+    void ReEditLastStamp();                  // chose Re-edit Last Stamp
+    bool CanReEditLastStamp() const;
+    // The context menu of the open box (its own editing entries first) or of the picture; it
+    // deletes itself when closed.
+    QMenu *CaptionMenu(bool onBox);
     // Undo and redo of stamps (text/Undo.cpp).
-    void UndoStamp();
-    void RedoStamp();
+    void UndoStamp(); // chose Undo Stamp
+    void RedoStamp(); // chose Redo Stamp
 
     // Loads a file dropped on the window as "Load Picture" would with it chosen (app/FileDrop.cpp).
     void LoadDroppedFile(const QString &path);
@@ -138,6 +151,7 @@ public:
     PictureDocument doc;
     qint16 TextEditing = vbFalse;
     EditingState editing;
+    CaptionActions captionActions;
     SaveState saving;
     StampHistory history;
     // The record (file, quality, camera data) of the picture in the zoom source, kept with it

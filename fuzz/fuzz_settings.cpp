@@ -22,6 +22,7 @@ public:
     }
     bool colorDialog(QWidget *, QColor &) override { return false; }
     bool fontDialog(QWidget *, FontChoice &, bool) override { return false; }
+    bool effectDialog(QWidget *, EffectChoice &) override { return false; }
     SaveDialogResult saveFileDialog(QWidget *, const QString &, const QStringList &, int) override {
         return {};
     }

@@ -221,6 +221,13 @@ void RichTextBox::setExtraBelow(int pixels) {
     fitToText();
 }
 
+void RichTextBox::setPadding(int pixels) {
+    if (document()->documentMargin() != qreal(qMax(0, pixels))) {
+        document()->setDocumentMargin(qMax(0, pixels));
+        fitToText();
+    }
+}
+
 void RichTextBox::resize(int w, int h) {
     givenHeight_ = h;
     QWidget::resize(w, h);

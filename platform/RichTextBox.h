@@ -73,6 +73,8 @@ public:
     // for what the painter draws around the glyphs.
     void setGrowsWithText(bool on);
     void setExtraBelow(int pixels);
+    // A margin around the text, on every side (0 at first).
+    void setPadding(int pixels);
     // The height the box was last given (by the program or a drag of its border), which it
     // never goes below.
     int givenHeight() const { return givenHeight_; }

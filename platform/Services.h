@@ -37,6 +37,18 @@ struct FontChoice {
     bool underline = false;
 };
 
+// What a caption effect's dialog asks for and returns: a colour and an amount (a width, an
+// opacity) between minimum and maximum, shown with its unit.
+struct EffectChoice {
+    QString title;
+    QString amountLabel;
+    QString unit;
+    QColor colour;
+    int amount = 0;
+    int minimum = 0;
+    int maximum = 100;
+};
+
 struct SaveDialogResult {
     bool accepted = false;
     QString path;
@@ -59,6 +71,9 @@ public:
     // Font dialog: returns true and updates font when the user confirms. screenFontsOnly mirrors
     // the dialog flag that hides effects such as underline and strikeout.
     virtual bool fontDialog(QWidget *parent, FontChoice &font, bool screenFontsOnly) = 0;
+    // A caption effect's dialog: returns true and updates the colour and amount when the user
+    // confirms.
+    virtual bool effectDialog(QWidget *parent, EffectChoice &choice) = 0;
     // Save dialog with a list of "Description|pattern" filter entries.
     virtual SaveDialogResult saveFileDialog(QWidget *parent, const QString &title,
                                             const QStringList &filters, int initialIndex) = 0;
@@ -91,6 +106,7 @@ public:
                            const QString &fileName) override;
     bool colorDialog(QWidget *parent, QColor &colour) override;
     bool fontDialog(QWidget *parent, FontChoice &font, bool screenFontsOnly) override;
+    bool effectDialog(QWidget *parent, EffectChoice &choice) override;
     SaveDialogResult saveFileDialog(QWidget *parent, const QString &title,
                                     const QStringList &filters, int initialIndex) override;
     std::unique_ptr<QSettings> openSettings() override;

@@ -43,11 +43,7 @@ private slots:
         s.open(QPoint(40, 40));
         s.type({"Coloured and resized"});
         s.colour(QColor(Qt::red));
-        f.services.fontAnswerer = [](FontChoice proposal) {
-            proposal.size = 20.0f;
-            return std::optional<FontChoice>(proposal);
-        };
-        QTest::mouseClick(f->PushButton5, Qt::LeftButton);
+        s.fontSize(20.0f);
         QVERIFY(!f->Text1->hasFocus());
         QCOMPARE(f->Text1->selLength(), int(f->Text1->text().size()));
         QCOMPARE(f->Text1->fontSize(), 20.0f);
@@ -73,11 +69,7 @@ private slots:
         QCOMPARE(f.services.fontScreenOnly.last(), true);
         QCOMPARE(s.shown(), before);
 
-        f.services.fontAnswerer = [](FontChoice proposal) {
-            proposal.size = 12.0f;
-            return std::optional<FontChoice>(proposal);
-        };
-        QTest::mouseClick(f->PushButton5, Qt::LeftButton);
+        s.fontSize(12.0f);
         QCOMPARE(f.services.fontProposals.last().size, 9.0f);
         QVERIFY(f.services.fontProposals.last().bold);
         for (RichTextBox *box : {f->Text1, f->RichTextBox1}) {
@@ -114,11 +106,7 @@ private slots:
     void boxGrowsWithItsText() {
         FormFixture f;
         Session s(f, QSize(480, 420));
-        f.services.fontAnswerer = [](FontChoice proposal) {
-            proposal.size = 48.0f;
-            return std::optional<FontChoice>(proposal);
-        };
-        QTest::mouseClick(f->PushButton5, Qt::LeftButton);
+        s.fontSize(48.0f);
         s.open(QPoint(20, 15));
         s.type({"one", "two", "three", "four", "five"});
         const int line = QFontMetrics(f->Text1->boxFont()).lineSpacing();
@@ -209,9 +197,14 @@ private slots:
     void cancelledZoomWarningPlacesInView() {
         FormFixture f;
         Session s(f, QSize(480, 360));
-        for (int i = 0; i < 4; ++i) {
-            QTest::mouseClick(f->PushButton10, Qt::LeftButton);
-        }
+        // At the original size a click near the viewport's lower edge opens the box there and
+        // leaves the picture where it is.
+        QVERIFY(f->VScroll1->isEnabled());
+        s.open(QPoint(100, 340));
+        QCOMPARE(f->VScroll1->value(), 0);
+        QCOMPARE(f->Picture1->pos(), QPoint(0, 0));
+        QTest::keyClick(f->Text1, Qt::Key_Escape);
+        s.zoom(4);
         QCOMPARE(f->doc.ZoomFactor, 2.0f);
         f->HScroll1->setValue(f->HScroll1->maximum());
         f->VScroll1->setValue(f->VScroll1->maximum());
@@ -254,16 +247,10 @@ private slots:
         QFETCH(double, colourBound);
         FormFixture f;
         Session s(f, picture);
-        for (int i = 0; i < qAbs(steps); ++i) {
-            QTest::mouseClick(steps < 0 ? f->PushButton11 : f->PushButton10, Qt::LeftButton);
-        }
+        s.zoom(steps);
         QCOMPARE(f->doc.ZoomFactor, 1.0f + 0.25f * float(steps));
         s.colour(QColor(Qt::red));
-        f.services.fontAnswerer = [](FontChoice proposal) {
-            proposal.size = 14.0f;
-            return std::optional<FontChoice>(proposal);
-        };
-        QTest::mouseClick(f->PushButton5, Qt::LeftButton);
+        s.fontSize(14.0f);
         f.services.messageAnswers << MsgAnswer::Yes;
         s.open(click);
         s.type({"Zoomed glyphs", "in place"});

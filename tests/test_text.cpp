@@ -244,7 +244,8 @@ private slots:
         QCOMPARE(source.size(), QSize(200, 150));
         const QImage shown = f->Picture1->image();
         QCOMPARE(shown.size(), QSize(400, 300));
-        for (const QPoint p : {QPoint(0, 0), QPoint(291, 213), QPoint(333, 222), QPoint(399, 299)}) {
+        for (const QPoint p :
+             {QPoint(0, 0), QPoint(291, 213), QPoint(333, 222), QPoint(399, 299)}) {
             QCOMPARE(shown.pixel(p), source.pixel(p.x() / 2, p.y() / 2));
         }
 

@@ -1,26 +1,22 @@
 #include "text/Caption.h"
 
+#include "text/CaptionMasks.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QFontMetricsF>
-#include <QGlyphRun>
 #include <QPainter>
-#include <QPainterPath>
-#include <QPainterPathStroker>
-#include <QRawFont>
-#include <QTextBlock>
 #include <QTextDocument>
-#include <QTextLayout>
 #include <cmath>
 #include <memory>
-#include <vector>
 
 namespace {
 
-// The caption's text laid out as a text box of this width lays out its own: no margin, lines
-// wrapped at word boundaries (or anywhere, for a word longer than the line).
+// The caption's text laid out as a text box of this width lays out its own: inside a margin as
+// wide as the effects reach, lines wrapped at word boundaries (or anywhere, for a word longer
+// than the line).
 std::unique_ptr<QTextDocument> layOut(const Caption &caption, qreal width) {
     auto doc = std::make_unique<QTextDocument>();
-    doc->setDocumentMargin(0);
+    doc->setDocumentMargin(CaptionPadding(caption));
     doc->setDefaultFont(caption.font);
     QTextOption option;
     option.setAlignment(caption.alignment & Qt::AlignHorizontal_Mask);
@@ -48,120 +44,49 @@ qreal shadowBlur(const Caption &caption) {
 }
 constexpr qreal ShadowOpacity = 0.6;
 
-// The outlines of all glyphs of the laid-out text, where the layout places them.
-QPainterPath glyphOutlines(const QTextDocument &doc) {
-    QPainterPath path;
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
-        const QTextLayout *layout = block.layout();
-        if (layout == nullptr) {
-            continue;
-        }
-        const QPointF origin = layout->position();
-        for (const QGlyphRun &run : layout->glyphRuns()) {
-            const QRawFont font = run.rawFont();
-            const QList<quint32> glyphs = run.glyphIndexes();
-            const QList<QPointF> positions = run.positions();
-            for (qsizetype i = 0; i < glyphs.size() && i < positions.size(); ++i) {
-                QPainterPath glyph = font.pathForGlyph(glyphs[i]);
-                glyph.translate(origin + positions[i]);
-                path.addPath(glyph);
-            }
-        }
-    }
-    path.setFillRule(Qt::WindingFill);
-    return path;
+void drawText(QPainter &painter, const QTextDocument &doc, const QColor &colour,
+              const QRectF &clip) {
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette.setColor(QPalette::Text, colour);
+    context.clip = clip;
+    doc.documentLayout()->draw(&painter, context);
 }
 
-// One box blur of the given radius along rows (step 1) or columns (step width), zero outside.
-void boxBlurPass(std::vector<quint16> &values, int width, int height, int radius, bool rows) {
-    const int lines = rows ? height : width;
-    const int length = rows ? width : height;
-    const int step = rows ? 1 : width;
-    const int window = 2 * radius + 1;
-    std::vector<quint16> line(size_t(length), 0);
-    for (int l = 0; l < lines; ++l) {
-        quint16 *start = values.data() + (rows ? qsizetype(l) * width : l);
-        for (int i = 0; i < length; ++i) {
-            line[size_t(i)] = start[qsizetype(i) * step];
-        }
-        int sum = 0;
-        for (int i = 0; i < qMin(radius, length); ++i) {
-            sum += line[size_t(i)];
-        }
-        for (int i = 0; i < length; ++i) {
-            if (i + radius < length) {
-                sum += line[size_t(i + radius)];
-            }
-            if (i - radius - 1 >= 0) {
-                sum -= line[size_t(i - radius - 1)];
-            }
-            start[qsizetype(i) * step] = quint16((sum + window / 2) / window);
-        }
-    }
-}
-
-// A soft shadow of the shape, drawn in device pixels: the shape filled into a layer, its
-// coverage blurred three times over, then laid down in black at the shadow's opacity.
-void drawShadow(QPainter &painter, const Caption &caption, const QPainterPath &shape,
-                const QRectF &extent) {
+// The shadow and the outline, worked out in device pixels from the glyphs as they are drawn:
+// the glyphs' coverage, grown by the outline's width for the outline, moved and blurred for the
+// shadow (of the outlined text where there is an outline), each laid down in its colour.
+void drawEffects(QPainter &painter, const Caption &caption, const QTextDocument &doc,
+                 const QRectF &extent) {
+    const CaptionEffects &effects = caption.effects;
     const QTransform device = painter.worldTransform();
     const qreal scale = std::sqrt(qAbs(device.determinant()));
-    const qreal offset = shadowOffset(caption);
-    const int radius = qMax(1, int(std::lround(shadowBlur(caption) * scale / 1.5)));
-    const QRectF reach = shape.boundingRect().translated(offset, offset).intersected(extent);
-    QRect bounds = device.mapRect(reach).toAlignedRect().adjusted(-3 * radius, -3 * radius,
-                                                                  3 * radius, 3 * radius);
-    bounds &= device.mapRect(extent).toAlignedRect();
-    if (bounds.isEmpty()) {
+    const QRect layer = device.mapRect(extent).toAlignedRect();
+    if (layer.isEmpty() || !(scale > 0)) {
         return;
     }
-    QImage layer(bounds.size(), QImage::Format_Alpha8);
-    layer.fill(0);
+    QImage glyphs(layer.size(), QImage::Format_ARGB32_Premultiplied);
+    glyphs.fill(Qt::transparent);
     {
-        QPainter lp(&layer);
-        lp.setRenderHint(QPainter::Antialiasing);
-        lp.setTransform(QTransform::fromTranslate(offset, offset) * device *
-                        QTransform::fromTranslate(-bounds.x(), -bounds.y()));
-        lp.fillPath(shape, QColor(0, 0, 0, 255));
+        QPainter gp(&glyphs);
+        gp.setTransform(device * QTransform::fromTranslate(-layer.x(), -layer.y()));
+        drawText(gp, doc, QColor(Qt::black), extent);
     }
-    const int w = layer.width(), h = layer.height();
-    std::vector<quint16> alpha(size_t(w) * size_t(h));
-    for (int y = 0; y < h; ++y) {
-        const uchar *row = layer.constScanLine(y);
-        for (int x = 0; x < w; ++x) {
-            alpha[size_t(y) * size_t(w) + size_t(x)] = row[x];
-        }
-    }
-    for (int pass = 0; pass < 3; ++pass) {
-        boxBlurPass(alpha, w, h, radius, true);
-        boxBlurPass(alpha, w, h, radius, false);
-    }
-    QImage shadow(bounds.size(), QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < h; ++y) {
-        auto *row = reinterpret_cast<QRgb *>(shadow.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const int a =
-                int(std::lround(alpha[size_t(y) * size_t(w) + size_t(x)] * ShadowOpacity));
-            row[x] = qRgba(0, 0, 0, a);
-        }
+    Mask shape = MaskOf(glyphs);
+    if (effects.outlineWidth > 0) {
+        shape = Grown(shape, effects.outlineWidth * scale);
     }
     painter.save();
     painter.resetTransform();
-    painter.drawImage(bounds.topLeft(), shadow);
-    painter.restore();
-}
-
-} // namespace
-
-namespace {
-
-// How far the effects reach out of the glyphs.
-qreal effectsReach(const Caption &caption) {
-    qreal reach = caption.effects.outlineWidth;
-    if (caption.effects.shadow) {
-        reach += shadowOffset(caption) + 2.0 * shadowBlur(caption);
+    if (effects.shadow) {
+        const int offset = int(std::lround(shadowOffset(caption) * scale));
+        Mask shadow = Shifted(shape, offset, offset);
+        Blur(shadow, qMax(1, int(std::lround(shadowBlur(caption) * scale / 1.5))));
+        painter.drawImage(layer.topLeft(), Painted(shadow, QColor(Qt::black), ShadowOpacity));
     }
-    return reach;
+    if (effects.outlineWidth > 0) {
+        painter.drawImage(layer.topLeft(), Painted(shape, effects.outlineColour));
+    }
+    painter.restore();
 }
 
 QRectF extentOf(const Caption &caption, const QTextDocument &doc, QSizeF area) {
@@ -175,7 +100,15 @@ QRectF extentOf(const Caption &caption, const QTextDocument &doc, QSizeF area) {
 } // namespace
 
 int CaptionRoomBelow(const Caption &caption) {
-    return int(std::ceil(qMax(QFontMetricsF(caption.font).height(), effectsReach(caption))));
+    return int(std::ceil(QFontMetricsF(caption.font).height()));
+}
+
+int CaptionPadding(const Caption &caption) {
+    qreal reach = caption.effects.outlineWidth;
+    if (caption.effects.shadow) {
+        reach += shadowOffset(caption) + 2.0 * shadowBlur(caption);
+    }
+    return int(std::ceil(reach));
 }
 
 QSizeF CaptionTextSize(const Caption &caption, qreal width) {
@@ -204,35 +137,10 @@ void DrawCaption(QPainter &painter, const Caption &caption, QSizeF area, bool gl
         painter.fillRect(extent, plate);
     }
     if (effects.shadow || effects.outlineWidth > 0) {
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QPainterPath outlines = glyphOutlines(*doc);
-        QPainterPath ring;
-        if (effects.outlineWidth > 0) {
-            QPainterPathStroker stroker;
-            // Half the pen lies inside the glyph, where the glyph covers it.
-            stroker.setWidth(2.0 * effects.outlineWidth);
-            stroker.setJoinStyle(Qt::RoundJoin);
-            stroker.setCapStyle(Qt::RoundCap);
-            ring = stroker.createStroke(outlines);
-        }
-        if (effects.shadow) {
-            QPainterPath shape = outlines;
-            if (!ring.isEmpty()) {
-                shape.addPath(ring);
-            }
-            drawShadow(painter, caption, shape, extent);
-        }
-        if (!ring.isEmpty()) {
-            painter.fillPath(ring, effects.outlineColour);
-        }
-        painter.restore();
+        drawEffects(painter, caption, *doc, extent);
     }
     if (glyphs) {
-        QAbstractTextDocumentLayout::PaintContext context;
-        context.palette.setColor(QPalette::Text, caption.colour);
-        context.clip = extent;
-        doc->documentLayout()->draw(&painter, context);
+        drawText(painter, *doc, caption.colour, extent);
     }
     painter.restore();
 }

@@ -39,9 +39,10 @@ struct Caption {
 };
 
 // Draws the caption from the painter's origin, in the painter's units: the text laid out at the
-// area's width as a text box of that width lays it out, the plate filling the caption's extent,
-// everything clipped to that extent. The extent is the area's width by the text's height and the
-// room below it; with a plate, never less than the area's height. Without glyphs it draws only what
+// area's width, within its padding, as a text box of that width and document margin lays it
+// out, the plate filling the caption's extent, everything clipped to that extent. The extent is
+// the area's width by the padded text's height and the room below it; with a plate, never less
+// than the area's height. Without glyphs it draws only what
 // lies under them (plate, shadow and outline), for a text box that draws its glyphs itself. The
 // result depends on nothing but the caption, the area and the painter's transform.
 void DrawCaption(QPainter &painter, const Caption &caption, QSizeF area, bool glyphs = true);
@@ -53,9 +54,13 @@ QSizeF CaptionTextSize(const Caption &caption, qreal width);
 // The caption's extent for an area of this size (see DrawCaption).
 QSizeF CaptionExtent(const Caption &caption, QSizeF area);
 
-// Room kept below the last line of text, in pixels: a line of the font (for glyphs that reach
-// below their lines) or, where they reach further, the effects.
+// Room kept below the last line of text, in pixels: a line of the font, for glyphs that reach
+// below their lines.
 int CaptionRoomBelow(const Caption &caption);
+
+// The margin around the text, in pixels, as far as the effects reach out of the glyphs (0
+// without outline and shadow), so that they show whole.
+int CaptionPadding(const Caption &caption);
 
 // Stamps the caption into the image, its area's top-left corner at `at` in pixels of the image
 // and every length scaled by `scale` (pixels of the image per pixel of the caption). Returns the

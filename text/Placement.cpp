@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 void Form1::Picture1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float x, float y) {
     // Whole pixels, halves to even.
@@ -55,6 +56,8 @@ void Form1::Picture1_Click() {
         return;
     }
     bool proceed = false;
+    // The click was made at another zoom: the box opens where the picture has to be brought to.
+    bool reloaded = false;
     s(102, [&] { proceed = false; });
     if (s.test(104, [&] { return doc.ZoomFactor != 1.0f; })) {
         // No answer yet: a warning that fails to show leaves proceed as it is.
@@ -73,6 +76,7 @@ void Form1::Picture1_Click() {
                 const float zoomed = doc.ZoomFactor;
                 PushButton13_Click();
                 if (doc.ZoomFactor != zoomed && zoomed > 0.0f) {
+                    reloaded = true;
                     const double scale = double(doc.ZoomFactor) / double(zoomed);
                     editing.LastMouseX = qint32(std::nearbyint(editing.LastMouseX * scale));
                     editing.LastMouseY = qint32(std::nearbyint(editing.LastMouseY * scale));
@@ -104,7 +108,9 @@ void Form1::Picture1_Click() {
     s(140, [&] { Text1->move(editing.LastMouseX - 10, Text1->y()); });
     s(142, [&] {
         Text1->move(Text1->x(), editing.LastMouseY - 10);
-        ScrollIntoView(Text1->geometry());
+        if (reloaded) {
+            ScrollIntoView(Text1->geometry());
+        }
     });
     s(148, [&] { Text1->setFocus(); });
     s(150, [&] { editing.SavedBoxStyle = qint32(Text1->windowStyle()); });
@@ -127,4 +133,13 @@ void Form1::PushButton8_Click() {
         s(110, [&] { TextEditing = vbFalse; });
     }
     s(112, [&] { setMousePointer(vbDefault); });
+    // A re-edited stamp that is not stamped again goes back into the picture, unless the picture
+    // changed meanwhile (a load, say).
+    s(114, [&] {
+        const bool reEdited = std::exchange(editing.reEditing, false);
+        if (reEdited && TextEditing == vbFalse && history.canRedo() &&
+            history.state() == editing.reEditBase) {
+            RedoStamp();
+        }
+    });
 }

@@ -77,6 +77,8 @@ public:
     void markClean() { clean_ = state_; }
     // True when the picture is as it was when last loaded or saved.
     bool isClean() const { return state_ == clean_; }
+    // Which state the picture is in: the same number whenever the same steps lead to it.
+    qint64 state() const { return state_; }
 
     int undoSteps() const { return int(undo_.size()); }
     int redoSteps() const { return int(redo_.size()); }

@@ -1,5 +1,6 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
+#include "text/BoxCaption.h"
 #include "text/RenderText.h"
 #include "text/Undo.h"
 #include "workspace/PictureLoader.h"
@@ -62,8 +63,13 @@ void Form1::FinishEditing() {
         }
     });
     s(138, [&] { TextEditing = vbFalse; });
+    editing.reEditing = false;
     if (rendered) {
         history.recordStamp(std::move(before));
+        // Kept for "Re-edit Last Stamp" (text/ReEdit.cpp).
+        editing.lastStamp =
+            StampRecord{CaptionOf(*RichTextBox1, editing.effects), RichTextBox1->geometry(),
+                        Text1->givenHeight(), doc.ZoomFactor, history.state()};
     }
 }
 

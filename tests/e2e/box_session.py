@@ -14,6 +14,7 @@ Exits 77 (skipped) where Xvfb, xdotool or ImageMagick are missing."""
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 
@@ -84,6 +85,7 @@ def font_dialog_case(session):
     session.shot("font-dialog-again", dialog)
     session.x.key("Escape")
     session.x.wait_gone(dialog)
+    session.close()
 
 
 def frame_click_case(session):
@@ -116,6 +118,18 @@ def frame_click_case(session):
     session.wait_view("the stamped text", lambda v: v.changed_pixels(typed) > 200)
     session.shot("stamped")
 
+    # Closing asks about the unsaved stamp: the second button, Discard, closes without it.
+    session.x.close_window(session.main)
+    prompt = session.wait_dialog("^Glyphtack$", exclude=(session.main,))
+    session.shot("unsaved-prompt", prompt)
+    session.x.key("Tab", "space")
+    try:
+        code = session.program.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        raise SessionError("the program did not end after Discard")
+    if code != 0:
+        raise SessionError(f"the program ended with exit code {code}")
+
 
 CASES = {"font-dialog": font_dialog_case, "frame-click": frame_click_case}
 
@@ -147,7 +161,6 @@ def main():
         session = Session(display, WindowLayout(args.source_dir), artifacts, work)
         session.start(args.program, env)
         CASES[args.case](session)
-        session.close()
         print(f"{args.case}: passed on {display.name}; screenshots in {artifacts}")
         return 0
     except (SessionError, RuntimeError, OSError) as error:

@@ -44,6 +44,21 @@ void Session::colour(const QColor &colour) {
     QTest::mouseClick(f_->PushButton2, Qt::LeftButton);
 }
 
+void Session::fontSize(float points) {
+    f_.services.fontAnswerer = [points](FontChoice proposal) {
+        proposal.size = points;
+        return std::optional<FontChoice>(proposal);
+    };
+    QTest::mouseClick(f_->PushButton5, Qt::LeftButton);
+    f_.services.fontAnswerer = nullptr;
+}
+
+void Session::zoom(int steps) {
+    for (int i = 0; i < qAbs(steps); ++i) {
+        QTest::mouseClick(steps < 0 ? f_->PushButton11 : f_->PushButton10, Qt::LeftButton);
+    }
+}
+
 void Session::open(QPoint at) {
     QTest::mouseMove(f_->Picture1, at);
     QTest::mouseClick(f_->Picture1, Qt::LeftButton, Qt::NoModifier, at);

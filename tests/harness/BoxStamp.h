@@ -53,6 +53,10 @@ public:
 
     // "Change Fore Color", clicked, answered with the colour.
     void colour(const QColor &colour);
+    // "Change Font", clicked, answered with the font it proposes at another size.
+    void fontSize(float points);
+    // "Zoom In" (steps above 0) or "Zoom Out" clicked so many times.
+    void zoom(int steps);
     // A click on the picture (pixels of the display box) that opens the box, which takes the
     // keyboard focus.
     void open(QPoint at);

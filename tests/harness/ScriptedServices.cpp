@@ -79,6 +79,20 @@ bool ScriptedServices::fontDialog(QWidget *, FontChoice &font, bool screenFontsO
     return true;
 }
 
+bool ScriptedServices::effectDialog(QWidget *, EffectChoice &choice) {
+    effectRequests << choice;
+    if (effectAnswers.isEmpty()) {
+        return false;
+    }
+    const auto answer = effectAnswers.takeFirst();
+    if (!answer) {
+        return false;
+    }
+    choice.colour = answer->first;
+    choice.amount = answer->second;
+    return true;
+}
+
 SaveDialogResult ScriptedServices::saveFileDialog(QWidget *, const QString &title,
                                                   const QStringList &filters, int) {
     saveTitles << title;

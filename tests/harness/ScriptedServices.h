@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <optional>
+#include <utility>
 
 // Services that answer from a script and record what was asked, so a test reads like the
 // user's session and nothing waits or opens a real window.
@@ -25,9 +26,11 @@ public:
     // Answers the font dialog from what it proposes, once the scripted answers run out.
     std::function<std::optional<FontChoice>(const FontChoice &proposal)> fontAnswerer;
     QList<SaveDialogResult> saveAnswers; // empty: cancelled
-    QList<double> randomDraws;           // empty: 0.5
-    QMap<QString, QString> env;          // variables that are set
-    QString folder;                      // the program folder
+    // Effect dialogs: the colour and amount chosen (nullopt or empty: cancelled).
+    QList<std::optional<std::pair<QColor, int>>> effectAnswers;
+    QList<double> randomDraws;  // empty: 0.5
+    QMap<QString, QString> env; // variables that are set
+    QString folder;             // the program folder
     // Runs while a message box is up (before it is answered); gets the request.
     std::function<void(const MessageRequest &)> onMessage;
     // Runs at each pause, before it is recorded; gets its length.
@@ -41,6 +44,7 @@ public:
     QList<QString> openFilters;
     QList<FontChoice> fontProposals;
     QList<bool> fontScreenOnly;
+    QList<EffectChoice> effectRequests;
     QList<QStringList> saveFilters;
     QList<QString> saveTitles;
     QList<int> sleeps;
@@ -61,6 +65,7 @@ public:
                            const QString &fileName) override;
     bool colorDialog(QWidget *parent, QColor &colour) override;
     bool fontDialog(QWidget *parent, FontChoice &font, bool screenFontsOnly) override;
+    bool effectDialog(QWidget *parent, EffectChoice &choice) override;
     SaveDialogResult saveFileDialog(QWidget *parent, const QString &title,
                                     const QStringList &filters, int initialIndex) override;
     std::unique_ptr<QSettings> openSettings() override;

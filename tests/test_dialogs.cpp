@@ -1,5 +1,6 @@
-// The real font dialog, offscreen: it opens on the font it is given, with the style and size
-// selected, offers no effects for screen fonts, and returns what was chosen in it.
+// The real dialogs of the text commands, offscreen: the font dialog opens on the font it is
+// given, with the style and size selected, offers no effects for screen fonts, and returns what
+// was chosen in it; an effect's dialog shows its colour and amount and returns them.
 #include "platform/Services.h"
 
 #include <QApplication>
@@ -7,19 +8,19 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QListView>
+#include <QSpinBox>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
 
 namespace {
 
-// Runs `inspect` on the font dialog once it is up, then closes it (accepted when inspect says
-// so).
-void whenShown(const std::function<bool(QFontDialog *)> &inspect) {
+// Runs `inspect` on the dialog once it is up, then closes it (accepted when inspect says so).
+template <class Dialog> void whenShown(const std::function<bool(Dialog *)> &inspect) {
     auto *timer = new QTimer;
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, inspect] {
-        auto *dialog = qobject_cast<QFontDialog *>(QApplication::activeModalWidget());
+        auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
         if (dialog == nullptr || !dialog->isVisible()) {
             return;
         }
@@ -70,7 +71,7 @@ private slots:
         FontChoice choice{QStringLiteral("Arial"), 9.0f, true, false};
         QStringList shown;
         int effects = -1;
-        whenShown([&](QFontDialog *dialog) {
+        whenShown<QFontDialog>([&](QFontDialog *dialog) {
             shown = selected(dialog);
             effects = visibleEffects(dialog);
             return true;
@@ -88,7 +89,7 @@ private slots:
         RealServices services;
         FontChoice choice{QStringLiteral("Arial"), 14.0f, false, true};
         QStringList shown;
-        whenShown([&](QFontDialog *dialog) {
+        whenShown<QFontDialog>([&](QFontDialog *dialog) {
             shown = selected(dialog);
             QFont other(QStringLiteral("DejaVu Serif"));
             other.setPointSize(20);
@@ -104,7 +105,7 @@ private slots:
 
         // Cancelled: nothing changes. Without the screen-fonts flag the effects are offered.
         int effects = -1;
-        whenShown([&](QFontDialog *dialog) {
+        whenShown<QFontDialog>([&](QFontDialog *dialog) {
             effects = visibleEffects(dialog);
             return false;
         });
@@ -112,7 +113,44 @@ private slots:
         QCOMPARE(choice.name, QStringLiteral("DejaVu Serif"));
         QCOMPARE(effects, 2);
     }
+
+    void effectDialogShowsColourAndAmount() {
+        RealServices services;
+        EffectChoice choice{QStringLiteral("Outline"),
+                            QStringLiteral("&Width:"),
+                            QStringLiteral("pixels"),
+                            QColor(Qt::red),
+                            3,
+                            0,
+                            20};
+        QString title, shown;
+        int minimum = -1, maximum = -1;
+        whenShown<QDialog>([&](QDialog *dialog) {
+            title = dialog->windowTitle();
+            auto *amount = dialog->findChild<QSpinBox *>();
+            shown = amount->text();
+            minimum = amount->minimum();
+            maximum = amount->maximum();
+            amount->setValue(25);
+            return true;
+        });
+        QVERIFY(services.effectDialog(nullptr, choice));
+        QCOMPARE(title, QStringLiteral("Outline"));
+        QCOMPARE(shown, QStringLiteral("3 pixels"));
+        QCOMPARE(minimum, 0);
+        QCOMPARE(maximum, 20);
+        // Held to the range; the colour as it was, not changed in the dialog.
+        QCOMPARE(choice.amount, 20);
+        QCOMPARE(choice.colour, QColor(Qt::red));
+
+        whenShown<QDialog>([&](QDialog *dialog) {
+            dialog->findChild<QSpinBox *>()->setValue(9);
+            return false;
+        });
+        QVERIFY(!services.effectDialog(nullptr, choice));
+        QCOMPARE(choice.amount, 20);
+    }
 };
 
 QTEST_MAIN(FontDialogTest)
-#include "test_fontdialog.moc"
+#include "test_dialogs.moc"
