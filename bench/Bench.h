@@ -11,6 +11,7 @@ int RunZoomBench();
 int RunSaveBench();
 int RunRoadBench();
 int RunViewBench();
+int RunBatchBench();
 // One photo of the view benchmark, in a child process: glyphtack-bench view-one PHOTO [stamp].
 int RunViewOne(int argc, char *argv[]);
 

@@ -15,10 +15,8 @@ struct Mode {
 };
 
 const Mode modes[] = {
-    {"zoom", RunZoomBench},
-    {"save", RunSaveBench},
-    {"road", RunRoadBench},
-    {"view", RunViewBench},
+    {"zoom", RunZoomBench}, {"save", RunSaveBench},   {"road", RunRoadBench},
+    {"view", RunViewBench}, {"batch", RunBatchBench},
 };
 
 } // namespace

@@ -27,9 +27,15 @@ QString CameraDataPath(const QString &temp, const QString &tempBaseName) {
 
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
                              const QString &tempBaseName) {
+    return ConverterCommandLineTo(temp, quality, destination + QStringLiteral(".jpg"),
+                                  tempBaseName);
+}
+
+QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QString &output,
+                               const QString &tempBaseName) {
     // The blanks are as the converter has always been called: two before -out, three after jpeg.
     return Quoted(ConverterPath(temp)) + QStringLiteral(" ") + QStringLiteral(" -out ") +
            QStringLiteral("jpeg  ") + QStringLiteral(" -q ") + QString::number(quality) +
-           QStringLiteral(" -o ") + Quoted(destination + QStringLiteral(".jpg")) +
-           QStringLiteral(" ") + Quoted(IntermediateBitmapPath(temp, tempBaseName));
+           QStringLiteral(" -o ") + Quoted(output) + QStringLiteral(" ") +
+           Quoted(IntermediateBitmapPath(temp, tempBaseName));
 }

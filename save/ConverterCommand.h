@@ -24,3 +24,6 @@ QString CameraDataPath(const QString &temp, const QString &tempBaseName);
 // which RunAndWait reads back as one.
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
                              const QString &tempBaseName);
+// The same command line for an output file named in full, extension included.
+QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QString &output,
+                               const QString &tempBaseName);

@@ -1,6 +1,7 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
 #include "save/ConverterCommand.h"
+#include "save/ConverterRun.h"
 #include "save/FileUtils.h"
 #include "save/SaveFiles.h"
 #include "save/Shell32.h"
@@ -79,44 +80,15 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
     return s(218, [&] { SaveImageReplacing(PictureToSave(form), target, "png"); });
 }
 
-// The converter's own words for what went wrong: its first line, without its name.
-QString ConverterReason(const QByteArray &errors) {
-    QString line = QString::fromLocal8Bit(errors).section(QLatin1Char('\n'), 0, 0).trimmed();
-    const QString name = QStringLiteral("nconvert: ");
-    if (line.startsWith(name)) {
-        line.remove(0, name.size());
-    }
-    return line.left(400);
-}
-
 // Runs the converter and makes sure it made the JPG; throws what went wrong.
 void RunConverter(Form1 &form, const QString &command, bool placed, const QString &target) {
     if (!placed || command.isEmpty()) {
         throw RuntimeError("JPG converter could not be started");
     }
-    const ConverterOutput output(target);
-    QByteArray errors;
-    const qint32 result = RunAndWait(
-        command, 0,
-        [&form](QProcess &process) {
-            form.services().processEvents();
-            process.waitForFinished(100);
-        },
-        &errors);
-    if (IsStartError(result)) {
-        throw RuntimeError(
-            ("JPG converter could not be started: " + StartErrorDescription(result)).toStdString());
-    }
-    if (result != 0) {
-        QString description =
-            QStringLiteral("JPG converter failed with exit code ") + QString::number(result);
-        const QString reason = ConverterReason(errors);
-        if (!reason.isEmpty()) {
-            description += QStringLiteral(": ") + reason;
-        }
-        throw RuntimeError(description.toStdString());
-    }
-    output.check();
+    RunConverterFor(command, target, [&form](QProcess &process) {
+        form.services().processEvents();
+        process.waitForFinished(100);
+    });
 }
 
 bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {

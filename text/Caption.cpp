@@ -111,6 +111,12 @@ int CaptionPadding(const Caption &caption) {
     return int(std::ceil(reach));
 }
 
+QSizeF CaptionTextSize(const Caption &caption, qreal width) {
+    const std::unique_ptr<QTextDocument> doc = layOut(caption, width > 0 ? width : -1.0);
+    const QSizeF size = doc->size();
+    return QSizeF(width > 0 ? width : doc->idealWidth(), size.height());
+}
+
 QSizeF CaptionExtent(const Caption &caption, QSizeF area) {
     return extentOf(caption, *layOut(caption, area.width()), area).size();
 }

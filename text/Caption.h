@@ -47,6 +47,10 @@ struct Caption {
 // result depends on nothing but the caption, the area and the painter's transform.
 void DrawCaption(QPainter &painter, const Caption &caption, QSizeF area, bool glyphs = true);
 
+// The size of the caption's laid-out text at this width (no room below it); a width of 0 or less
+// lays it out without wrapping, and the size's width is then that of its longest line.
+QSizeF CaptionTextSize(const Caption &caption, qreal width);
+
 // The caption's extent for an area of this size (see DrawCaption).
 QSizeF CaptionExtent(const Caption &caption, QSizeF area);
 

@@ -1,0 +1,124 @@
+#include "batch/CaptionPicture.h"
+
+#include "app/ErrorReport.h"
+#include "batch/CaptionWriter.h"
+#include "save/Quality.h"
+#include "workspace/PictureLoader.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cmath>
+
+namespace {
+
+// The font's size in pixels at 96 dots per inch.
+qreal fontPixels(const QFont &font) {
+    return font.pixelSize() > 0 ? qreal(font.pixelSize()) : font.pointSizeF() * 96.0 / 72.0;
+}
+
+// A caption of its own for this thread: fonts are not shared between threads.
+Caption ownCaption(const Caption &caption) {
+    Caption own = caption;
+    own.text = QString(caption.text.constData(), caption.text.size());
+    QFont font;
+    font.fromString(caption.font.toString());
+    own.font = font;
+    return own;
+}
+
+} // namespace
+
+CaptionPlan PlanCaption(const CaptionOptions &options, QSize picture) {
+    CaptionPlan plan;
+    if (options.heightShare) {
+        plan.scale = *options.heightShare * picture.height() / fontPixels(options.caption.font);
+    }
+    const qreal s = plan.scale;
+    qreal width = 0.0;
+    if (options.width) {
+        width = *options.width / s;
+    } else {
+        // The text's own width, one pixel to spare so that laying it out again at this width
+        // breaks no line; at most the picture's width inside the margins.
+        const qreal natural = std::ceil(CaptionTextSize(options.caption, 0.0).width()) + 1.0;
+        const qreal room = (picture.width() - 2.0 * options.margin) / s;
+        width = qMax<qreal>(1.0, qMin(natural, room));
+    }
+    const qreal height =
+        options.height ? *options.height / s : CaptionTextSize(options.caption, width).height();
+    plan.area = QSizeF(width, height);
+    if (options.at) {
+        plan.at = QPointF(*options.at);
+        return plan;
+    }
+    const int column = int(options.anchor) % 3;
+    const int row = int(options.anchor) / 3;
+    const qreal w = width * s;
+    const qreal h = height * s;
+    const qreal xs[] = {qreal(options.margin), (picture.width() - w) / 2.0,
+                        picture.width() - options.margin - w};
+    const qreal ys[] = {qreal(options.margin), (picture.height() - h) / 2.0,
+                        picture.height() - options.margin - h};
+    // Whole pixels, as a text box stands on the picture.
+    plan.at = QPointF(std::round(xs[column]), std::round(ys[row]));
+    return plan;
+}
+
+CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
+    const QFileInfo file(input);
+    const QString suffix = file.suffix();
+    const QString lower = suffix.toLower();
+    CaptionOutput output;
+    QString extension;
+    if (!options.format.isEmpty()) {
+        output.format = options.format;
+        extension = options.format;
+    } else if (lower == QLatin1String("bmp")) {
+        output.format = QStringLiteral("bmp");
+        extension = suffix;
+    } else if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg") ||
+               lower == QLatin1String("jpe") || lower == QLatin1String("jfif")) {
+        output.format = QStringLiteral("jpg");
+        extension = suffix;
+    } else {
+        output.format = QStringLiteral("png");
+        extension = lower == QLatin1String("png") ? suffix : QStringLiteral("png");
+    }
+    QString name = options.namePattern;
+    name.replace(QLatin1String("{name}"), file.completeBaseName());
+    name.replace(QLatin1String("{ext}"), extension);
+    output.path = QDir(options.outFolder).filePath(name);
+    return output;
+}
+
+void CaptionPictureFile(const CaptionOptions &options, const QString &input,
+                        const CaptionOutput &output, CaptionWriter &writer, int index) {
+    const QFileInfo target(output.path);
+    if (target.exists() || target.isSymLink()) {
+        if (!options.overwrite) {
+            const bool isInput = QFileInfo(input).canonicalFilePath() == target.canonicalFilePath();
+            throw RuntimeError(isInput ? "the output would replace the picture itself (use "
+                                         "--overwrite to allow it)"
+                                       : "the output file exists (use --overwrite to replace it)");
+        }
+    }
+    LoadedPicture picture = LoadPicture(input);
+    if (picture.image.isNull()) {
+        throw RuntimeError("Invalid picture");
+    }
+    const Caption caption = ownCaption(options.caption);
+    CaptionOptions own = options;
+    own.caption = caption;
+    const CaptionPlan plan = PlanCaption(own, picture.image.size());
+    RenderCaption(picture.image, caption, plan.at, plan.area, plan.scale);
+
+    int quality = 0;
+    if (output.format == QLatin1String("jpg")) {
+        quality = options.quality
+                      ? *options.quality
+                      : QualityFromRatio(picture.himetric.width(), picture.himetric.height(),
+                                         QFileInfo(input).size());
+    }
+    // Camera data goes only from a JPG into a JPG, as the window's save keeps it.
+    writer.write(picture.image, output, quality, picture.exif, index);
+}

@@ -1,0 +1,107 @@
+// Captions for a folder: 48 generated 24-megapixel JPEG photos captioned into JPGs at quality 85
+// by one `glyphtack caption` (one picture per core), beside ImageMagick's convert -annotate doing
+// the same caption file by file on all cores through xargs -P. Peak memory of our run against one
+// decoded picture per core.
+#include "bench/Bench.h"
+#include "bench/ChildRun.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImageWriter>
+#include <QThread>
+#include <cstdio>
+
+namespace {
+
+constexpr int Pictures = 48;
+constexpr int Width = 6000;
+constexpr int Height = 4000;
+const char CaptionText[] = "Glyphtack 2026";
+
+} // namespace
+
+int RunBatchBench() {
+    const QString folder = BenchFolder() + QStringLiteral("/batch");
+    const QString in = folder + QStringLiteral("/in");
+    QDir().mkpath(in);
+    // A few distinct photos, copied to make up the folder.
+    QStringList files;
+    for (int i = 0; i < Pictures; ++i) {
+        const QString path =
+            QStringLiteral("%1/photo%2.jpg").arg(in).arg(i, 2, 10, QLatin1Char('0'));
+        if (i < 4) {
+            QImage photo = MakePhoto(Width, Height);
+            // Each its own: a band of another shade.
+            for (int y = i * 500; y < i * 500 + 200; ++y) {
+                auto *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
+                for (int x = 0; x < Width; ++x) {
+                    line[x] = qRgb(qRed(line[x]) / 2, qGreen(line[x]), qBlue(line[x]));
+                }
+            }
+            QImageWriter writer(path, "jpeg");
+            writer.setQuality(90);
+            if (!writer.write(photo)) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+                return 1;
+            }
+        } else if (!QFile::copy(files.at(i % 4), path)) {
+            std::fprintf(stderr, "cannot copy to %s\n", qPrintable(path));
+            return 1;
+        }
+        files << path;
+    }
+    const int cores = qMax(1, QThread::idealThreadCount());
+    PrintFigure(QStringLiteral("pictures"), Pictures, QStringLiteral("files"));
+    PrintFigure(QStringLiteral("cores"), cores, QStringLiteral("cores"));
+
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/glyphtack");
+    const ChildRun ours = RunChild(
+        QStringList{program, QStringLiteral("caption"), QStringLiteral("--text"),
+                    QLatin1String(CaptionText), QStringLiteral("--font"),
+                    QStringLiteral("Liberation Sans,40,bold"), QStringLiteral("--color"),
+                    QStringLiteral("#ff0000"), QStringLiteral("--anchor"),
+                    QStringLiteral("bottom-right"), QStringLiteral("--margin"),
+                    QStringLiteral("10"), QStringLiteral("--quality"), QStringLiteral("85"),
+                    QStringLiteral("--out"), folder + QStringLiteral("/ours")} +
+        files);
+    if (!ours.started || ours.exitCode != 0) {
+        std::fprintf(stderr, "glyphtack caption failed (exit code %d)\n", ours.exitCode);
+        return 1;
+    }
+    const double onePicturePerCoreMb = double(cores) * Width * Height * 4 / 1048576.0;
+    PrintFigure(QStringLiteral("glyphtack_caption"), ours.ms, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("glyphtack_caption_per_picture"), ours.ms / Pictures,
+                QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("glyphtack_caption_peak_rss"), ours.peakRssMb, QStringLiteral("MB"));
+    PrintFigure(QStringLiteral("one_decoded_picture_per_core"), onePicturePerCoreMb,
+                QStringLiteral("MB"));
+    PrintRatio(QStringLiteral("batch_peak_memory_over_one_picture_per_core"),
+               ours.peakRssMb / onePicturePerCoreMb);
+
+    if (!HaveProgram(QStringLiteral("convert")) || !HaveProgram(QStringLiteral("xargs"))) {
+        std::fprintf(stderr, "ImageMagick's convert or xargs is not installed\n");
+        return 0;
+    }
+    const QString magickOut = folder + QStringLiteral("/magick");
+    QDir().mkpath(magickOut);
+    // One convert per file, as many at once as there are cores.
+    const QString script =
+        QStringLiteral(
+            "cd '%1' && ls *.jpg | xargs -P %2 -I{} convert {} -font Liberation-Sans-Bold "
+            "-pointsize 40 -fill '#ff0000' -gravity southeast -annotate +10+10 '%3' "
+            "-quality 85 '%4/{}'")
+            .arg(in)
+            .arg(cores)
+            .arg(QLatin1String(CaptionText), magickOut);
+    const ChildRun magick = RunChild({QStringLiteral("sh"), QStringLiteral("-c"), script});
+    if (!magick.started || magick.exitCode != 0) {
+        std::fprintf(stderr, "ImageMagick's run failed (exit code %d)\n", magick.exitCode);
+        return 1;
+    }
+    PrintFigure(QStringLiteral("imagemagick"), magick.ms, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("imagemagick_per_picture"), magick.ms / Pictures,
+                QStringLiteral("ms"));
+    PrintRatio(QStringLiteral("batch_over_imagemagick"), ours.ms / magick.ms);
+    return 0;
+}

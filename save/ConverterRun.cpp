@@ -1,0 +1,38 @@
+#include "save/ConverterRun.h"
+
+#include "app/ErrorReport.h"
+#include "save/SaveFiles.h"
+
+namespace {
+
+// The converter's own words for what went wrong: its first line, without its name.
+QString ConverterReason(const QByteArray &errors) {
+    QString line = QString::fromLocal8Bit(errors).section(QLatin1Char('\n'), 0, 0).trimmed();
+    const QString name = QStringLiteral("nconvert: ");
+    if (line.startsWith(name)) {
+        line.remove(0, name.size());
+    }
+    return line.left(400);
+}
+
+} // namespace
+
+void RunConverterFor(const QString &command, const QString &target, const WaitTick &tick) {
+    const ConverterOutput output(target);
+    QByteArray errors;
+    const qint32 result = RunAndWait(command, 0, tick, &errors);
+    if (IsStartError(result)) {
+        throw RuntimeError(
+            ("JPG converter could not be started: " + StartErrorDescription(result)).toStdString());
+    }
+    if (result != 0) {
+        QString description =
+            QStringLiteral("JPG converter failed with exit code ") + QString::number(result);
+        const QString reason = ConverterReason(errors);
+        if (!reason.isEmpty()) {
+            description += QStringLiteral(": ") + reason;
+        }
+        throw RuntimeError(description.toStdString());
+    }
+    output.check();
+}
