@@ -2,6 +2,7 @@
 // converter, writing bitmaps byte by byte, and measuring how far two pictures differ.
 #pragma once
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
@@ -253,6 +254,19 @@ inline QByteArray exifBlock(bool bigEndian, quint16 orientation) {
     put32(0);
     tiff += date;
     return QByteArray("Exif\0\0", 6) + tiff;
+}
+
+// A camera's JPEG: the picture encoded at quality 95 (with its colour space's profile), the
+// EXIF block in an APP1 segment right after the start of the image.
+inline QByteArray cameraJpeg(const QImage &photo, const QByteArray &exif) {
+    QBuffer encoded;
+    encoded.open(QIODevice::WriteOnly);
+    if (!photo.save(&encoded, "JPG", 95))
+        return {};
+    QByteArray jpeg = encoded.data();
+    jpeg.insert(2, QByteArray("\xFF\xE1", 2) + char((exif.size() + 2) >> 8) +
+                       char((exif.size() + 2) & 0xff) + exif);
+    return jpeg;
 }
 
 } // namespace convertertest

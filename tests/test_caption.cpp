@@ -30,19 +30,6 @@ Caption caption(const QString &text, qreal points = 20) {
     return c;
 }
 
-// The bounding rectangle of the pixels that differ from the background colour.
-QRect inkOf(const QImage &image, QRgb background = qRgb(255, 255, 255)) {
-    QRect bounds;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) != background) {
-                bounds |= QRect(x, y, 1, 1);
-            }
-        }
-    }
-    return bounds;
-}
-
 // The centre of mass of how far each pixel is from white.
 QPointF darkCentre(const QImage &image) {
     double sx = 0, sy = 0, sw = 0;
@@ -75,7 +62,7 @@ private slots:
         c.effects.plateOpacity = 100;
         const QRect changed = RenderCaption(image, c, QPointF(30, 20), QSizeF(100, 70), 1.0);
         QCOMPARE(changed, QRect(30, 20, 100, 70));
-        QCOMPARE(inkOf(image), QRect(30, 20, 100, 70));
+        QCOMPARE(InkBounds(image), QRect(30, 20, 100, 70));
         QCOMPARE(image.pixel(30, 20), qRgb(0, 0, 200));
         QCOMPARE(image.pixel(129, 89), qRgb(0, 0, 200));
 
@@ -93,7 +80,7 @@ private slots:
         c.effects.plateOpacity = 100;
         RenderCaption(tall, c, QPointF(0, 0), QSizeF(100, 20), 1.0);
         const int lines = int(std::ceil(4 * QFontMetricsF(c.font).lineSpacing()));
-        QVERIFY(inkOf(tall, qRgb(255, 255, 255)).height() >= lines);
+        QVERIFY(InkBounds(tall, qRgb(255, 255, 255)).height() >= lines);
         QCOMPARE(tall.pixel(99, lines - 2), qRgb(0, 0, 200));
     }
 
@@ -106,7 +93,7 @@ private slots:
             Caption c = caption(word);
             c.alignment = alignments[i];
             RenderCaption(image, c, QPointF(0, 0), QSizeF(300, 60), 1.0);
-            ink[i] = inkOf(image);
+            ink[i] = InkBounds(image);
         }
         const int width = QFontMetrics(caption(word).font).horizontalAdvance(word);
         QVERIFY(ink[0].left() <= 3);
@@ -155,7 +142,7 @@ private slots:
         QVERIFY(green > 200);
         QCOMPARE(far, 0);
         // The glyphs themselves stay black on top of the ring.
-        QCOMPARE(inkOf(image).topLeft(), inkOf(bare).topLeft());
+        QCOMPARE(InkBounds(image).topLeft(), InkBounds(bare).topLeft());
     }
 
     void shadowFallsRightAndDown() {
@@ -163,7 +150,7 @@ private slots:
         c.colour = Qt::white;
         QImage image = canvas(QSize(240, 100));
         RenderCaption(image, c, QPointF(0, 0), QSizeF(240, 100), 1.0);
-        QCOMPARE(inkOf(image), QRect());
+        QCOMPARE(InkBounds(image), QRect());
         c.effects.shadow = true;
         RenderCaption(image, c, QPointF(0, 0), QSizeF(240, 100), 1.0);
         Caption dark = c;
@@ -186,7 +173,7 @@ private slots:
             }
         }
         QVERIFY(darkest > 60 && darkest < 200);
-        QVERIFY(inkOf(image).width() > inkOf(glyphs).width());
+        QVERIFY(InkBounds(image).width() > InkBounds(glyphs).width());
     }
 
     void scaledCaptionCoversTheScaledArea() {
@@ -196,7 +183,7 @@ private slots:
         QImage one = canvas(QSize(300, 200)), two = canvas(QSize(600, 400));
         const QRect footprint1 = RenderCaption(one, c, QPointF(10, 10), QSizeF(150, 60), 1.0);
         const QRect footprint2 = RenderCaption(two, c, QPointF(20, 20), QSizeF(150, 60), 2.0);
-        const QRect ink1 = inkOf(one), ink2 = inkOf(two);
+        const QRect ink1 = InkBounds(one), ink2 = InkBounds(two);
         QVERIFY(footprint1.contains(ink1) && footprint2.contains(ink2));
         QVERIFY(qAbs(ink2.left() - 2 * ink1.left()) <= 2 && qAbs(ink2.top() - 2 * ink1.top()) <= 2);
         QVERIFY(qAbs(ink2.width() - 2 * ink1.width()) <= 4);
@@ -206,7 +193,7 @@ private slots:
         // Off the image: nothing drawn, nothing reported.
         QImage untouched = canvas(QSize(100, 100));
         QCOMPARE(RenderCaption(untouched, c, QPointF(200, 0), QSizeF(150, 60), 1.0), QRect());
-        QCOMPARE(inkOf(untouched), QRect());
+        QCOMPARE(InkBounds(untouched), QRect());
     }
 
     // The window's stamp and a caption rendered on its own give the same pixels: the text box's

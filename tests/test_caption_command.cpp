@@ -59,19 +59,6 @@ QImage solid(int width, int height, QRgb colour) {
     return image;
 }
 
-// The bounding box of the pixels that are not the background colour.
-QRect inked(const QImage &image, QRgb background) {
-    QRect bounds;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) != background) {
-                bounds |= QRect(x, y, 1, 1);
-            }
-        }
-    }
-    return bounds;
-}
-
 } // namespace
 
 class CaptionCommandTest : public QObject {
@@ -283,7 +270,7 @@ private slots:
         for (const QString &name : Entries(out)) {
             const QImage written(QDir(out).filePath(name));
             QCOMPARE(written.size(), QSize(120, 80));
-            const QRect ink = inked(written, qRgb(250, 250, 250));
+            const QRect ink = InkBounds(written, qRgb(250, 250, 250));
             // Bottom right, inside the margin of 10.
             QVERIFY(!ink.isEmpty());
             QVERIFY(ink.right() <= 120 - 10 && ink.bottom() <= 80 - 10 && ink.left() > 60);

@@ -3,7 +3,6 @@
 #include "BoxStamp.h"
 #include "ConverterTestTools.h"
 
-#include <QBuffer>
 #include <QColorSpace>
 #include <QDir>
 #include <QProcess>
@@ -159,13 +158,9 @@ private slots:
         }
         photo.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
         const QByteArray profile = photo.colorSpace().iccProfile();
-        QBuffer encoded;
-        encoded.open(QIODevice::WriteOnly);
-        QVERIFY(photo.save(&encoded, "JPG", 95));
-        const QByteArray block = convertertest::exifBlock(false, 6);
-        QByteArray jpeg = encoded.data();
-        jpeg.insert(2, QByteArray("\xFF\xE1", 2) + char((block.size() + 2) >> 8) +
-                           char((block.size() + 2) & 0xff) + block);
+        const QByteArray jpeg =
+            convertertest::cameraJpeg(photo, convertertest::exifBlock(false, 6));
+        QVERIFY(!jpeg.isEmpty());
         QTemporaryDir dir;
         const QString input = dir.filePath(QStringLiteral("camera.jpeg"));
         WriteAll(input, jpeg);

@@ -5,7 +5,6 @@
 #include "ConverterTestTools.h"
 #include "SaveTestTools.h"
 
-#include <QBuffer>
 #include <QColorSpace>
 #include <QProcess>
 #include <QStandardPaths>
@@ -167,14 +166,9 @@ private slots:
         QImage photo = Detailed(60, 40);
         photo.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
         const QByteArray profile = photo.colorSpace().iccProfile();
-        QBuffer written;
-        written.open(QIODevice::WriteOnly);
-        QVERIFY(photo.save(&written, "JPG", 95));
         const QByteArray block = convertertest::exifBlock(true, 6);
-        QByteArray jpeg = written.data();
-        const QByteArray app1 = QByteArray("\xFF\xE1", 2) + char((block.size() + 2) >> 8) +
-                                char((block.size() + 2) & 0xff) + block;
-        jpeg.insert(2, app1);
+        const QByteArray jpeg = convertertest::cameraJpeg(photo, block);
+        QVERIFY(!jpeg.isEmpty());
         const QString path = QDir(TestDataFolder()).filePath("camera.jpg");
         WriteAll(path, jpeg);
 

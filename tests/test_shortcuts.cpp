@@ -82,18 +82,6 @@ void drag(QWidget *widget, QPoint from, QPoint delta, Qt::KeyboardModifiers held
     QTest::mouseRelease(widget, Qt::LeftButton, held, from + delta);
 }
 
-QRect differences(const QImage &a, const QImage &b) {
-    QRect bounds;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            if (a.pixel(x, y) != b.pixel(x, y)) {
-                bounds |= QRect(x, y, 1, 1);
-            }
-        }
-    }
-    return bounds;
-}
-
 } // namespace
 
 class ShortcutsTest : public QObject {
@@ -207,7 +195,7 @@ private slots:
         QTest::keyClick(f->Text1, Qt::Key_Return, Qt::ControlModifier);
         QVERIFY(f->Text1->isHidden());
         QCOMPARE(f->RichTextBox1->text(), QStringLiteral("first\nsecond"));
-        const QRect drawn = differences(before, f->Picture1->image());
+        const QRect drawn = DifferingBounds(before, f->Picture1->image());
         QVERIFY(drawn.height() > 20);
         QVERIFY(f.services.messages.isEmpty());
 
@@ -345,7 +333,7 @@ private slots:
 
         f->Text1->setText(QStringLiteral("Moved here"));
         QTest::keyClick(f->Text1, Qt::Key_Return, Qt::ControlModifier);
-        const QRect drawn = differences(before, f->Picture1->image());
+        const QRect drawn = DifferingBounds(before, f->Picture1->image());
         QVERIFY(!drawn.isEmpty());
         QVERIFY(QRect(120, 90, 177, 80).contains(drawn));
         QVERIFY(grip->isHidden());

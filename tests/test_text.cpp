@@ -46,19 +46,6 @@ QStringList reportsOf(FormFixture &f) {
     return list;
 }
 
-// The pixels in which two images differ.
-QRect differences(const QImage &a, const QImage &b) {
-    QRect bounds;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            if (a.pixel(x, y) != b.pixel(x, y)) {
-                bounds |= QRect(x, y, 1, 1);
-            }
-        }
-    }
-    return bounds;
-}
-
 // True when any character or paragraph of the box carries formatting of its own.
 bool formatted(RichTextBox *box) {
     for (QTextBlock b = box->document()->begin(); b.isValid(); b = b.next()) {
@@ -164,7 +151,7 @@ private slots:
         QCOMPARE(mismatched, 0);
 
         // Nothing outside the box, which grew downward with text longer than it was tall.
-        const QRect drawn = differences(before, stamped);
+        const QRect drawn = DifferingBounds(before, stamped);
         QVERIFY(drawn.left() >= qMax(0, box.left()) && drawn.right() <= box.right());
         QVERIFY(drawn.top() >= qMax(0, box.top()) && drawn.bottom() <= box.bottom());
         QCOMPARE(box.height() > 69, pastTheBottom);
@@ -253,7 +240,7 @@ private slots:
         QCOMPARE(f->doc.ZoomFactor, 1.0f);
         QCOMPARE(f->Picture1->size(), QSize(200, 150));
         // The whole stamped picture at the original size: the text, halved, where it was put.
-        const QRect text = differences(original, f->Picture1->image());
+        const QRect text = DifferingBounds(original, f->Picture1->image());
         QVERIFY(!text.isEmpty());
         QVERIFY(QRect(145, 105, 55, 45).contains(text));
     }
@@ -466,7 +453,7 @@ private slots:
         const QImage before = f->Picture1->image();
         f->Text1->setText(QStringLiteral("A sentence long enough to pass the old width easily"));
         f->PushButton3_Click();
-        const QRect drawn = differences(before, f->Picture1->image());
+        const QRect drawn = DifferingBounds(before, f->Picture1->image());
         QVERIFY(drawn.right() > 20 + 147 && drawn.right() < 230);
     }
 

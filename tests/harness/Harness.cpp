@@ -82,3 +82,27 @@ void WriteAll(const QString &path, const QByteArray &bytes) {
         file.write(bytes);
     }
 }
+
+QRect InkBounds(const QImage &image, QRgb background) {
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != background) {
+                bounds |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return bounds;
+}
+
+QRect DifferingBounds(const QImage &a, const QImage &b) {
+    QRect bounds;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                bounds |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return bounds;
+}

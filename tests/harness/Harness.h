@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -51,3 +52,8 @@ QStringList Entries(const QString &folder);
 QByteArray ReadAll(const QString &path);
 // Writes a file's bytes, replacing it.
 void WriteAll(const QString &path, const QByteArray &bytes);
+
+// The bounding rectangle of the pixels that differ from the background colour.
+QRect InkBounds(const QImage &image, QRgb background = qRgb(255, 255, 255));
+// The bounding rectangle of the pixels in which two images of one size differ.
+QRect DifferingBounds(const QImage &a, const QImage &b);
