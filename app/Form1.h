@@ -179,7 +179,8 @@ private:
     // Keyboard shortcuts and file drops (app/Shortcuts.cpp, app/FileDrop.cpp).
     void setUpShortcuts();
     void setUpFileDrop();
-    // The editing box draws its caption as the stamp does (text/BoxCaption.cpp).
+    // The editing box draws its caption as the stamp does; the caption commands and their keys
+    // (text/CaptionCommands.cpp).
     void setUpCaptionBox();
     // The mouse wheel over the viewport scrolls the picture (workspace/Scrolling.cpp).
     void setUpWheelScrolling();
