@@ -2,86 +2,16 @@
 
 #include "InputBitmap.h"
 
+#include "JpegCommon.h"
+
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <vector>
-
-// jpeglib.h needs size_t and FILE declared first.
-#include <jerror.h>
-#include <jpeglib.h>
 
 namespace {
 
 // Rows handed to libjpeg per call: one iMCU row at 4:2:0, two at 4:4:4.
 constexpr int kRowsPerCall = RowSource::kMaxRows;
-constexpr std::size_t kOutputBufferSize = 256 * 1024;
-
-// libjpeg reports fatal errors through error_exit, which must not return. It jumps back to
-// encode() instead, whose frames hold no objects with destructors.
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void onError(j_common_ptr cinfo) {
-    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-// Warnings during compression are of no use on this command line.
-void onMessage(j_common_ptr) {}
-
-// Hands the encoded bytes to the sink in large pieces.
-struct Destination {
-    jpeg_destination_mgr pub;
-    JpegSink *sink;
-    JOCTET *buffer;
-    bool sinkFailed;
-};
-
-void initDestination(j_compress_ptr cinfo) {
-    auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
-    dest->pub.next_output_byte = dest->buffer;
-    dest->pub.free_in_buffer = kOutputBufferSize;
-}
-
-void handOver(j_compress_ptr cinfo, std::size_t bytes) {
-    auto *dest = reinterpret_cast<Destination *>(cinfo->dest);
-    if (!dest->sink->write(dest->buffer, bytes)) {
-        dest->sinkFailed = true;
-        ERREXIT(cinfo, JERR_FILE_WRITE);
-    }
-}
-
-boolean emptyBuffer(j_compress_ptr cinfo) {
-    handOver(cinfo, kOutputBufferSize);
-    initDestination(cinfo);
-    return TRUE;
-}
-
-void termDestination(j_compress_ptr cinfo) {
-    handOver(cinfo, kOutputBufferSize - cinfo->dest->free_in_buffer);
-}
-
-J_COLOR_SPACE colorSpaceOf(bmp::RowFormat format) {
-    switch (format) {
-    case bmp::RowFormat::Bgr:
-        return JCS_EXT_BGR;
-    case bmp::RowFormat::Bgrx:
-        return JCS_EXT_BGRX;
-    case bmp::RowFormat::Rgbx:
-        return JCS_EXT_RGBX;
-    case bmp::RowFormat::Xbgr:
-        return JCS_EXT_XBGR;
-    case bmp::RowFormat::Xrgb:
-        return JCS_EXT_XRGB;
-    }
-    return JCS_EXT_BGR;
-}
 
 constexpr int kIccMarker = JPEG_APP0 + 2;
 constexpr int kExifMarker = JPEG_APP0 + 1;
@@ -105,33 +35,50 @@ void writeIccProfile(j_compress_ptr cinfo, std::span<const std::uint8_t> profile
     }
 }
 
+// The source's sampling when its colour is finer than the default's and the factors make sense
+// for three components (luminance factors multiples of the colour's, Cb and Cr alike).
+bool useSampling(j_compress_ptr cinfo, const std::vector<Sampling> &sampling) {
+    if (cinfo->num_components != 3 || sampling.size() != 3)
+        return false;
+    const Sampling y = sampling[0], cb = sampling[1], cr = sampling[2];
+    for (const Sampling &f : sampling)
+        if (f.h < 1 || f.h > 4 || f.v < 1 || f.v > 4)
+            return false;
+    if (cb.h != cr.h || cb.v != cr.v || y.h % cb.h != 0 || y.v % cb.v != 0)
+        return false;
+    const int defaultRatio =
+        cinfo->comp_info[0].h_samp_factor * cinfo->comp_info[0].v_samp_factor /
+        (cinfo->comp_info[1].h_samp_factor * cinfo->comp_info[1].v_samp_factor);
+    if ((y.h / cb.h) * (y.v / cb.v) >= defaultRatio)
+        return false;
+    for (int c = 0; c < 3; ++c) {
+        cinfo->comp_info[c].h_samp_factor = sampling[std::size_t(c)].h;
+        cinfo->comp_info[c].v_samp_factor = sampling[std::size_t(c)].v;
+    }
+    return true;
+}
+
 // All libjpeg work happens here, between setjmp and any longjmp, so that nothing with a
 // destructor is skipped. Buffers come from the caller. Returns false with `message` filled in
 // (and dest.sinkFailed set when the sink refused bytes).
-bool encode(Destination &dest, RowSource &source, int quality, const JpegMetadata &metadata,
+bool encode(jpeg::Destination &dest, RowSource &source, int quality, const JpegMetadata &metadata,
             char *message) {
     const bmp::Image &image = source.image();
     jpeg_compress_struct cinfo{};
-    ErrorManager err{};
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = onError;
-    err.pub.output_message = onMessage;
+    jpeg::ErrorManager err{};
+    cinfo.err = jpeg::useErrors(err);
     if (setjmp(err.jump)) {
         std::memcpy(message, err.message, JMSG_LENGTH_MAX);
         jpeg_destroy_compress(&cinfo);
         return false;
     }
     jpeg_create_compress(&cinfo);
-
-    dest.pub.init_destination = initDestination;
-    dest.pub.empty_output_buffer = emptyBuffer;
-    dest.pub.term_destination = termDestination;
-    cinfo.dest = &dest.pub;
+    jpeg::attach(&cinfo, dest);
 
     cinfo.image_width = JDIMENSION(image.width());
     cinfo.image_height = JDIMENSION(image.height());
     cinfo.input_components = image.bytesPerPixel();
-    cinfo.in_color_space = colorSpaceOf(image.format());
+    cinfo.in_color_space = jpeg::colorSpaceOf(image.format());
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.optimize_coding = FALSE;
@@ -142,18 +89,25 @@ bool encode(Destination &dest, RowSource &source, int quality, const JpegMetadat
             cinfo.comp_info[c].v_samp_factor = 1;
         }
     }
-    const bool exif = !metadata.exif.empty() && metadata.exif.size() <= kMaxMarkerData;
-    const bool icc = !metadata.iccProfile.empty() && metadata.iccProfile.size() <= kMaxIccProfile;
+    useSampling(&cinfo, metadata.sampling);
+    const bool segments = !metadata.segments.empty();
+    const bool exif = !segments && !metadata.exif.empty() && metadata.exif.size() <= kMaxMarkerData;
+    const bool icc =
+        !segments && !metadata.iccProfile.empty() && metadata.iccProfile.size() <= kMaxIccProfile;
     // The camera data goes first, where its readers look for it; it carries its own resolution.
-    if (exif)
+    // Segments of a source go as they were, in its order, JFIF header included if it had one.
+    if (exif || segments)
         cinfo.write_JFIF_header = FALSE;
     jpeg_start_compress(&cinfo, TRUE);
+    for (const MarkerSegment &segment : metadata.segments)
+        if (segment.data.size() <= kMaxMarkerData)
+            jpeg_write_marker(&cinfo, segment.marker, segment.data.data(),
+                              unsigned(segment.data.size()));
     if (exif)
         jpeg_write_marker(&cinfo, kExifMarker, metadata.exif.data(),
                           unsigned(metadata.exif.size()));
     if (icc)
         writeIccProfile(&cinfo, metadata.iccProfile);
-
     const std::uint8_t *fetched[kRowsPerCall];
     JSAMPROW rows[kRowsPerCall];
     while (cinfo.next_scanline < cinfo.image_height) {
@@ -176,9 +130,9 @@ bool encode(Destination &dest, RowSource &source, int quality, const JpegMetadat
 } // namespace
 
 void writeJpeg(JpegSink &sink, RowSource &rows, int quality, const JpegMetadata &metadata) {
-    std::vector<JOCTET> outputBuffer(kOutputBufferSize);
+    std::vector<JOCTET> outputBuffer(jpeg::kOutputBufferSize);
     std::vector<char> message(JMSG_LENGTH_MAX, '\0');
-    Destination dest{};
+    jpeg::Destination dest{};
     dest.sink = &sink;
     dest.buffer = outputBuffer.data();
     if (!encode(dest, rows, std::clamp(quality, 1, 100), metadata, message.data())) {

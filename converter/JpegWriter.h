@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 class RowSource;
 
@@ -22,6 +23,18 @@ public:
     JpegSinkFailed() : std::runtime_error("the output refused the data") {}
 };
 
+// One marker segment: the marker (0xE0..0xEF for APPn, 0xFE for COM) and its payload.
+struct MarkerSegment {
+    int marker = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// Sampling factors of one component.
+struct Sampling {
+    int h = 1;
+    int v = 1;
+};
+
 // What a JPEG carries besides its pixels.
 struct JpegMetadata {
     // An ICC colour profile, written as APP2 "ICC_PROFILE" markers (split over as many as it
@@ -30,6 +43,13 @@ struct JpegMetadata {
     // An EXIF block ("Exif\0\0" and the TIFF structure), written as APP1 right after the start
     // of the file in place of the JFIF header (at most 65533 bytes); empty: none.
     std::span<const std::uint8_t> exif;
+    // The metadata of the JPEG the picture came from, written right after the start of the file
+    // as it stands, in this order, in place of the JFIF header, the profile and the EXIF block
+    // above (a segment larger than one marker is left out); empty: none.
+    std::vector<MarkerSegment> segments;
+    // That JPEG's sampling factors (luminance, Cb, Cr): used when its colour is finer than the
+    // default's below (4:2:2 stays 4:2:2 at quality 85); empty: the default.
+    std::vector<Sampling> sampling;
 };
 
 // The most ICC profile data 255 markers can hold.

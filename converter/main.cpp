@@ -1,19 +1,26 @@
 // nconvert: converts a Windows bitmap to a JPEG file.
 //
 //   nconvert [-out jpeg] [-q QUALITY] -o OUTPUT INPUT
+//   nconvert [-out jpeg] -keep SOURCE -o OUTPUT INPUT
 //
-// Options may come in any order; the input file is always the last argument. Exit codes: 0 on
-// success, 1 when the input cannot be converted or the output cannot be written (one line on
-// stderr), 2 for a bad command line (usage on stderr). The JPEG is written to a temporary file
-// beside OUTPUT and renamed over it only when complete, so OUTPUT is either the finished picture
-// or left as it was (SafeReplace.h: links, permissions, leftovers). A colour profile embedded in
-// the bitmap's V5 header goes into the JPEG; so does camera data found beside the input as
-// INPUT with the extension ".exif" (an APP1 EXIF block), with its orientation set upright.
+// Options may come in any order; the input file is always the last argument. With -keep, OUTPUT
+// is SOURCE (a JPEG) with only the MCUs that meet the changed areas (INPUT with the extension
+// ".areas") encoded anew from INPUT's pixels, every other block kept as it was (KeepBlocks.h).
+// Exit codes: 0 on success, 1 when the input cannot be converted or the output cannot be written
+// (one line on stderr), 2 for a bad command line (usage on stderr), 3 when SOURCE's blocks
+// cannot be kept (a CMYK photo, ...; one line on stderr), nothing written. The JPEG is written to a
+// temporary file beside OUTPUT and renamed over it only when complete, so OUTPUT is either the
+// finished picture or left as it was (SafeReplace.h: links, permissions, leftovers). A colour
+// profile embedded in the bitmap's V5 header goes into the JPEG; so does camera data found beside
+// the input as INPUT with the extension ".exif" (an APP1 EXIF block), with its orientation set
+// upright.
 #include "BmpReader.h"
 #include "Exif.h"
 #include "InputBitmap.h"
 #include "JpegWriter.h"
+#include "KeepBlocks.h"
 #include "SafeReplace.h"
+#include "Sidecars.h"
 
 #include <charconv>
 #include <csignal>
@@ -22,6 +29,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,11 +44,14 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kDefaultQuality = 85;
+// The largest source JPEG whose blocks are kept.
+constexpr std::uint64_t kMaxSourceJpeg = std::uint64_t{2} << 30;
 
 struct Options {
     int quality = kDefaultQuality;
     std::string output;
     std::string input;
+    std::string keep; // the source JPEG whose blocks are kept; empty: encode the whole picture
 };
 
 class UsageError : public std::runtime_error {
@@ -51,6 +62,7 @@ int usage(const char *problem) {
     std::fprintf(stderr,
                  "nconvert: %s\n"
                  "usage: nconvert [-out jpeg] [-q QUALITY] -o OUTPUT INPUT\n"
+                 "       nconvert [-out jpeg] -keep SOURCE -o OUTPUT INPUT\n"
                  "  Converts a BMP/DIB picture to a baseline JPEG.\n"
                  "  -out jpeg   output format; jpeg is the only one\n"
                  "  -q N        quality 0..100 on libjpeg's scale (default %d; 0 counts as 1)\n"
@@ -58,7 +70,11 @@ int usage(const char *problem) {
                  "              (a link to a file is written through)\n"
                  "  From -q 90 up the colour keeps its full resolution (4:4:4), below it is\n"
                  "  halved (4:2:0). A colour profile in the bitmap is kept; camera data in\n"
-                 "  INPUT's name with the extension .exif (an EXIF block) is added, upright.\n",
+                 "  INPUT's name with the extension .exif (an EXIF block) is added, upright;\n"
+                 "  INPUT.meta (a JPEG header of segments to carry) takes the place of both.\n"
+                 "  -keep SOURCE  write the JPEG SOURCE again, its blocks kept as they are but\n"
+                 "              where the areas listed in INPUT.areas changed (INPUT holds the\n"
+                 "              stamped pixels there); exit 3 when they cannot be kept\n",
                  problem, kDefaultQuality);
     return 2;
 }
@@ -71,7 +87,7 @@ Options parseOptions(int argc, char **argv) {
     bool haveOutput = false;
     for (int i = 1; i < argc - 1; ++i) {
         const std::string_view option = argv[i];
-        if (option != "-out" && option != "-q" && option != "-o")
+        if (option != "-out" && option != "-q" && option != "-o" && option != "-keep")
             throw UsageError(option.starts_with('-')
                                  ? "unknown option " + std::string(option)
                                  : "unexpected argument " + std::string(option));
@@ -90,6 +106,8 @@ Options parseOptions(int argc, char **argv) {
                 throw UsageError("quality must be a whole number from 0 to 100, not " +
                                  std::string(value));
             options.quality = quality;
+        } else if (option == "-keep") {
+            options.keep = value;
         } else {
             options.output = value;
             haveOutput = true;
@@ -150,11 +168,26 @@ void convert(const Options &options) {
     }
     try {
         InputBitmap input(options.input);
-        const std::vector<std::uint8_t> profile = input.profile(kMaxIccProfile);
-        const std::vector<std::uint8_t> camera = cameraDataFor(options.input);
         ReplacementSink sink(replacement);
+        std::optional<SourceMetadata> source = metadataFor(options.input);
         try {
-            writeJpeg(sink, input, options.quality, {profile, camera});
+            if (!options.keep.empty()) {
+                const std::vector<std::uint8_t> original =
+                    readWholeFile(options.keep, kMaxSourceJpeg);
+                KeepRequest request{original, areasFor(options.input), std::nullopt};
+                if (source)
+                    request.segments = std::move(source->segments);
+                writeKeptJpeg(sink, input, request);
+            } else {
+                const std::vector<std::uint8_t> profile = input.profile(kMaxIccProfile);
+                const std::vector<std::uint8_t> camera = cameraDataFor(options.input);
+                JpegMetadata metadata{profile, camera, {}, {}};
+                if (source) {
+                    metadata.segments = std::move(source->segments);
+                    metadata.sampling = std::move(source->sampling);
+                }
+                writeJpeg(sink, input, options.quality, metadata);
+            }
         } catch (const JpegSinkFailed &) {
             replacement.throwFailure();
         }
@@ -187,6 +220,10 @@ int main(int argc, char **argv) {
         // Said of the output, which is what the user chose.
         std::fprintf(stderr, "nconvert: %s\n", e.what());
         return 1;
+    } catch (const CannotKeep &e) {
+        std::fprintf(stderr, "nconvert: the blocks of %s cannot be kept: %s\n",
+                     options.keep.c_str(), e.what());
+        return 3;
     } catch (const bmp::Error &e) {
         std::fprintf(stderr, "nconvert: %s is not a usable bitmap: %s\n", options.input.c_str(),
                      e.what());
