@@ -23,6 +23,7 @@ namespace {
 struct Outcome {
     bool done = false;
     QString failure;
+    CaptionResult result;
 };
 
 // The progress line on a terminal: how many pictures are done, and the last one.
@@ -101,7 +102,8 @@ int RunCaptionCommand(const QStringList &arguments) {
             Outcome &outcome = outcomes[size_t(i)];
             if (!outcome.done) {
                 try {
-                    CaptionPictureFile(options, options.files.at(i), outputs[size_t(i)], writer, i);
+                    outcome.result = CaptionPictureFile(options, options.files.at(i),
+                                                        outputs[size_t(i)], writer, i);
                 } catch (const std::exception &e) {
                     outcome.failure = QString::fromUtf8(e.what());
                 } catch (...) {
@@ -123,8 +125,15 @@ int RunCaptionCommand(const QStringList &arguments) {
     }
     progress.end();
 
-    int failed = 0;
+    int failed = 0, notKept = 0;
     for (int i = 0; i < total; ++i) {
+        const CaptionResult &result = outcomes[size_t(i)].result;
+        if (!result.notKept.isEmpty() && outcomes[size_t(i)].failure.isEmpty()) {
+            ++notKept;
+            std::printf("written anew at quality %d: %s: its blocks cannot be kept: %s\n",
+                        result.quality, qPrintable(options.files.at(i)),
+                        qPrintable(result.notKept));
+        }
         if (!outcomes[size_t(i)].failure.isEmpty()) {
             ++failed;
             std::fprintf(stderr, "failed: %s: %s\n", qPrintable(options.files.at(i)),
@@ -133,6 +142,9 @@ int RunCaptionCommand(const QStringList &arguments) {
     }
     std::printf("captioned %d of %d pictures into %s", total - failed, total,
                 qPrintable(QDir::toNativeSeparators(options.outFolder)));
+    if (notKept > 0) {
+        std::printf("; %d written anew", notKept);
+    }
     if (failed > 0) {
         std::printf("; %d failed", failed);
     }

@@ -194,8 +194,13 @@ QString CaptionCommandHelp() {
         "                         extension) and {ext} (the output's extension) ({name}.{ext})\n"
         "  --format bmp|jpg|png   the output format; by default each picture's own (BMP, JPG,\n"
         "                         PNG), PNG for the other formats\n"
-        "  --quality smart|1-100  JPG quality: smart estimates it from each input, as\n"
-        "                         Smart-Detect does; a number is used for every picture (smart)\n"
+        "  --quality keep|smart|1-100\n"
+        "                         JPG quality: keep writes a JPEG photo again with only the\n"
+        "                         caption's blocks encoded anew, at its own quality, sampling\n"
+        "                         and metadata (for other pictures, or where a photo cannot be\n"
+        "                         kept, smart); smart estimates each input's quality (a JPEG's\n"
+        "                         from its quantization tables); a number is used for every\n"
+        "                         picture (keep)\n"
         "  --overwrite            replace files that exist, inputs included (never otherwise)\n"
         "  --jobs N               pictures at once (one per core)\n"
         "  --help                 this text\n"
@@ -285,9 +290,9 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
                 options.height = wholeNumber(name, take(), 1, 1000000);
             } else if (name == QLatin1String("--quality")) {
                 const QString q = take().trimmed().toLower();
-                if (q == QLatin1String("smart")) {
-                    options.quality.reset();
-                } else {
+                options.quality.reset();
+                options.keepBlocks = q == QLatin1String("keep");
+                if (q != QLatin1String("smart") && q != QLatin1String("keep")) {
                     options.quality = wholeNumber(name, q, 1, 100);
                 }
             } else if (name == QLatin1String("--format")) {

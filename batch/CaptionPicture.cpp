@@ -1,5 +1,7 @@
 #include "batch/CaptionPicture.h"
 
+#include "save/KeepPhoto.h"
+
 #include "app/ErrorReport.h"
 #include "batch/CaptionWriter.h"
 #include "save/Quality.h"
@@ -91,8 +93,8 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
     return output;
 }
 
-void CaptionPictureFile(const CaptionOptions &options, const QString &input,
-                        const CaptionOutput &output, CaptionWriter &writer, int index) {
+CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &input,
+                                 const CaptionOutput &output, CaptionWriter &writer, int index) {
     const QFileInfo target(output.path);
     if (target.exists() || target.isSymLink()) {
         if (!options.overwrite) {
@@ -110,15 +112,28 @@ void CaptionPictureFile(const CaptionOptions &options, const QString &input,
     CaptionOptions own = options;
     own.caption = caption;
     const CaptionPlan plan = PlanCaption(own, picture.image.size());
-    RenderCaption(picture.image, caption, plan.at, plan.area, plan.scale);
+    const QRect changed = RenderCaption(picture.image, caption, plan.at, plan.area, plan.scale);
 
-    int quality = 0;
+    CaptionResult result;
+    const JpegHeader source = ReadJpegHeader(picture.jpegHead);
     if (output.format == QLatin1String("jpg")) {
-        quality = options.quality
-                      ? *options.quality
-                      : QualityFromRatio(picture.himetric.width(), picture.himetric.height(),
-                                         QFileInfo(input).size());
+        // A JPEG photo keeps its own blocks but the caption's, where it can.
+        if (options.keepBlocks && source.valid) {
+            result.notKept = WhyBlocksCannotBeKept(source, picture.image, {changed});
+            if (result.notKept.isEmpty()) {
+                writer.writeKept(picture.image, output, input, source, {changed}, index);
+                return result;
+            }
+        }
+        const int estimate = source.valid ? EstimateJpegQuality(source) : 0;
+        result.quality = options.quality ? *options.quality
+                         : estimate > 0
+                             ? estimate
+                             : QualityFromRatio(picture.himetric.width(),
+                                                picture.himetric.height(), QFileInfo(input).size());
     }
-    // Camera data goes only from a JPG into a JPG, as the window's save keeps it.
-    writer.write(picture.image, output, quality, picture.exif, index);
+    // Camera data goes only from a JPG into a JPG, as the window's save keeps it; a JPEG's
+    // metadata goes into a JPG or PNG made of it.
+    writer.write(picture.image, output, result.quality, picture.exif, source, index);
+    return result;
 }

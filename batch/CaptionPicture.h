@@ -28,7 +28,14 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input);
 
 class CaptionWriter;
 
+// How a picture was written: the JPG quality it was encoded at (0 when its JPEG blocks were kept
+// or it is no JPG), and why its blocks could not be kept when that was asked and impossible.
+struct CaptionResult {
+    int quality = 0;
+    QString notKept;
+};
+
 // Loads the picture, stamps the caption and writes it through the writer (`index` tells it from
 // the other pictures in flight); throws RuntimeError saying what failed.
-void CaptionPictureFile(const CaptionOptions &options, const QString &input,
-                        const CaptionOutput &output, CaptionWriter &writer, int index);
+CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &input,
+                                 const CaptionOutput &output, CaptionWriter &writer, int index);

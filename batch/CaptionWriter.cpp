@@ -5,6 +5,8 @@
 #include "resources/ConverterResource.h"
 #include "save/ConverterCommand.h"
 #include "save/ConverterRun.h"
+#include "save/JpegMetadata.h"
+#include "save/KeepPhoto.h"
 #include "save/SaveFiles.h"
 
 #include <QFile>
@@ -21,28 +23,51 @@ QString CaptionWriter::converterFolder() {
 }
 
 void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int quality,
-                          const QByteArray &exif, int index) {
+                          const QByteArray &exif, const JpegHeader &source, int index) {
     if (output.format != QLatin1String("jpg")) {
+        if (output.format == QLatin1String("png") && source.valid) {
+            const QList<JpegSegment> metadata =
+                MetadataForSave(source, image.size(), true, QImage());
+            SaveImageReplacing(image, output.path, "png", [&](const QByteArray &png) {
+                return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
+            });
+            return;
+        }
         SaveImageReplacing(image, output.path,
                            output.format == QLatin1String("bmp") ? "bmp" : "png");
         return;
     }
     const QString folder = converterFolder();
     const QString base = QStringLiteral(" %1").arg(index);
-    const QString bitmap = IntermediateBitmapPath(folder, base);
-    const QString cameraData = CameraDataPath(folder, base);
     try {
-        SaveFreshBitmap(image, bitmap);
+        SaveFreshBitmap(image, IntermediateBitmapPath(folder, base));
         if (!exif.isEmpty()) {
-            WriteCameraData(exif, cameraData);
+            WriteCameraData(exif, CameraDataPath(folder, base));
+        }
+        if (source.valid) {
+            WriteSourceMetadata(folder, base, source, image);
         }
         RunConverterFor(ConverterCommandLineTo(folder, qint16(quality), output.path, base),
                         output.path, [](QProcess &process) { process.waitForFinished(100); });
     } catch (...) {
-        QFile::remove(bitmap);
-        QFile::remove(cameraData);
+        RemoveConverterFiles(folder, base);
         throw;
     }
-    QFile::remove(bitmap);
-    QFile::remove(cameraData);
+    RemoveConverterFiles(folder, base);
+}
+
+void CaptionWriter::writeKept(const QImage &image, const CaptionOutput &output,
+                              const QString &sourcePath, const JpegHeader &source,
+                              const QList<QRect> &areas, int index) {
+    const QString folder = converterFolder();
+    const QString base = QStringLiteral(" %1").arg(index);
+    try {
+        WriteKeepFiles(folder, base, source, image, areas);
+        RunConverterFor(KeepCommandLine(folder, sourcePath, output.path, base), output.path,
+                        [](QProcess &process) { process.waitForFinished(100); });
+    } catch (...) {
+        RemoveConverterFiles(folder, base);
+        throw;
+    }
+    RemoveConverterFiles(folder, base);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "save/JpegHeader.h"
 #include "save/PrivateFolder.h"
 
 #include <QByteArray>
@@ -22,7 +23,11 @@ public:
     // Throws RuntimeError saying what failed. `index` tells this picture's temporary files from
     // those of the others in flight.
     void write(const QImage &image, const CaptionOutput &output, int quality,
-               const QByteArray &exif, int index);
+               const QByteArray &exif, const JpegHeader &source, int index);
+    // Writes the JPEG photo at sourcePath again with only the MCUs that meet the areas encoded
+    // anew from the image (the photo as shown, stamped); see save/KeepPhoto.h.
+    void writeKept(const QImage &image, const CaptionOutput &output, const QString &sourcePath,
+                   const JpegHeader &source, const QList<QRect> &areas, int index);
 
 private:
     // The private folder, with the converter placed in it at the first call.

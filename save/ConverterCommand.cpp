@@ -39,3 +39,10 @@ QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QStrin
            QStringLiteral(" -o ") + Quoted(output) + QStringLiteral(" ") +
            Quoted(IntermediateBitmapPath(temp, tempBaseName));
 }
+
+QString KeepCommandLine(const QString &temp, const QString &source, const QString &output,
+                        const QString &tempBaseName) {
+    return Quoted(ConverterPath(temp)) + QStringLiteral(" -out jpeg -keep ") + Quoted(source) +
+           QStringLiteral(" -o ") + Quoted(output) + QStringLiteral(" ") +
+           Quoted(IntermediateBitmapPath(temp, tempBaseName));
+}

@@ -27,3 +27,8 @@ QString ConverterCommandLine(const QString &temp, qint16 quality, const QString 
 // The same command line for an output file named in full, extension included.
 QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QString &output,
                                const QString &tempBaseName);
+// The command line that writes the JPEG `source` again at `output`, its blocks kept but where
+// the stamps changed it (the bitmap holds those pixels, the areas and metadata lie beside it):
+//   "TEMP/nconvert.exe" -out jpeg -keep "SOURCE" -o "OUTPUT" "TEMP/ NNN.bmp"
+QString KeepCommandLine(const QString &temp, const QString &source, const QString &output,
+                        const QString &tempBaseName);

@@ -3,6 +3,8 @@
 #include "save/ConverterCommand.h"
 #include "save/ConverterRun.h"
 #include "save/FileUtils.h"
+#include "save/JpegMetadata.h"
+#include "save/KeepPhoto.h"
 #include "save/SaveFiles.h"
 #include "save/Shell32.h"
 
@@ -69,7 +71,8 @@ bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     return s(154, [&] { SaveImageReplacing(PictureToSave(form), target, "bmp"); });
 }
 
-// A lossless PNG, written by the program itself like the bitmap (colour profile included).
+// A lossless PNG, written by the program itself like the bitmap (colour profile included). A
+// picture from a JPEG carries its camera data and XMP packet along, upright.
 bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
     const QString target = path + QStringLiteral(".png");
     // 208 to 214
@@ -77,7 +80,19 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
         return false;
     }
     // 216: nothing is deleted first (see 152).
-    return s(218, [&] { SaveImageReplacing(PictureToSave(form), target, "png"); });
+    return s(218, [&] {
+        const QImage picture = PictureToSave(form);
+        const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
+        if (!source.valid) {
+            SaveImageReplacing(picture, target, "png");
+            return;
+        }
+        const QList<JpegSegment> metadata =
+            MetadataForSave(source, picture.size(), true, QImage());
+        SaveImageReplacing(picture, target, "png", [&](const QByteArray &png) {
+            return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
+        });
+    });
 }
 
 // Runs the converter and makes sure it made the JPG; throws what went wrong.
@@ -120,6 +135,11 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
             SaveFreshBitmap(PictureToSave(form),
                             IntermediateBitmapPath(folder, saving.TempBaseName));
             WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
+            // The metadata of the JPEG the picture came from, upright and with a new thumbnail.
+            const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
+            if (source.valid) {
+                WriteSourceMetadata(folder, saving.TempBaseName, source, PictureToSave(form));
+            }
         })) {
         return false;
     }
@@ -134,7 +154,79 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     s(206, [&] {
         RemoveFile(IntermediateBitmapPath(folder, saving.TempBaseName));
         RemoveFile(CameraDataPath(folder, saving.TempBaseName));
+        RemoveConverterFiles(folder, saving.TempBaseName);
     });
+    return written;
+}
+
+// Why the picture on screen cannot be saved as the JPEG it was loaded from with only the
+// caption's blocks encoded anew; empty when it can, with the file's verified bytes and header.
+QString WhyPhotoCannotBeKept(Form1 &form, QByteArray &source, JpegHeader &header) {
+    const PictureRecord &record = form.shownRecord;
+    if (!record.file.isSet()) {
+        return QStringLiteral("the picture was not loaded from a JPEG file");
+    }
+    if (form.doc.ZoomFactor != 1.0f) {
+        return QStringLiteral("it would be saved at a zoom of %1%, not at its own size")
+            .arg(qRound(form.doc.ZoomFactor * 100));
+    }
+    try {
+        source = ReadUnchangedFile(record.path, record.file);
+    } catch (const RuntimeError &e) {
+        return QString::fromUtf8(e.what());
+    }
+    header = ReadJpegHeader(source);
+    return WhyBlocksCannotBeKept(header, PictureToSave(form), record.stamped);
+}
+
+// The loaded JPEG photo with only the MCUs under its stamps encoded anew: the same quality, size
+// and metadata, every other block as it was. Nothing is written when the picture is not that
+// photo plus stamps at its own size; a message says why.
+bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
+    Services &services = form.services();
+    SaveState &saving = form.saving;
+    const QString target = path + QStringLiteral(".jpg");
+    QString why;
+    QByteArray source;
+    JpegHeader header;
+    s(230, [&] { why = WhyPhotoCannotBeKept(form, source, header); });
+    if (s.test(232, [&] { return !why.isEmpty(); })) {
+        s(234, [&] {
+            form.MsgBox(QStringLiteral("The photo cannot be saved as it was: ") + why +
+                            QStringLiteral(".\r\n\r\nNothing was saved. \"JPG Files (*.jpg)\" "
+                                           "saves the picture as a new JPG."),
+                        MsgButtons::Ok, 1, MsgIcon::Warning);
+        });
+        return false;
+    }
+    // 236 to 242
+    if (!MayReplace(form, s, target, 236)) {
+        return false;
+    }
+    s(244, [&] { services.seedRandomFromClock(); });
+    s(246, [&] {
+        saving.TempBaseName =
+            QStringLiteral(" ") + QString::number(int(services.randomFraction() * 1000.0));
+    });
+    QString folder;
+    const QString base = saving.TempBaseName;
+    // 248: the file's bytes as they were checked, the stamped pixels and the areas beside them.
+    if (!s(248, [&] {
+            folder = saving.privateFolder.inside(TempFolder(services));
+            WriteFreshFile(source, folder + PathSeparator + base + QStringLiteral(".jpg"));
+            WriteKeepFiles(folder, base, header, PictureToSave(form), form.shownRecord.stamped);
+        })) {
+        s(249, [&] { RemoveConverterFiles(folder, base); });
+        return false;
+    }
+    s(250, [&] { ProbeWritable(target); });
+    QString command;
+    s(252, [&] {
+        command = KeepCommandLine(folder, folder + PathSeparator + base + QStringLiteral(".jpg"),
+                                  target, base);
+    });
+    const bool written = s(254, [&] { RunConverter(form, command, converterPlaced, target); });
+    s(256, [&] { RemoveConverterFiles(folder, base); });
     return written;
 }
 
@@ -195,6 +287,8 @@ void Form1::PushButton4_Click() {
         written = SaveAsJpg(*this, s, path, converterPlaced);
     } else if (format == 3) {
         written = SaveAsPng(*this, s, path);
+    } else if (format == 4) {
+        written = SaveKeepingPhoto(*this, s, path, converterPlaced);
     }
     // What is on file now is the picture as it stands: closing asks nothing more of it.
     if (written) {
@@ -213,7 +307,8 @@ QString Form1::AskSaveFileName() {
     const SaveDialogResult answer = services_.saveFileDialog(
         this, QStringLiteral("Save File"),
         {QStringLiteral("Bitmap Files (*.bmp)|*.bmp"), QStringLiteral("JPG Files (*.jpg)|*.jpg"),
-         QStringLiteral("PNG Files (*.png)|*.png")},
+         QStringLiteral("PNG Files (*.png)|*.png"),
+         QStringLiteral("JPG Files, photo kept as it was (*.jpg)|*.jpg")},
         1);
     if (!answer.accepted) {
         return QString();

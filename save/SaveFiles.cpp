@@ -5,6 +5,7 @@
 #include "save/BitmapFile.h"
 #include "save/FileUtils.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -176,12 +177,22 @@ QString ExistingFileName(const QString &path) {
     return info.fileName();
 }
 
-void SaveImageReplacing(const QImage &image, const QString &path, const char *format) {
+void SaveImageReplacing(const QImage &image, const QString &path, const char *format,
+                        const std::function<QByteArray(const QByteArray &)> &edit) {
     try {
         safe::Replacement replacement(NativePath(path));
         ReplacementDevice device(replacement);
         try {
-            WriteImage(device, image, format);
+            if (edit) {
+                // Encoded in memory first, for the edit to add to the file's bytes.
+                QBuffer encoded;
+                encoded.open(QIODevice::WriteOnly);
+                WriteImage(encoded, image, format);
+                const QByteArray bytes = edit(encoded.data());
+                device.write(bytes);
+            } else {
+                WriteImage(device, image, format);
+            }
             if (device.failed()) {
                 replacement.throwFailure();
             }
@@ -207,12 +218,16 @@ void WriteNewBitmap(const QImage &image, const QString &path) {
 }
 
 void WriteCameraData(const QByteArray &block, const QString &path) {
+    WriteFreshFile(block, path);
+}
+
+void WriteFreshFile(const QByteArray &bytes, const QString &path) {
     ForceDelete(path);
-    if (block.isEmpty()) {
+    if (bytes.isEmpty()) {
         return;
     }
     CreateExclusively(path, PrivateFile, [&](QFile &file) {
-        if (file.write(block) != block.size()) {
+        if (file.write(bytes) != bytes.size()) {
             throw RuntimeError("Disk full");
         }
     });

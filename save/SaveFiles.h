@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
+#include <functional>
 
 // File steps of the save command that must never lose or follow anything: each throws a
 // RuntimeError with a short description when it fails.
@@ -17,7 +18,9 @@ QString ExistingFileName(const QString &path);
 // through the safe replace of converter/SafeReplace.h: the file at path (or at the end of its
 // links) is replaced in one move once the new one is complete and keeps its permissions; when
 // writing fails it stays as it was and nothing is left behind.
-void SaveImageReplacing(const QImage &image, const QString &path, const char *format);
+// When `edit` is given, the file's bytes are encoded in memory and written as it returns them.
+void SaveImageReplacing(const QImage &image, const QString &path, const char *format,
+                        const std::function<QByteArray(const QByteArray &)> &edit = {});
 
 // Writes the image as a 24-bit Windows bitmap (with its colour profile, see BitmapFile.h) into a
 // file created afresh at path: whatever stood
@@ -30,6 +33,8 @@ void WriteNewBitmap(const QImage &image, const QString &path);
 // The camera data for the converter beside the intermediate bitmap: whatever stands at path is
 // deleted, and a non-empty block written there afresh, as the bitmap is.
 void WriteCameraData(const QByteArray &block, const QString &path);
+// Any other file for the converter, written the same way (nothing when the bytes are empty).
+void WriteFreshFile(const QByteArray &bytes, const QString &path);
 
 // Makes the converter ready to run at path: a file already there is kept only when it is a plain
 // file of ours, writable by us alone, holding exactly these bytes; anything else is deleted and

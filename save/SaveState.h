@@ -7,7 +7,7 @@
 
 // What the save command keeps between runs.
 struct SaveState {
-    // 1 = BMP, 2 = JPG, 3 = PNG.
+    // 1 = BMP, 2 = JPG, 3 = PNG, 4 = JPG keeping the loaded photo's own blocks.
     qint16 SaveFormatIndex = 0;
     QString TempBaseName;
     // True while a save waits for the converter; commands started meanwhile are ignored.

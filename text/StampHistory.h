@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workspace/SourceFile.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -16,6 +18,12 @@ struct PictureRecord {
     qint16 quality = 0;
     QByteArray exif;
     float zoom = 1.0f;
+    // For a JPEG: the head of its file and what the file was when loaded.
+    QByteArray head;
+    SourceFingerprint file;
+    // The areas of the picture (in its own pixels) that stamps changed since it was loaded,
+    // undone ones included: a save that keeps the file's blocks encodes these anew.
+    QList<QRect> stamped;
 };
 
 // A picture as the zoom source holds it: its pixels and its HiMetric size, and its record.

@@ -65,6 +65,9 @@ void Form1::FinishEditing() {
     s(138, [&] { TextEditing = vbFalse; });
     editing.reEditing = false;
     if (rendered) {
+        // A change too large to keep leaves its area unknown: the whole picture counts.
+        shownRecord.stamped.append(before.area.isEmpty() && before.whole ? Zoom_Ori->picture().rect()
+                                                                         : before.area);
         history.recordStamp(std::move(before));
         // Kept for "Re-edit Last Stamp" (text/ReEdit.cpp).
         editing.lastStamp =

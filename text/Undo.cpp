@@ -36,6 +36,8 @@ void stepHistory(Form1 &form, bool undo) {
     form.doc.OriginalPath = state.record.path;
     form.doc.DetectedQuality = state.record.quality;
     form.doc.SourceExif = state.record.exif;
+    form.doc.SourceHead = state.record.head;
+    form.doc.SourceFile = state.record.file;
     form.doc.ZoomFactor = state.record.zoom;
     form.doc.OriginalWidth = form.Zoom_Ori->scaleWidth();
     form.doc.OriginalHeight = form.Zoom_Ori->scaleHeight();

@@ -49,6 +49,8 @@ const QString OpenFilter =
 void RecordSource(PictureDocument &doc, const QString &path, const LoadedPicture &picture) {
     doc.OriginalPath = path;
     doc.SourceExif = picture.exif;
+    doc.SourceHead = picture.jpegHead;
+    doc.SourceFile = picture.jpegHead.isEmpty() ? SourceFingerprint() : FingerprintOf(path);
 }
 
 } // namespace
@@ -135,6 +137,9 @@ void Form1::PushButton12_Click() {
                 AssignPicture(Picture1, reloaded);
                 // The camera data comes with the pixels, as Load Picture takes it.
                 doc.SourceExif = reloaded.exif;
+                doc.SourceHead = reloaded.jpegHead;
+                doc.SourceFile = reloaded.jpegHead.isEmpty() ? SourceFingerprint()
+                                                             : FingerprintOf(doc.OriginalPath);
             });
         }
         s(110, [&] { SetPicture(); });

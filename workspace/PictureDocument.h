@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workspace/SourceFile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -16,4 +18,8 @@ struct PictureDocument {
     // The camera data (the APP1 "Exif" block, from its "Exif\0\0" header on) of the JPEG file
     // loaded last, kept for a JPG save of it; empty for other files.
     QByteArray SourceExif;
+    // For a JPEG: the head of the file (its marker segments, for the metadata a JPG save of it
+    // carries) and what the file was when loaded (for a save that keeps its blocks).
+    QByteArray SourceHead;
+    SourceFingerprint SourceFile;
 };

@@ -2,6 +2,7 @@
 
 #include "app/ErrorReport.h"
 #include "workspace/CameraData.h"
+#include "workspace/SourceFile.h"
 #include "workspace/GifCanvas.h"
 #include "workspace/MetafilePlayer.h"
 
@@ -256,6 +257,8 @@ LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
                 clearAroundFirstImage(picture.image, FirstGifImageRect(file));
             } else {
                 picture.exif = ReadJpegExif(file);
+                file.seek(0);
+                picture.jpegHead = ReadJpegHead(file);
             }
         }
     }

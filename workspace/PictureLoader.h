@@ -12,6 +12,8 @@ struct LoadedPicture {
     QImage image;
     QSize himetric;
     QByteArray exif;
+    // For a JPEG: the head of the file, every marker segment before its compressed data.
+    QByteArray jpegHead;
 };
 
 // The most decoded pixel data a picture may claim, in bytes (2 GB).

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "save/JpegHeader.h"
+
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+// A JPEG photo saved again as it was: only the MCUs under the stamps are encoded anew by the
+// converter (its -keep mode), from the stamped picture's pixels. The picture on screen is shown
+// upright, turned by the file's EXIF orientation; the file keeps its stored frame and its
+// orientation tag, so what the stamps changed is turned back into that frame here.
+
+// The size the file's stored frame has when shown turned by the orientation (1..8).
+QSize ShownSize(QSize stored, int orientation);
+// A rectangle of the picture as shown, in the stored frame of size `stored`; and back.
+QRect ShownToStored(const QRect &shown, int orientation, QSize stored);
+QRect StoredToShown(const QRect &inStored, int orientation, QSize stored);
+// The pixels of a picture as shown, turned back into the stored frame.
+QImage ShownToStored(const QImage &shown, int orientation);
+
+// Why the picture (the source's pixels as shown, with stamps over `areas`) cannot be written by
+// keeping the source's blocks, in words for the user; empty when it can.
+QString WhyBlocksCannotBeKept(const JpegHeader &source, const QImage &picture,
+                              const QList<QRect> &areas);
+
+// Writes the converter's files for a keep save beside folder/base: the stamped pixels of the
+// MCUs the areas meet (".bmp", in the stored frame), where they lie and the areas (".areas"),
+// and the source's metadata with a thumbnail of the picture (".meta").
+void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader &source,
+                    const QImage &picture, const QList<QRect> &areas);
+
+// Writes the source's metadata for a JPG of the picture encoded anew (".meta" beside
+// folder/base): the source's segments with the orientation upright, its sizes the picture's and
+// a new thumbnail, and its sampling.
+void WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
+                         const QImage &picture);
+
+// The converter's files of a save beside folder/base, whichever were written.
+void RemoveConverterFiles(const QString &folder, const QString &base);
