@@ -31,7 +31,7 @@ struct CaptionOptions {
     std::optional<double> heightShare; // the font's size as a share of the picture's height
     std::optional<int> quality;        // fixed JPG quality; none: smart, estimated from each input
     bool keepBlocks = true; // a JPEG written as JPG keeps its own blocks but the caption's
-    QString format;                    // "bmp", "jpg" or "png"; empty: each input's own
+    QString format;         // "bmp", "jpg" or "png"; empty: each input's own
     QString outFolder;
     QString namePattern = QStringLiteral("{name}.{ext}");
     bool overwrite = false;

@@ -129,8 +129,8 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
         result.quality = options.quality ? *options.quality
                          : estimate > 0
                              ? estimate
-                             : QualityFromRatio(picture.himetric.width(),
-                                                picture.himetric.height(), QFileInfo(input).size());
+                             : QualityFromRatio(picture.himetric.width(), picture.himetric.height(),
+                                                QFileInfo(input).size());
     }
     // Camera data goes only from a JPG into a JPG, as the window's save keeps it; a JPEG's
     // metadata goes into a JPG or PNG made of it.

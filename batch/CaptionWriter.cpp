@@ -41,11 +41,10 @@ void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
     const QString base = QStringLiteral(" %1").arg(index);
     try {
         SaveFreshBitmap(image, IntermediateBitmapPath(folder, base));
-        if (!exif.isEmpty()) {
-            WriteCameraData(exif, CameraDataPath(folder, base));
-        }
         if (source.valid) {
             WriteSourceMetadata(folder, base, source, image);
+        } else if (!exif.isEmpty()) {
+            WriteCameraData(exif, CameraDataPath(folder, base));
         }
         RunConverterFor(ConverterCommandLineTo(folder, qint16(quality), output.path, base),
                         output.path, [](QProcess &process) { process.waitForFinished(100); });

@@ -92,8 +92,15 @@ bool encode(jpeg::Destination &dest, RowSource &source, int quality, const JpegM
     useSampling(&cinfo, metadata.sampling);
     const bool segments = !metadata.segments.empty();
     const bool exif = !segments && !metadata.exif.empty() && metadata.exif.size() <= kMaxMarkerData;
-    const bool icc =
-        !segments && !metadata.iccProfile.empty() && metadata.iccProfile.size() <= kMaxIccProfile;
+    // The bitmap's profile, unless the source's own profile segments go in.
+    bool sourceHasProfile = false;
+    for (const MarkerSegment &segment : metadata.segments)
+        sourceHasProfile =
+            sourceHasProfile ||
+            (segment.marker == kIccMarker && segment.data.size() >= sizeof kIccSignature &&
+             std::memcmp(segment.data.data(), kIccSignature, sizeof kIccSignature) == 0);
+    const bool icc = !sourceHasProfile && !metadata.iccProfile.empty() &&
+                     metadata.iccProfile.size() <= kMaxIccProfile;
     // The camera data goes first, where its readers look for it; it carries its own resolution.
     // Segments of a source go as they were, in its order, JFIF header included if it had one.
     if (exif || segments)

@@ -44,8 +44,9 @@ struct JpegMetadata {
     // of the file in place of the JFIF header (at most 65533 bytes); empty: none.
     std::span<const std::uint8_t> exif;
     // The metadata of the JPEG the picture came from, written right after the start of the file
-    // as it stands, in this order, in place of the JFIF header, the profile and the EXIF block
-    // above (a segment larger than one marker is left out); empty: none.
+    // as it stands, in this order, in place of the JFIF header and the EXIF block above, and of
+    // the profile when it holds one of its own (a segment larger than one marker is left out);
+    // empty: none.
     std::vector<MarkerSegment> segments;
     // That JPEG's sampling factors (luminance, Cb, Cr): used when its colour is finer than the
     // default's below (4:2:2 stays 4:2:2 at quality 85); empty: the default.

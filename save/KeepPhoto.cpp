@@ -78,14 +78,14 @@ bool isGrey(QRgb c) {
 }
 
 bool hasColourIn(const QImage &picture, const QList<QRect> &areas) {
-    const QImage rgb = picture.format() == QImage::Format_RGB32 ||
-                               picture.format() == QImage::Format_ARGB32
-                           ? picture
-                           : QImage();
+    const QImage rgb =
+        picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
+            ? picture
+            : QImage();
     for (const QRect &area : areas) {
         const QRect r = area.intersected(picture.rect());
-        const QImage part = rgb.isNull() ? picture.copy(r).convertToFormat(QImage::Format_RGB32)
-                                         : QImage();
+        const QImage part =
+            rgb.isNull() ? picture.copy(r).convertToFormat(QImage::Format_RGB32) : QImage();
         for (int y = 0; y < r.height(); ++y) {
             const auto *line =
                 rgb.isNull() ? reinterpret_cast<const QRgb *>(part.constScanLine(y))
@@ -175,8 +175,7 @@ void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader
     QByteArray list;
     QRect around;
     for (const QRect &area : areas) {
-        const QRect r =
-            ShownToStored(area.intersected(picture.rect()), orientation, stored);
+        const QRect r = ShownToStored(area.intersected(picture.rect()), orientation, stored);
         if (r.isEmpty()) {
             continue;
         }
@@ -194,13 +193,13 @@ void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader
         const int x1 = qMin(stored.width(), (around.right() + mw) / mw * mw);
         const int y1 = qMin(stored.height(), (around.bottom() + mh) / mh * mh);
         around = QRect(x0, y0, x1 - x0, y1 - y0);
-        pixels = ShownToStored(picture.copy(StoredToShown(around, orientation, stored)),
-                               orientation);
+        pixels =
+            ShownToStored(picture.copy(StoredToShown(around, orientation, stored)), orientation);
     } else {
         // Nothing changed: one MCU, the converter's input must hold a picture.
         around = QRect(0, 0, qMin(mw, stored.width()), qMin(mh, stored.height()));
-        pixels = ShownToStored(picture.copy(StoredToShown(around, orientation, stored)),
-                               orientation);
+        pixels =
+            ShownToStored(picture.copy(StoredToShown(around, orientation, stored)), orientation);
     }
     if (pixels.isNull()) {
         throw RuntimeError("Out of memory");
@@ -209,8 +208,8 @@ void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader
     WriteFreshFile(QStringLiteral("patch %1 %2\n").arg(around.x()).arg(around.y()).toLatin1() +
                        list,
                    path(folder, base, ".areas"));
-    const QList<JpegSegment> segments = MetadataForSave(
-        source, stored, false, ShownToStored(forThumbnail(picture), orientation));
+    const QList<JpegSegment> segments =
+        MetadataForSave(source, stored, false, ShownToStored(forThumbnail(picture), orientation));
     WriteFreshFile(MetaSidecar(segments), path(folder, base, ".meta"));
 }
 

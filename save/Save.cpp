@@ -87,8 +87,7 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
             SaveImageReplacing(picture, target, "png");
             return;
         }
-        const QList<JpegSegment> metadata =
-            MetadataForSave(source, picture.size(), true, QImage());
+        const QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
         SaveImageReplacing(picture, target, "png", [&](const QByteArray &png) {
             return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
         });
@@ -134,11 +133,13 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
             folder = saving.privateFolder.inside(TempFolder(services));
             SaveFreshBitmap(PictureToSave(form),
                             IntermediateBitmapPath(folder, saving.TempBaseName));
-            WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
-            // The metadata of the JPEG the picture came from, upright and with a new thumbnail.
+            // The metadata of the JPEG the picture came from, upright and with a new thumbnail;
+            // its camera data alone where its head could not be read.
             const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
             if (source.valid) {
                 WriteSourceMetadata(folder, saving.TempBaseName, source, PictureToSave(form));
+            } else {
+                WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
             }
         })) {
         return false;

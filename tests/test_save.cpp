@@ -112,7 +112,8 @@ private slots:
         QCOMPARE(s.f.services.saveTitles, QList<QString>{"Save File"});
         QCOMPARE(s.f.services.saveFilters.at(0),
                  (QStringList{"Bitmap Files (*.bmp)|*.bmp", "JPG Files (*.jpg)|*.jpg",
-                              "PNG Files (*.png)|*.png"}));
+                              "PNG Files (*.png)|*.png",
+                              "JPG Files, photo kept as it was (*.jpg)|*.jpg"}));
         QCOMPARE(s.f->saving.SaveFormatIndex, qint16(2));
         QVERIFY(s.f.services.messages.isEmpty());
         QVERIFY(s.cleanedUp());

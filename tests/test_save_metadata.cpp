@@ -183,7 +183,7 @@ private slots:
         s.f.services.randomDraws = {0.5};
         s.save(s.dest("photo"), 2);
         QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
-        QCOMPARE(seen, (QStringList{" 500.bmp", " 500.exif", "nconvert.exe"}));
+        QCOMPARE(seen, (QStringList{" 500.bmp", " 500.meta", "nconvert.exe"}));
         const QString verbose =
             QString::fromUtf8(Magick("identify", {"-verbose", s.dest("photo.jpg")}));
         QVERIFY2(verbose.contains("  Geometry: 40x60+0+0\n"), qPrintable(verbose));

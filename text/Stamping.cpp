@@ -66,8 +66,8 @@ void Form1::FinishEditing() {
     editing.reEditing = false;
     if (rendered) {
         // A change too large to keep leaves its area unknown: the whole picture counts.
-        shownRecord.stamped.append(before.area.isEmpty() && before.whole ? Zoom_Ori->picture().rect()
-                                                                         : before.area);
+        shownRecord.stamped.append(
+            before.area.isEmpty() && before.whole ? Zoom_Ori->picture().rect() : before.area);
         history.recordStamp(std::move(before));
         // Kept for "Re-edit Last Stamp" (text/ReEdit.cpp).
         editing.lastStamp =

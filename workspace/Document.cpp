@@ -23,8 +23,13 @@ void Form1::SetPicture() {
     doc.OriginalHeight = Zoom_Ori->scaleHeight();
     doc.ZoomedWidth = doc.OriginalWidth;
     doc.ZoomedHeight = doc.OriginalHeight;
-    shownRecord = PictureRecord{doc.OriginalPath, doc.DetectedQuality, doc.SourceExif, 1.0f,
-                                doc.SourceHead,   doc.SourceFile,      {}};
+    shownRecord = PictureRecord{doc.OriginalPath,
+                                doc.DetectedQuality,
+                                doc.SourceExif,
+                                1.0f,
+                                doc.SourceHead,
+                                doc.SourceFile,
+                                {}};
     if (previous.pixels.isNull()) {
         history.markClean();
     } else {

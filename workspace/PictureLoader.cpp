@@ -2,9 +2,9 @@
 
 #include "app/ErrorReport.h"
 #include "workspace/CameraData.h"
-#include "workspace/SourceFile.h"
 #include "workspace/GifCanvas.h"
 #include "workspace/MetafilePlayer.h"
+#include "workspace/SourceFile.h"
 
 #include "BmpReader.h"
 
