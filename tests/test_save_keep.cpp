@@ -1,0 +1,200 @@
+// "JPG Files, photo kept as it was": the loaded JPEG photo with only the blocks under its stamps
+// encoded anew, read back block by block; each reason it cannot be done, said and nothing
+// written. And the metadata a photo's JPG and PNG encoded anew carry.
+#include "ConverterTestTools.h"
+#include "JpegBlocks.h"
+#include "SaveTestTools.h"
+
+#include <QFileInfo>
+#include <QRadioButton>
+#include <QSlider>
+#include <QtTest>
+
+using namespace savetest;
+using convertertest::jpegSegments;
+
+namespace {
+
+constexpr int KeepFilter = 4;
+
+// A photo-like picture: colour gradients with grain, so that every block has detail.
+QImage Photo(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                           qRgb((x * 7 + y) % 256, (y * 3 + (x ^ y)) % 256, (x + 2 * y) % 256));
+    return image;
+}
+
+QString WriteJpeg(const QString &name, const QByteArray &bytes) {
+    const QString path = QDir(TestDataFolder()).filePath(name);
+    WriteAll(path, bytes);
+    return path;
+}
+
+// Opens the box at (x, y), types the text and stamps it.
+QRect Stamp(Session &s, int x, int y, const QString &text) {
+    s.f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, float(x), float(y));
+    s.f->Picture1_Click();
+    s.f->Text1->setText(text);
+    s.f->PushButton3_Click();
+    return s.f->RichTextBox1->geometry();
+}
+
+// The segments other than the first EXIF one, which carries the new thumbnail.
+QList<std::pair<int, QByteArray>> SegmentsButExif(const QByteArray &jpeg) {
+    QList<std::pair<int, QByteArray>> segments;
+    bool exifSeen = false;
+    for (const auto &s : jpegSegments(jpeg)) {
+        const bool exif = s.first == 0xE1 && s.second.startsWith(QByteArray("Exif\0\0", 6));
+        if ((s.first >= 0xE0 || s.first == 0xFE) && !(exif && !exifSeen))
+            segments.append(s);
+        exifSeen = exifSeen || exif;
+    }
+    return segments;
+}
+
+} // namespace
+
+class SaveKeepTest : public QObject {
+    Q_OBJECT
+private slots:
+    // A camera's photo (EXIF with a thumbnail, XMP, IPTC, ICC profile), stamped twice and kept
+    // twice: only the MCUs under the stamps change, at the photo's own tables and sampling.
+    void onlyTheStampsBlocksChange() {
+        const QString flower = CorpusFolder() + "/jpeg/pillow/flower.jpg";
+        if (!QFileInfo::exists(flower))
+            QSKIP("the corpus is not beside the source tree");
+        const QByteArray source = ReadAll(flower);
+        Session s(WriteJpeg("flower.jpg", source));
+        const QRect first = Stamp(s, 120, 90, "Kept");
+        s.save(s.dest("kept"), KeepFilter);
+        QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
+        QVERIFY(s.f.services.messages.isEmpty());
+        QVERIFY(s.cleanedUp());
+
+        // A second stamp, saved over the first file: both stamps' blocks, nothing else.
+        const QRect second = Stamp(s, 20, 20, "Twice");
+        s.save(s.dest("kept"), KeepFilter, MsgAnswer::Yes);
+        QCOMPARE(s.prompts(), QStringList{OverwritePrompt("kept.jpg")});
+        const QByteArray kept = ReadAll(s.dest("kept.jpg"));
+        const JpegBlocks before = ReadJpegBlocks(source), after = ReadJpegBlocks(kept);
+        QVERIFY(before.ok && after.ok);
+        const BlockCounts counts = CompareBlocks(before, after, {first, second});
+        QCOMPARE(counts.differentOutside, 0);
+        QVERIFY(counts.differentInside > 0);
+        QCOMPARE(after.quantTables, before.quantTables);
+        QCOMPARE(after.progressive, before.progressive);
+        QCOMPARE(SegmentsButExif(kept), SegmentsButExif(source));
+        const double ratio = double(kept.size()) / double(source.size());
+        QVERIFY2(ratio > 0.85 && ratio < 1.05, qPrintable(QString::number(ratio)));
+        // Both stamps are in the picture, and nothing else changed (but for the decoder's
+        // blending of colour across the edges of the changed MCUs).
+        const QImage shown = QImage::fromData(kept);
+        const QRect changed = DifferingBounds(shown, QImage::fromData(source));
+        QVERIFY(changed.intersects(first) && changed.intersects(second));
+        QVERIFY(first.united(second).adjusted(-16, -16, 16, 16).contains(changed));
+        QVERIFY(s.cleanedUp());
+    }
+
+    // Each reason the photo cannot be kept: its message, and no file.
+    void refusalsWriteNothing_data() {
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not a JPEG") << "the picture was not loaded from a JPEG file";
+        QTest::newRow("zoomed") << "it would be saved at a zoom of 125%, not at its own size";
+        QTest::newRow("changed on disk") << "the file it was loaded from has changed since it "
+                                            "was loaded";
+        QTest::newRow("cmyk") << "it is a CMYK photo";
+        QTest::newRow("colour on grey") << "it is a greyscale photo and the caption has colour";
+    }
+    void refusalsWriteNothing() {
+        QFETCH(QString, reason);
+        const QString tag = QTest::currentDataTag();
+        const bool grey = tag == "colour on grey";
+        QString path = WriteJpeg("photo.jpg", EncodeJpeg(Photo(96, 64), 80, 2, 2, false, 0, grey));
+        if (tag == "not a JPEG")
+            path = WriteTestPicture("card.bmp", 96, 64, "BMP");
+        if (tag == "cmyk") {
+            QProcess convert;
+            convert.start("convert", {path, "-colorspace", "CMYK", path + ".cmyk.jpg"});
+            if (!convert.waitForFinished(60000) || convert.exitCode() != 0)
+                QSKIP("ImageMagick's convert makes the CMYK photo");
+            path += ".cmyk.jpg";
+        }
+        Session s(path);
+        if (grey) {
+            s.f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 30.0f, 30.0f);
+            s.f->Picture1_Click();
+            s.f.services.colorAnswers << QColor(Qt::red);
+            s.f->PushButton2_Click();
+            s.f->PushButton3_Click();
+        } else {
+            Stamp(s, 30, 30, "No");
+        }
+        if (tag == "changed on disk") {
+            // The same length and time, other bytes: only the hash tells.
+            QFile file(path);
+            const QDateTime time = QFileInfo(path).lastModified();
+            QByteArray bytes = ReadAll(path);
+            bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x10);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.write(bytes);
+            QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+            file.close();
+        }
+        if (tag == "zoomed")
+            s.f->PushButton10_Click();
+        s.save(s.dest("photo"), KeepFilter, MsgAnswer::Yes);
+        const QList<MessageRequest> &messages = s.f.services.messages;
+        QVERIFY(!messages.isEmpty());
+        QCOMPARE(messages.last().text,
+                 "The photo cannot be saved as it was: " + reason +
+                     ".\r\n\r\nNothing was saved. \"JPG Files (*.jpg)\" saves the picture as a "
+                     "new JPG.");
+        QCOMPARE(messages.last().icon, MsgIcon::Warning);
+        QVERIFY(s.f.services.reports().isEmpty());
+        QVERIFY(Entries(s.out()).isEmpty());
+        QVERIFY(s.cleanedUp());
+    }
+
+    // A 4:2:2 photo turned by its EXIF orientation, saved as a new JPG at 85: still 4:2:2; its
+    // EXIF and XMP say it is upright; a PNG of it carries both.
+    void newJpgAndPngCarryThePhotosMetadata() {
+        const QByteArray xmp("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta><rdf:Description "
+                             "tiff:Orientation=\"6\"/></x:xmpmeta>",
+                             98);
+        QByteArray jpeg = EncodeJpeg(Photo(80, 48), 75, 2, 1, false, 0);
+        const QByteArray exif = convertertest::exifBlock(false, 6);
+        const auto segment = [](int marker, const QByteArray &payload) {
+            const int length = int(payload.size()) + 2;
+            return QByteArray(1, char(0xFF)) + char(marker) + char(length >> 8) +
+                   char(length & 0xff) + payload;
+        };
+        jpeg.insert(2, segment(0xE1, exif) + segment(0xE1, xmp));
+        Session s(WriteJpeg("turned.jpg", jpeg));
+        QCOMPARE(s.f->Picture1->image().size(), QSize(48, 80));
+        s.f->Option21->setChecked(false);
+        s.f->Option22->setChecked(true);
+        s.f->Slider1->setValue(85);
+        s.save(s.dest("anew"), 2);
+        const QByteArray written = ReadAll(s.dest("anew.jpg"));
+        const JpegBlocks blocks = ReadJpegBlocks(written);
+        QCOMPARE(blocks.components.value(0).h * 10 + blocks.components.value(0).v, 21);
+        QCOMPARE(blocks.components.value(1).h * 10 + blocks.components.value(1).v, 11);
+        QCOMPARE(QImage::fromData(written).size(), QSize(48, 80));
+        const QByteArray upright = convertertest::exifOf(written);
+        QCOMPARE(upright.mid(convertertest::kOrientationValueAt, 2), QByteArray("\1\0", 2));
+        QVERIFY(written.contains("tiff:Orientation=\"1\""));
+
+        s.save(s.dest("anew"), 3);
+        const QByteArray png = ReadAll(s.dest("anew.png"));
+        QVERIFY(png.contains("eXIf"));
+        QVERIFY(png.contains("iTXtXML:com.adobe.xmp"));
+        QVERIFY(png.contains("tiff:Orientation=\"1\""));
+        QVERIFY(s.f.services.reports().isEmpty());
+    }
+};
+
+QTEST_MAIN(SaveKeepTest)
+#include "test_save_keep.moc"
