@@ -12,6 +12,7 @@ int RunSaveBench();
 int RunRoadBench();
 int RunViewBench();
 int RunBatchBench();
+int RunKeepBench();
 // One photo of the view benchmark, in a child process: glyphtack-bench view-one PHOTO [stamp].
 int RunViewOne(int argc, char *argv[]);
 

@@ -16,7 +16,7 @@ struct Mode {
 
 const Mode modes[] = {
     {"zoom", RunZoomBench}, {"save", RunSaveBench},   {"road", RunRoadBench},
-    {"view", RunViewBench}, {"batch", RunBatchBench},
+    {"view", RunViewBench}, {"batch", RunBatchBench}, {"keep", RunKeepBench},
 };
 
 } // namespace
