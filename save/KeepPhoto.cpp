@@ -37,25 +37,10 @@ QPoint storedToShown(QPoint p, int orientation, int w, int h) {
     }
 }
 
-QPoint shownToStored(QPoint p, int orientation, int w, int h) {
-    switch (orientation) {
-    case 2:
-        return {w - 1 - p.x(), p.y()};
-    case 3:
-        return {w - 1 - p.x(), h - 1 - p.y()};
-    case 4:
-        return {p.x(), h - 1 - p.y()};
-    case 5:
-        return {p.y(), p.x()};
-    case 6:
-        return {p.y(), h - 1 - p.x()};
-    case 7:
-        return {w - 1 - p.y(), h - 1 - p.x()};
-    case 8:
-        return {w - 1 - p.y(), p.x()};
-    default:
-        return p;
-    }
+// The turn that undoes the orientation's: a quarter turn one way undoes one the other way; the
+// other orientations undo themselves.
+int inverse(int orientation) {
+    return orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
 }
 
 template <typename Map> QRect mapRect(const QRect &r, Map map) {
@@ -111,8 +96,9 @@ QSize ShownSize(QSize stored, int orientation) {
 }
 
 QRect ShownToStored(const QRect &shown, int orientation, QSize stored) {
+    const QSize frame = ShownSize(stored, orientation);
     return mapRect(shown, [&](QPoint p) {
-        return shownToStored(p, orientation, stored.width(), stored.height());
+        return storedToShown(p, inverse(orientation), frame.width(), frame.height());
     });
 }
 
