@@ -5,9 +5,33 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <cstdio>
 #include <cstring>
 
+namespace {
+
+const char Help[] =
+    "Usage: glyphtack                 opens the window\n"
+    "       glyphtack caption OPTIONS  stamps a caption onto many pictures, without a window\n"
+    "       glyphtack --version        prints the version\n"
+    "       glyphtack --help           prints this text\n"
+    "\n"
+    "The window loads a picture, places and styles text on it in a box, stamps the text into\n"
+    "the pixels and saves the result as BMP, PNG or JPG. `glyphtack caption --help` lists the\n"
+    "caption command's options. See glyphtack(1).\n";
+
+} // namespace
+
 int main(int argc, char *argv[]) {
+    // Answered before any part of Qt starts, so that they work without a display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("glyphtack %s\n", GLYPHTACK_VERSION);
+        return 0;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(Help, stdout);
+        return 0;
+    }
     // `glyphtack caption ...` captions pictures from the command line: no window opens, and no
     // display is needed.
     if (argc > 1 && std::strcmp(argv[1], "caption") == 0) {

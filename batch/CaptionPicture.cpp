@@ -91,8 +91,8 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
     return output;
 }
 
-void CaptionPictureFile(const CaptionOptions &options, const QString &input,
-                        const CaptionOutput &output, CaptionWriter &writer, int index) {
+int CaptionPictureFile(const CaptionOptions &options, const QString &input,
+                       const CaptionOutput &output, CaptionWriter &writer, int index) {
     const QFileInfo target(output.path);
     if (target.exists() || target.isSymLink()) {
         if (!options.overwrite) {
@@ -121,4 +121,5 @@ void CaptionPictureFile(const CaptionOptions &options, const QString &input,
     }
     // Camera data goes only from a JPG into a JPG, as the window's save keeps it.
     writer.write(picture.image, output, quality, picture.exif, index);
+    return quality;
 }

@@ -29,6 +29,7 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input);
 class CaptionWriter;
 
 // Loads the picture, stamps the caption and writes it through the writer (`index` tells it from
-// the other pictures in flight); throws RuntimeError saying what failed.
-void CaptionPictureFile(const CaptionOptions &options, const QString &input,
-                        const CaptionOutput &output, CaptionWriter &writer, int index);
+// the other pictures in flight); returns the JPG quality it was written at (0 for another
+// format); throws RuntimeError saying what failed.
+int CaptionPictureFile(const CaptionOptions &options, const QString &input,
+                       const CaptionOutput &output, CaptionWriter &writer, int index);
