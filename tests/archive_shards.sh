@@ -25,7 +25,7 @@ options=(--text '{n} {name}' --anchor bottom-left --quality 80 --jobs 1)
     "$program" caption "${options[@]}" --files-from - -0 --out one) > "$work/one.log"
 
 # Three shards through GNU parallel, each given the same list.
-(cd "$work" && parallel --will-cite --sshlogin : \
+(cd "$work" && parallel --will-cite --quote --sshlogin : \
     "$program" caption "${options[@]}" --files-from list.txt --shard {}/3 --out three \
     ::: 0 1 2) > "$work/three.log"
 

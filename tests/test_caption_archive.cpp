@@ -28,13 +28,13 @@ QImage photo(int width, int height) {
     return image;
 }
 
-struct Caption {
+struct Finished {
     int exitCode = -1;
     QString out;
 };
 
 // The real program, run from a shell without a display.
-Caption caption(const QStringList &arguments) {
+Finished caption(const QStringList &arguments) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
@@ -144,7 +144,7 @@ private slots:
         const QDateTime untouched = QFileInfo(out + "/p0.jpg").lastModified();
 
         const QString reportFile = dir.filePath(QStringLiteral("report.jsonl"));
-        const Caption again =
+        const Finished again =
             caption(common + QStringList{"--skip-existing", "--report", reportFile});
         QCOMPARE(again.exitCode, 1);
         QCOMPARE(again.out, QStringLiteral("captioned 2 of 6 pictures into %1; 3 skipped, already "
