@@ -60,6 +60,6 @@ metainfo=$work/root/usr/share/metainfo/io.github.pellorin.glyphtack.metainfo.xml
 if command -v appstreamcli >/dev/null; then
     appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 fi
-zcat "$work/root/usr/share/man/man1/glyphtack.1.gz" | grep -q -- "--skip-existing" ||
+zcat "$work/root/usr/share/man/man1/glyphtack.1.gz" | grep -qF -- '\-\-skip\-existing' ||
     fail "the manual page does not describe --skip-existing"
 echo "the package installs the program, its files, menu entry, icons, metainfo, manual page and completion"
