@@ -1,14 +1,16 @@
 #include "batch/CaptionCommand.h"
 
+#include "app/ErrorReport.h"
+#include "batch/CaptionList.h"
 #include "batch/CaptionOptions.h"
 #include "batch/CaptionPicture.h"
+#include "batch/CaptionReport.h"
 #include "batch/CaptionWriter.h"
 #include "platform/Services.h"
 #include "save/FileUtils.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
 #include <QMutex>
 #include <atomic>
 #include <cstdio>
@@ -22,8 +24,10 @@ namespace {
 // One picture's outcome.
 struct Outcome {
     bool done = false;
+    bool skipped = false;
     QString failure;
-    CaptionResult result;
+    int quality = 0;
+    QString notKept; // why its blocks could not be kept, when it was written anew
 };
 
 // The progress line on a terminal: how many pictures are done, and the last one.
@@ -66,29 +70,32 @@ int RunCaptionCommand(const QStringList &arguments) {
                      qPrintable(parsed.message.trimmed()));
         return parsed.exitCode;
     }
-    const CaptionOptions &options = *parsed.options;
+    CaptionOptions options = *parsed.options;
+    CaptionReport report;
+    try {
+        if (!options.filesFrom.isEmpty()) {
+            options.files += ReadFileList(options.filesFrom, options.nulSeparated);
+        }
+        if (!options.reportPath.isEmpty() && !report.open(options.reportPath)) {
+            throw RuntimeError(QStringLiteral("cannot write the report %1: %2")
+                                   .arg(options.reportPath, report.error())
+                                   .toStdString());
+        }
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "glyphtack caption: %s\n", e.what());
+        return 2;
+    }
     if (!QDir().mkpath(options.outFolder) || !QFileInfo(options.outFolder).isDir()) {
         std::fprintf(stderr, "glyphtack caption: cannot make the output folder %s\n",
                      qPrintable(options.outFolder));
         return 2;
     }
 
-    // Where each picture goes; two inputs that would write the same file are not both written.
-    const int total = int(options.files.size());
-    std::vector<CaptionOutput> outputs(static_cast<size_t>(total));
+    // This run's share of the list; two inputs that would write the same file are not both
+    // written.
+    const CaptionRun run = PlanCaptionRun(options);
+    const int total = int(run.pictures.size());
     std::vector<Outcome> outcomes(static_cast<size_t>(total));
-    QHash<QString, int> claimed;
-    for (int i = 0; i < total; ++i) {
-        outputs[size_t(i)] = OutputFor(options, options.files.at(i));
-        const QString key = QFileInfo(outputs[size_t(i)].path).absoluteFilePath();
-        if (const auto it = claimed.constFind(key); it != claimed.constEnd()) {
-            outcomes[size_t(i)].failure = QStringLiteral("would write %1, as %2 does")
-                                              .arg(outputs[size_t(i)].path, options.files.at(*it));
-            outcomes[size_t(i)].done = true;
-        } else {
-            claimed.insert(key, i);
-        }
-    }
 
     // JPGs go through the converter in a private folder inside the temporary folder.
     RealServices services;
@@ -98,20 +105,19 @@ int RunCaptionCommand(const QStringList &arguments) {
     Progress progress(total);
     std::atomic<int> next{0};
     const auto work = [&] {
-        for (int i = next++; i < total; i = next++) {
-            Outcome &outcome = outcomes[size_t(i)];
-            if (!outcome.done) {
-                try {
-                    outcome.result = CaptionPictureFile(options, options.files.at(i),
-                                                        outputs[size_t(i)], writer, i);
-                } catch (const std::exception &e) {
-                    outcome.failure = QString::fromUtf8(e.what());
-                } catch (...) {
-                    outcome.failure = QStringLiteral("unknown failure");
-                }
-                outcome.done = true;
+        for (int k = next++; k < total; k = next++) {
+            const PictureResult result =
+                CaptionListedPicture(options, run, run.pictures[size_t(k)], writer);
+            report.add(result);
+            Outcome &outcome = outcomes[size_t(k)];
+            outcome.done = true;
+            outcome.skipped = result.status == QLatin1String("skipped");
+            outcome.quality = result.quality;
+            outcome.notKept = result.notKept;
+            if (result.status == QLatin1String("failed")) {
+                outcome.failure = result.reason;
             }
-            progress.finished(options.files.at(i));
+            progress.finished(result.input);
         }
     };
     const int workers = qMax(1, qMin(options.jobs, total));
@@ -125,23 +131,33 @@ int RunCaptionCommand(const QStringList &arguments) {
     }
     progress.end();
 
-    int failed = 0, notKept = 0;
-    for (int i = 0; i < total; ++i) {
-        const CaptionResult &result = outcomes[size_t(i)].result;
-        if (!result.notKept.isEmpty() && outcomes[size_t(i)].failure.isEmpty()) {
+    int failed = 0;
+    int skipped = 0;
+    int notKept = 0;
+    for (int k = 0; k < total; ++k) {
+        const Outcome &outcome = outcomes[size_t(k)];
+        skipped += outcome.skipped ? 1 : 0;
+        if (!outcome.notKept.isEmpty() && outcome.failure.isEmpty()) {
             ++notKept;
             std::printf("written anew at quality %d: %s: its blocks cannot be kept: %s\n",
-                        result.quality, qPrintable(options.files.at(i)),
-                        qPrintable(result.notKept));
+                        outcome.quality, qPrintable(options.files.at(run.pictures[size_t(k)])),
+                        qPrintable(outcome.notKept));
         }
-        if (!outcomes[size_t(i)].failure.isEmpty()) {
+        if (!outcome.failure.isEmpty()) {
             ++failed;
-            std::fprintf(stderr, "failed: %s: %s\n", qPrintable(options.files.at(i)),
-                         qPrintable(outcomes[size_t(i)].failure));
+            std::fprintf(stderr, "failed: %s: %s\n",
+                         qPrintable(options.files.at(run.pictures[size_t(k)])),
+                         qPrintable(outcome.failure));
         }
     }
-    std::printf("captioned %d of %d pictures into %s", total - failed, total,
+    std::printf("captioned %d of %d pictures into %s", total - failed - skipped, total,
                 qPrintable(QDir::toNativeSeparators(options.outFolder)));
+    if (options.shards > 1) {
+        std::printf(" (shard %d/%d)", options.shard, options.shards);
+    }
+    if (skipped > 0) {
+        std::printf("; %d skipped, already complete", skipped);
+    }
     if (notKept > 0) {
         std::printf("; %d written anew", notKept);
     }

@@ -132,6 +132,16 @@ void plate(CaptionEffects &effects, const QString &text) {
     }
 }
 
+// "K/N": this run's share of the list, K from 0 to N - 1.
+void shard(CaptionOptions &options, const QString &text) {
+    const QStringList parts = text.split(QLatin1Char('/'));
+    if (parts.size() != 2) {
+        bad(QStringLiteral("--shard takes K/N (K from 0 to N - 1), not \"%1\"").arg(text));
+    }
+    options.shards = wholeNumber(QStringLiteral("--shard"), parts.at(1), 1, 1000000);
+    options.shard = wholeNumber(QStringLiteral("--shard"), parts.at(0), 0, options.shards - 1);
+}
+
 // "\n" in the text is a line break (a shell makes real ones awkward); "\\" is a backslash.
 QString captionText(const QString &text) {
     QString out;
@@ -158,6 +168,7 @@ QString captionText(const QString &text) {
 QString CaptionCommandHelp() {
     return QStringLiteral(
         "Usage: glyphtack caption [OPTIONS] --out DIR FILE...\n"
+        "       glyphtack caption [OPTIONS] --out DIR --files-from LIST\n"
         "\n"
         "Stamps the same caption onto every FILE and writes each as DIR/<its own name>, with the\n"
         "renderer of Glyphtack's text box: what the window would stamp, pixel for pixel. No "
@@ -205,6 +216,22 @@ QString CaptionCommandHelp() {
         "  --jobs N               pictures at once (one per core)\n"
         "  --help                 this text\n"
         "\n"
+        "A whole archive:\n"
+        "  --files-from FILE      the pictures listed in FILE, one path a line (- reads standard\n"
+        "                         input), after any FILE given on the command line\n"
+        "  -0, --null             the list's paths end with a NUL byte (find -print0)\n"
+        "  --shard K/N            only this run's share of the pictures: shard K of N, K from 0\n"
+        "                         to N - 1; N runs given the same list write what one run would\n"
+        "  --skip-existing        skip pictures whose output is already complete (a run that was\n"
+        "                         stopped starts again where it was)\n"
+        "  --report FILE          add one JSON line per picture to FILE: input, output, status\n"
+        "                         (written, skipped, failed), reason, milliseconds, quality\n"
+        "  --date-format FORMAT   how {date} is written, in Qt's date format (yyyy-MM-dd)\n"
+        "\n"
+        "In --text, {name} is the picture's file name without its extension, {date} the date it\n"
+        "was taken (its camera data, else the file's time), {camera} the camera's make and\n"
+        "model, {n} its number in the list from 1.\n"
+        "\n"
         "The exit status is 0 when every picture was written, 1 when any failed (each is named),\n"
         "2 when the command line is wrong.\n");
 }
@@ -227,6 +254,10 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
             if (argument == QLatin1String("--")) {
                 options.files += arguments.mid(i + 1);
                 break;
+            }
+            if (argument == QLatin1String("-0")) {
+                options.nulSeparated = true;
+                continue;
             }
             if (!argument.startsWith(QLatin1String("--"))) {
                 options.files << argument;
@@ -312,6 +343,18 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
                 }
             } else if (name == QLatin1String("--jobs")) {
                 options.jobs = wholeNumber(name, take(), 1, 256);
+            } else if (name == QLatin1String("--files-from")) {
+                options.filesFrom = take();
+            } else if (name == QLatin1String("--null")) {
+                options.nulSeparated = true;
+            } else if (name == QLatin1String("--shard")) {
+                shard(options, take());
+            } else if (name == QLatin1String("--skip-existing")) {
+                options.skipExisting = true;
+            } else if (name == QLatin1String("--report")) {
+                options.reportPath = take();
+            } else if (name == QLatin1String("--date-format")) {
+                options.dateFormat = take();
             } else {
                 bad(QStringLiteral("unknown option %1 (see --help)").arg(name));
             }
@@ -322,7 +365,10 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
         if (options.outFolder.isEmpty()) {
             bad(QStringLiteral("--out is required: the folder the pictures are written to"));
         }
-        if (options.files.isEmpty()) {
+        if (options.nulSeparated && options.filesFrom.isEmpty()) {
+            bad(QStringLiteral("-0 reads the list of --files-from: give it too"));
+        }
+        if (options.files.isEmpty() && options.filesFrom.isEmpty()) {
             bad(QStringLiteral("no pictures given"));
         }
     } catch (const BadCommandLine &e) {

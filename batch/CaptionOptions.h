@@ -37,6 +37,15 @@ struct CaptionOptions {
     bool overwrite = false;
     int jobs = 0; // pictures at once; 0: one per core
     QStringList files;
+    // Work on a whole archive (batch/CaptionList.h): a list of pictures from a file, this run's
+    // share of it, pictures already done, and a line per picture in a report.
+    QString filesFrom;         // "-" for standard input
+    bool nulSeparated = false; // the list's paths end with NUL rather than a line break
+    int shard = 0;             // this run takes shard `shard` of `shards` (0 to shards - 1)
+    int shards = 1;
+    bool skipExisting = false;
+    QString reportPath;
+    QString dateFormat = QStringLiteral("yyyy-MM-dd"); // {date} in the text
 };
 
 // The outcome of reading the command line: the options, or the text to show and how to end.

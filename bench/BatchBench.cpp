@@ -1,7 +1,8 @@
 // Captions for a folder: 48 generated 24-megapixel JPEG photos captioned into JPGs at quality 85
-// by one `glyphtack caption` (one picture per core), beside ImageMagick's convert -annotate doing
-// the same caption file by file on all cores through xargs -P. Peak memory of our run against one
-// decoded picture per core.
+// by one `glyphtack caption` (one picture per core), beside libjpeg's djpeg | cjpeg re-encoding
+// each at the same quality (the floor: decoding and encoding alone) and ImageMagick's convert
+// -annotate doing the same caption, both file by file on all cores through xargs -P. Peak memory
+// of our run against one decoded picture per core.
 #include "bench/Bench.h"
 #include "bench/ChildRun.h"
 
@@ -82,6 +83,32 @@ int RunBatchBench() {
                 QStringLiteral("MB"));
     PrintRatio(QStringLiteral("batch_peak_memory_over_one_picture_per_core"),
                ours.peakRssMb / onePicturePerCoreMb);
+
+    // The floor: libjpeg's own decode and encode of each picture at the same quality, nothing
+    // drawn, as many at once as there are cores. What we spend above it is the caption, our
+    // picture handling and the converter's intermediate bitmap.
+    if (HaveProgram(QStringLiteral("djpeg")) && HaveProgram(QStringLiteral("cjpeg")) &&
+        HaveProgram(QStringLiteral("xargs"))) {
+        const QString floorOut = folder + QStringLiteral("/floor");
+        QDir().mkpath(floorOut);
+        const QString script = QStringLiteral("cd '%1' && ls *.jpg | xargs -P %2 -I{} sh -c "
+                                              "'djpeg \"$1\" | cjpeg -quality 85 > \"$2/$1\"' "
+                                              "_ {} '%3'")
+                                   .arg(in)
+                                   .arg(cores)
+                                   .arg(floorOut);
+        const ChildRun floor = RunChild({QStringLiteral("sh"), QStringLiteral("-c"), script});
+        if (!floor.started || floor.exitCode != 0) {
+            std::fprintf(stderr, "djpeg | cjpeg failed (exit code %d)\n", floor.exitCode);
+            return 1;
+        }
+        PrintFigure(QStringLiteral("djpeg_cjpeg"), floor.ms, QStringLiteral("ms"));
+        PrintFigure(QStringLiteral("djpeg_cjpeg_per_picture"), floor.ms / Pictures,
+                    QStringLiteral("ms"));
+        PrintRatio(QStringLiteral("batch_over_decode_encode_floor"), ours.ms / floor.ms);
+    } else {
+        std::fprintf(stderr, "djpeg or cjpeg (libjpeg-turbo-progs) is not installed\n");
+    }
 
     if (!HaveProgram(QStringLiteral("convert")) || !HaveProgram(QStringLiteral("xargs"))) {
         std::fprintf(stderr, "ImageMagick's convert or xargs is not installed\n");

@@ -3,7 +3,8 @@
 //
 //   glyphtack-make-resources OUTPUT_FOLDER
 //
-// writes sample.jpg, HAND-M.CUR, glyphtack.png and glyphtack.ico into OUTPUT_FOLDER.
+// writes sample.jpg, HAND-M.CUR, glyphtack.png, glyphtack.ico and the icon in smaller sizes
+// (glyphtack-16.png to glyphtack-128.png) into OUTPUT_FOLDER.
 
 #include "generator/Artwork.h"
 #include "generator/Landscape.h"
@@ -171,5 +172,11 @@ int main(int argc, char **argv) {
     if (!writeFile(dir.filePath("glyphtack.png"), pngBytes(big)) ||
         !writeFile(dir.filePath("glyphtack.ico"), iconFile(1, icon)))
         return 1;
+    // The icon theme's sizes for a desktop's menus and panels, each drawn at its own size.
+    for (int size : {16, 24, 32, 48, 64, 128}) {
+        if (!writeFile(dir.filePath(QStringLiteral("glyphtack-%1.png").arg(size)),
+                       pngBytes(resgen::paintProgramIcon(size))))
+            return 1;
+    }
     return 0;
 }

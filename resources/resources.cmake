@@ -26,8 +26,14 @@ set(GLYPHTACK_SAMPLE_JPG ${GLYPHTACK_RESOURCE_DIR}/sample.jpg)
 set(GLYPHTACK_HAND_CURSOR ${GLYPHTACK_RESOURCE_DIR}/HAND-M.CUR)
 set(GLYPHTACK_ICON_PNG ${GLYPHTACK_RESOURCE_DIR}/glyphtack.png)
 set(GLYPHTACK_ICON_ICO ${GLYPHTACK_RESOURCE_DIR}/glyphtack.ico)
+set(GLYPHTACK_ICON_SIZES 16 24 32 48 64 128)
+set(GLYPHTACK_ICON_PNGS)
+foreach(_size IN LISTS GLYPHTACK_ICON_SIZES)
+    list(APPEND GLYPHTACK_ICON_PNGS ${GLYPHTACK_RESOURCE_DIR}/glyphtack-${_size}.png)
+endforeach()
 add_custom_command(
     OUTPUT ${GLYPHTACK_SAMPLE_JPG} ${GLYPHTACK_HAND_CURSOR} ${GLYPHTACK_ICON_PNG} ${GLYPHTACK_ICON_ICO}
+           ${GLYPHTACK_ICON_PNGS}
     COMMAND glyphtack-make-resources ${GLYPHTACK_RESOURCE_DIR}
     DEPENDS glyphtack-make-resources
     COMMENT "Drawing the sample picture, hand cursor and program icon"
@@ -35,7 +41,8 @@ add_custom_command(
 # Every consumer of the generated files depends on this one target, so that the generator
 # runs once even in parallel builds.
 add_custom_target(glyphtack_resources
-    DEPENDS ${GLYPHTACK_SAMPLE_JPG} ${GLYPHTACK_HAND_CURSOR} ${GLYPHTACK_ICON_PNG} ${GLYPHTACK_ICON_ICO})
+    DEPENDS ${GLYPHTACK_SAMPLE_JPG} ${GLYPHTACK_HAND_CURSOR} ${GLYPHTACK_ICON_PNG} ${GLYPHTACK_ICON_ICO}
+            ${GLYPHTACK_ICON_PNGS})
 
 # The icon compiled into the core library as ":/icons/glyphtack.png" (see ProgramIcon.cpp).
 qt_add_resources(glyphtack_core "icons"
@@ -50,6 +57,11 @@ endforeach()
 
 install(FILES ${GLYPHTACK_ICON_PNG}
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
+foreach(_size IN LISTS GLYPHTACK_ICON_SIZES)
+    install(FILES ${GLYPHTACK_RESOURCE_DIR}/glyphtack-${_size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps
+            RENAME glyphtack.png)
+endforeach()
 
 # Files the program reads from its own folder, placed beside the executable at build time
 # (so that it works straight from the build folder) and beside the installed program.

@@ -86,6 +86,9 @@ void WriteBitmapFile(QIODevice &device, const QImage &image) {
 
     const qsizetype rowsPerChunk = std::max<qsizetype>(1, ChunkBytes / qsizetype(stride));
     std::vector<char> chunk(std::size_t(rowsPerChunk * qsizetype(stride)), '\0');
+    // Read once: the bytes written below could alias the picture for all the compiler knows, so it
+    // would otherwise call width() again for every pixel.
+    const int width = pixels.width();
     int y = pixels.height() - 1;
     while (y >= 0) {
         char *out = chunk.data();
@@ -93,7 +96,7 @@ void WriteBitmapFile(QIODevice &device, const QImage &image) {
         for (int i = 0; i < rows; ++i, --y) {
             const auto *line = reinterpret_cast<const QRgb *>(pixels.constScanLine(y));
             char *d = out;
-            for (int x = 0; x < pixels.width(); ++x, d += 3) {
+            for (int x = 0; x < width; ++x, d += 3) {
                 d[0] = char(qBlue(line[x]));
                 d[1] = char(qGreen(line[x]));
                 d[2] = char(qRed(line[x]));

@@ -8,6 +8,7 @@ packages=(
     libjpeg62-turbo-dev libjpeg-turbo-progs libfontconfig-dev
     fonts-liberation2 fonts-dejavu-core fonts-wqy-microhei fonts-noto-color-emoji
     xvfb xauth xdotool x11-apps imagemagick libimage-exiftool-perl time python3 desktop-file-utils
+    dpkg-dev appstream parallel
 )
 
 missing=()

@@ -153,6 +153,13 @@ private slots:
                                  << "unknown option --size (see --help)";
         QTest::newRow("name") << Minimal + QStringList{"--name", "fixed.jpg"}
                               << "--name takes a file name with {name} in it and no folder";
+        QTest::newRow("shard past the last")
+            << Minimal + QStringList{"--shard", "3/3"}
+            << "--shard takes a whole number from 0 to 2, not \"3\"";
+        QTest::newRow("shard form") << Minimal + QStringList{"--shard", "1"}
+                                    << "--shard takes K/N (K from 0 to N - 1), not \"1\"";
+        QTest::newRow("-0 without a list")
+            << Minimal + QStringList{"-0"} << "-0 reads the list of --files-from: give it too";
     }
     void badCommandLinesAreRefusedClearly() {
         QFETCH(QStringList, arguments);
