@@ -129,7 +129,6 @@ private slots:
             showActive(f);
             if (zoomed) {
                 f->PushButton10_Click();
-                f.services.messageAnswers << MsgAnswer::Yes;
             }
             if (editing) {
                 openBox(f, 60, 60);

@@ -123,9 +123,6 @@ private slots:
         f->show();
         QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
 
-        if (zoom != 1.0f) {
-            f.services.messageAnswers << MsgAnswer::Yes;
-        }
         f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, float(click.x()), float(click.y()));
         const QRect box(click - QPoint(10, 10), f->Text1->size());
         const QRect onPicture = box.intersected(f->Picture1->rect());
@@ -346,7 +343,6 @@ private slots:
         const QImage original = photoLike(800, 600);
         f.loadPicture(writePicture(QStringLiteral("view-undo.bmp"), original));
         zoomTo(f, 0.25f);
-        f.services.messageAnswers << MsgAnswer::Yes;
         f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 60.0f, 50.0f);
         f->Picture1_Click();
         f->Text1->setText(QStringLiteral("undo me"));
