@@ -105,7 +105,7 @@ private slots:
     // what it showed.
     void boxGrowsWithItsText() {
         FormFixture f;
-        Session s(f, QSize(480, 420));
+        Session s(f, QSize(480, 560));
         s.fontSize(48.0f);
         s.open(QPoint(20, 15));
         s.type({"one", "two", "three", "four", "five"});
@@ -256,7 +256,7 @@ private slots:
         s.open(QPoint(250, 30));
         QCOMPARE(f->Text1->width(), 300 - 240);
         s.type({"AAAA BBBB CCCC DDDD"});
-        QVERIFY(f->Text1->document()->lineCount() >= 2);
+        QVERIFY(f->Text1->textHeight() > 2 * QFontMetrics(f->Text1->boxFont()).lineSpacing());
         s.stamp();
 
         // Too many lines for the whole picture: refused, nothing stamped, the box still open.

@@ -96,12 +96,12 @@ private slots:
     void stampShowsWhatTheBoxShowed_data() {
         QTest::addColumn<QPoint>("click");
         QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<bool>("pastTheBottom");
+        QTest::addColumn<bool>("grown");
         const QStringList two = {"Hello wonderful world",
                                  "a second line, wrapped at the box's own width"};
         QTest::newRow("inside") << QPoint(110, 50) << two << false;
         QTest::newRow("partly off") << QPoint(3, 5) << two << false;
-        QTest::newRow("past bottom and right edge")
+        QTest::newRow("reaching the bottom and right edge")
             << QPoint(300, 200)
             << QStringList{"one",   "two",   "three", "four", "five", "six with many words",
                            "seven", "eight", "nine"}
@@ -110,7 +110,7 @@ private slots:
     void stampShowsWhatTheBoxShowed() {
         QFETCH(QPoint, click);
         QFETCH(QStringList, lines);
-        QFETCH(bool, pastTheBottom);
+        QFETCH(bool, grown);
         FormFixture f;
         f.loadPicture(picture(400, 300));
         f->show();
@@ -150,14 +150,17 @@ private slots:
         QVERIFY(ink > 150);
         QCOMPARE(mismatched, 0);
 
-        // Nothing outside the box, which grew downward with text longer than it was tall.
+        // Nothing outside the box, which grew with text longer than it was tall: upward from the
+        // picture's lower edge, its lines wrapped at the right edge.
         const QRect drawn = DifferingBounds(before, stamped);
         QVERIFY(drawn.left() >= qMax(0, box.left()) && drawn.right() <= box.right());
         QVERIFY(drawn.top() >= qMax(0, box.top()) && drawn.bottom() <= box.bottom());
-        QCOMPARE(box.height() > 69, pastTheBottom);
+        QCOMPARE(box.height() > 69, grown);
         QCOMPARE(f->Text1->givenHeight(), 69);
-        if (pastTheBottom) {
-            QVERIFY(drawn.bottom() >= 290);
+        if (grown) {
+            QCOMPARE(box.bottom(), 299);
+            QCOMPARE(box.right(), 399);
+            QVERIFY(box.top() < click.y() - 10);
         }
         // The stamped picture is the zoom source now.
         QCOMPARE(f->Zoom_Ori->picture(), stamped);
@@ -184,9 +187,9 @@ private slots:
     void placementAtAnyZoomAsksNothing() {
         FormFixture f;
         f.loadPicture(picture(400, 300));
-        for (const int shrink : {0, 1, 1, 1}) {
-            f->StepZoom(shrink);
-            QVERIFY(f->doc.ZoomFactor != 1.0f);
+        for (const float zoom : {1.25f, 0.5f, 2.0f}) {
+            f->SetZoom(zoom);
+            QCOMPARE(f->doc.ZoomFactor, zoom);
             clickAt(f, 60, 70);
             QVERIFY(f.services.messages.isEmpty());
             QCOMPARE(f->TextEditing, vbTrue);
@@ -480,6 +483,7 @@ private slots:
         QCOMPARE(f->Text1->fontSize(), 9.0f);
 
         // A render that fails is reported; the box still goes and the flag is still cleared.
+        f.services.messages.clear();
         f->PushButton10_Click();
         clickAt(f, 60, 60);
         const QImage before = f->Picture1->image();
