@@ -85,8 +85,10 @@ void Form1::createControls() {
         Text1->setBoxFont(f);
         Text1->setText(QStringLiteral("Your Text Goes Here"));
     }
-    // Everything typed stays in view: the box grows downward with its text.
+    // Everything typed stays in view: the box grows with its text, downward until it reaches the
+    // picture's lower edge, then upward, and its lines wrap at the picture's right edge.
     Text1->setGrowsWithText(true);
+    Text1->setKeptWithinParent(true);
     Text1->hide();
 
     RichTextBox1 = new RichTextBox(Picture1);
@@ -335,18 +337,33 @@ bool Form1::mayCloseWithUnsavedStamps() {
         // A save is still writing the picture.
         return false;
     }
+    if (history.showsUnsavedStamps()) {
+        const MsgAnswer answer = MsgBox(
+            QStringLiteral("The picture has text stamped into it that has not been saved.\r\n"
+                           "\r\nSave it before closing?"),
+            MsgButtons::SaveDiscardCancel, 1, MsgIcon::Warning);
+        if (answer == MsgAnswer::Discard) {
+            return true;
+        }
+        if (answer != MsgAnswer::Save) {
+            return false;
+        }
+        PushButton4_Click();
+        if (history.showsUnsavedStamps()) {
+            // The save did not happen.
+            return false;
+        }
+    }
     if (!hasUnsavedStamps()) {
         return true;
     }
-    const MsgAnswer answer =
-        MsgBox(QStringLiteral("The picture has text stamped into it that has not been saved.\r\n"
-                              "\r\nSave it before closing?"),
-               MsgButtons::SaveDiscardCancel, 1, MsgIcon::Warning);
-    if (answer == MsgAnswer::Save) {
-        PushButton4_Click();
-        return !hasUnsavedStamps();
-    }
-    return answer == MsgAnswer::Discard;
+    // The stamps are on a picture that is not shown now: a later load replaced it, or an undo
+    // took them out. Only Undo Stamp or Redo Stamp can bring them back to be saved.
+    const MsgAnswer answer = MsgBox(
+        QStringLiteral("Text stamped into an earlier picture has not been saved; Undo Stamp and "
+                       "Redo Stamp bring it back.\r\n\r\nClose without it?"),
+        MsgButtons::YesNo, 2, MsgIcon::Warning);
+    return answer == MsgAnswer::Yes;
 }
 
 void Form1::Form_Unload() {

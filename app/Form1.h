@@ -39,14 +39,14 @@ public:
     Services &services() { return services_; }
 
     // ---- Application shell (app/) ----
-    void Form_Load();
-    void Form_QueryUnload();
-    void Form_Unload();
-    void Form_Click();
+    void Form_Load();        // started the program
+    void Form_QueryUnload(); // closed the window
+    void Form_Unload();      // closed the window, nothing left to ask
+    void Form_Click();       // clicked the window outside every control
     void ApplySkin();
     void SetApplicationTitle();
     void OpenHomePageByChance();
-    void PushButton6_Click();
+    void PushButton6_Click(); // clicked "Help"
     void ReportError(const QString &procedure, int line, const QString &description);
     // Shows a message box titled with the application title unless a title is given.
     MsgAnswer MsgBox(const QString &text, MsgButtons buttons, int defaultButton = 1,
@@ -60,19 +60,19 @@ public:
 
     // ---- Picture workspace (workspace/) ----
     void SetPicture();
-    void PushButton1_Click();
-    void PushButton7_Click();
-    void PushButton12_Click();
-    void PushButton10_Click();
-    void PushButton11_Click();
-    void PushButton13_Click();
+    void PushButton1_Click();  // clicked "Load Picture"
+    void PushButton7_Click();  // clicked "Load Sample/Example Picture"
+    void PushButton12_Click(); // clicked "Reload Original Picture"
+    void PushButton10_Click(); // clicked "Zoom In"
+    void PushButton11_Click(); // clicked "Zoom Out"
+    void PushButton13_Click(); // clicked "Reload Original Size"
     void StepZoom(const qint32 &shrink);
     void SetZoom(const float &factor);
     void ApplyZoom();
     void ScrollBars();
-    void HScroll1_Change();
-    void VScroll1_Change();
-    void Picture2_Click();
+    void HScroll1_Change(); // moved the horizontal scroll bar
+    void VScroll1_Change(); // moved the vertical scroll bar
+    void Picture2_Click();  // clicked the viewport beside the picture
 
     // ---- Text editing (text/) ----
     // moved the pointer over the picture
@@ -104,14 +104,14 @@ public:
     void RedoStamp(); // chose Redo Stamp
 
     // Loads a file dropped on the window as "Load Picture" would with it chosen (app/FileDrop.cpp).
-    void LoadDroppedFile(const QString &path);
+    void LoadDroppedFile(const QString &path); // dropped a picture file on the window
 
     // ---- Saving (save/) ----
-    void PushButton4_Click();
+    void PushButton4_Click(); // clicked "Save As Image File"
     QString AskSaveFileName();
-    void Option21_Click();
-    void Option22_Click();
-    void PushButton9_Click();
+    void Option21_Click();    // chose "Smart-Detect"
+    void Option22_Click();    // chose "Fixed Quality:"
+    void PushButton9_Click(); // clicked "?" beside the quality options
     // Selecting an option in code runs its click handler when the selection changes.
     void setOptionValue(QRadioButton *option, bool value);
 
@@ -157,8 +157,9 @@ public:
     // The record (file, quality, camera data) of the picture in the zoom source, kept with it
     // through undo and redo of loads.
     PictureRecord shownRecord;
-    // True when stamps have changed the picture since it was loaded or last saved.
-    bool hasUnsavedStamps() const { return !history.isClean(); }
+    // True when stamps that were never saved would be lost at close: in the picture now, or in one
+    // an undo or redo brings back (text/StampHistory.h).
+    bool hasUnsavedStamps() const { return history.holdsUnsavedStamps(); }
 
     // All push buttons in number order (PushButton1 first).
     QList<QPushButton *> pushButtons() const;

@@ -42,6 +42,7 @@ RichTextBox::RichTextBox(QWidget *parent) : QTextEdit(parent) {
         });
     }
     connect(document(), &QTextDocument::contentsChanged, this, &RichTextBox::fitToText);
+    connect(document(), &QTextDocument::contentsChanged, this, &RichTextBox::hideOwnGlyphs);
     connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
             &RichTextBox::fitToText);
     new AltDragMover(this);
@@ -59,10 +60,14 @@ QString RichTextBox::text() const {
 }
 
 void RichTextBox::setText(const QString &text) {
+    // Text put in by the program starts the box's undo history: an undo never brings back what
+    // the box held before.
+    document()->setUndoRedoEnabled(false);
     QTextCursor cursor(document());
     cursor.select(QTextCursor::Document);
     cursor.insertText(text, QTextCharFormat());
     clearCharacterFormats();
+    document()->setUndoRedoEnabled(true);
     setTextCursor(QTextCursor(document()));
 }
 
@@ -228,38 +233,94 @@ void RichTextBox::setPadding(int pixels) {
     }
 }
 
+void RichTextBox::setKeptWithinParent(bool on) {
+    within_ = on;
+    if (on && parentWidget() != nullptr) {
+        parentWidget()->installEventFilter(this);
+    }
+    fitToText();
+}
+
+bool RichTextBox::eventFilter(QObject *watched, QEvent *event) {
+    if (within_ && watched == parentWidget() && event->type() == QEvent::Resize) {
+        fitToText();
+    }
+    return QTextEdit::eventFilter(watched, event);
+}
+
 void RichTextBox::resize(int w, int h) {
+    givenWidth_ = w;
     givenHeight_ = h;
     QWidget::resize(w, h);
     fitToText();
 }
 
 void RichTextBox::setGeometry(int x, int y, int w, int h) {
+    givenWidth_ = w;
     givenHeight_ = h;
     QWidget::setGeometry(x, y, w, h);
     fitToText();
 }
 
+int RichTextBox::textHeight() const {
+    if (document()->textWidth() != qreal(width())) {
+        document()->setTextWidth(width());
+    }
+    return int(std::ceil(document()->size().height()));
+}
+
 // As tall as the text and the room under it need, at the box's own width, never less than the
-// height last given.
+// height last given; kept within the parent when asked.
 void RichTextBox::fitToText() {
     if (!grows_) {
         return;
     }
+    const QWidget *area = within_ ? parentWidget() : nullptr;
+    int w = width();
+    if (area != nullptr && givenWidth_ > 0) {
+        w = qBound(1, area->width() - x(), givenWidth_);
+    }
     // Laid out at the box's width even while the box is hidden and its view not yet resized.
-    if (document()->textWidth() != qreal(width())) {
-        document()->setTextWidth(width());
+    if (document()->textWidth() != qreal(w)) {
+        document()->setTextWidth(w);
     }
     const int needed = int(std::ceil(document()->size().height())) + extraBelow_;
     const int h = qMax(givenHeight_, needed);
-    if (h != height()) {
-        QWidget::resize(width(), h);
+    int top = y();
+    if (area != nullptr && top + h > area->height()) {
+        top = qMax(area->height() - h, qMin(top, 0));
+    }
+    if (QRect(x(), top, w, h) != geometry()) {
+        QWidget::setGeometry(x(), top, w, h);
     }
 }
 
 void RichTextBox::setContentPainter(ContentPainter painter) {
     contentPainter_ = std::move(painter);
     viewport()->update();
+}
+
+void RichTextBox::setGlyphsLeftToPainter(bool on) {
+    if (glyphsToPainter_ != on) {
+        glyphsToPainter_ = on;
+        hideOwnGlyphs();
+    }
+}
+
+// The text edit's own drawing of the glyphs is hidden under a selection of the whole text in a
+// see-through colour; the caret and the user's selection still show.
+void RichTextBox::hideOwnGlyphs() {
+    QList<ExtraSelection> hidden;
+    if (glyphsToPainter_) {
+        ExtraSelection all;
+        all.cursor = QTextCursor(document());
+        all.cursor.select(QTextCursor::Document);
+        all.format.setForeground(QBrush(Qt::transparent));
+        hidden << all;
+    }
+    if (!hidden.isEmpty() || !extraSelections().isEmpty()) {
+        setExtraSelections(hidden);
+    }
 }
 
 void RichTextBox::paintEvent(QPaintEvent *event) {
@@ -270,7 +331,7 @@ void RichTextBox::paintEvent(QPaintEvent *event) {
         QPainter painter(viewport());
         painter.setClipRect(event->rect());
         if (contentPainter_) {
-            contentPainter_(painter, !editing);
+            contentPainter_(painter, !editing || glyphsToPainter_);
         } else if (!editing) {
             QAbstractTextDocumentLayout::PaintContext context;
             context.palette = palette();
@@ -323,6 +384,9 @@ bool RichTextBox::event(QEvent *event) {
     const bool handled = QTextEdit::event(event);
     switch (event->type()) {
     case QEvent::Move:
+        fitToText();
+        updateSizingFrame();
+        break;
     case QEvent::Resize:
     case QEvent::ParentChange:
         updateSizingFrame();

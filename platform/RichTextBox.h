@@ -38,7 +38,7 @@ public:
     // The text as typed: lines end in "\n"; every other character (no-break spaces included)
     // is kept as it is.
     QString text() const;
-    // Replaces the whole text with plain text.
+    // Replaces the whole text with plain text; the box's undo history starts anew.
     void setText(const QString &text);
 
     int selStart() const;
@@ -72,12 +72,18 @@ public:
     // The box grows downward with its text when on; extraBelow is room kept under the last line
     // for what the painter draws around the glyphs.
     void setGrowsWithText(bool on);
+    // A growing box kept within its parent never reaches past the parent's right or lower edge:
+    // it is narrowed so that its lines wrap at the right edge, and once its text reaches the
+    // lower edge it grows upward instead (its top moves up, down to the parent's top).
+    void setKeptWithinParent(bool on);
     void setExtraBelow(int pixels);
     // A margin around the text, on every side (0 at first).
     void setPadding(int pixels);
     // The height the box was last given (by the program or a drag of its border), which it
     // never goes below.
     int givenHeight() const { return givenHeight_; }
+    // The height the text itself needs (within the padding) at the box's width.
+    int textHeight() const;
 
     // Paints what the box shows under its caret and selection. With glyphs false only what lies
     // under the text (the box draws the glyphs, the selection and the caret over it, while it
@@ -85,6 +91,10 @@ public:
     // shows its text alone.
     using ContentPainter = std::function<void(QPainter &painter, bool glyphs)>;
     void setContentPainter(ContentPainter painter);
+    // When on, the painter draws the glyphs at all times: while the box has the focus it draws
+    // only the caret and the selection over them.
+    void setGlyphsLeftToPainter(bool on);
+    bool glyphsLeftToPainter() const { return glyphsToPainter_; }
 
     quint32 windowStyle() const { return style_; }
     void setWindowStyle(quint32 style);
@@ -111,6 +121,7 @@ signals:
 
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
@@ -122,12 +133,16 @@ private:
     void applyColour();
     void clearCharacterFormats();
     void fitToText();
+    void hideOwnGlyphs();
 
     quint32 style_ = 0x50010000; // WS_CHILD | WS_VISIBLE | WS_TABSTOP
     quint32 exStyle_ = 0;
     quint32 colour_ = 0;
     QFont font_;
     bool grows_ = false;
+    bool within_ = false;
+    bool glyphsToPainter_ = false;
+    int givenWidth_ = 0;
     int extraBelow_ = 0;
     int givenHeight_ = 0;
     ContentPainter contentPainter_;

@@ -105,7 +105,7 @@ private slots:
     // what it showed.
     void boxGrowsWithItsText() {
         FormFixture f;
-        Session s(f, QSize(480, 420));
+        Session s(f, QSize(480, 560));
         s.fontSize(48.0f);
         s.open(QPoint(20, 15));
         s.type({"one", "two", "three", "four", "five"});
@@ -192,9 +192,9 @@ private slots:
         QCOMPARE(f->TextEditing, vbFalse);
     }
 
-    // "Cancel" on the zoom warning, placed at 2.0 after scrolling to the lower right: the box
-    // opens at the clicked point of the picture at its own size, in view, and stamps as shown.
-    void cancelledZoomWarningPlacesInView() {
+    // A click at 2.0 after scrolling to the lower right opens the box right there, asking
+    // nothing, and leaves the picture where it is.
+    void zoomedPlacementAsksNothing() {
         FormFixture f;
         Session s(f, QSize(480, 360));
         // At the original size a click near the viewport's lower edge opens the box there and
@@ -210,22 +210,73 @@ private slots:
         f->VScroll1->setValue(f->VScroll1->maximum());
         const QPoint corner(-f->Picture1->x(), -f->Picture1->y());
         QVERIFY(corner.x() > 400 && corner.y() > 300);
-        // Far enough from the picture's edges for the whole box to lie on the picture.
         const QPoint at =
             corner + QPoint(f->Picture2->scaleWidth() - 280, f->Picture2->scaleHeight() - 160);
-        f.services.messageAnswers << MsgAnswer::Cancel;
-        QTest::mouseMove(f->Picture1, at);
-        QTest::mouseClick(f->Picture1, Qt::LeftButton, Qt::NoModifier, at);
-        QCOMPARE(f.services.messages.size(), 1);
-        QCOMPARE(f->doc.ZoomFactor, 1.0f);
-        QCOMPARE(f->Text1->pos(), QPoint(qRound(at.x() / 2.0) - 10, qRound(at.y() / 2.0) - 10));
-        const QRect inViewport = f->Text1->geometry().translated(f->Picture1->pos());
-        QVERIFY(f->Picture1->rect().contains(f->Text1->geometry()));
-        QVERIFY(QRect(0, 0, f->Picture2->scaleWidth(), f->Picture2->scaleHeight())
-                    .contains(inViewport));
-        QTRY_VERIFY(f->Text1->hasFocus());
-        s.type({"Found it"});
+        s.open(at);
+        QVERIFY(f.services.messages.isEmpty());
+        QCOMPARE(f->doc.ZoomFactor, 2.0f);
+        QCOMPARE(f->Text1->pos(), at - QPoint(10, 10));
+        QCOMPARE(QPoint(-f->Picture1->x(), -f->Picture1->y()), corner);
+    }
+
+    // Typed near the picture's lower right corner, every line stays on the picture: the box
+    // grows upward from the lower edge and wraps at the right edge, and the stamp has every line
+    // (one band of ink per line, all above the lower edge). A caption taller than the picture is
+    // refused with a message and the box stays open.
+    void longCaptionNearTheLowerEdgeIsStampedWhole() {
+        FormFixture f;
+        Session s(f, QSize(300, 200));
+        s.colour(QColor(Qt::red));
+        s.open(QPoint(200, 180));
+        const QStringList lines{"ONE", "TWO", "THREE", "FOUR", "FIVE", "SIX", "SEVEN"};
+        s.type(lines);
+        const QRect box = f->Text1->geometry();
+        QVERIFY(QRect(0, 0, 300, 200).contains(box));
+        QVERIFY(box.top() < 170);
+        QCOMPARE(box.width(), 300 - 190);
+        const Stamped st = s.stamp();
+        // Rows with red ink, in bands separated by rows without.
+        int bands = 0;
+        int lowest = -1;
+        bool inBand = false;
+        for (int y = 0; y < st.stamped.height(); ++y) {
+            bool red = false;
+            for (int x = 0; x < st.stamped.width() && !red; ++x) {
+                const QRgb c = st.stamped.pixel(x, y);
+                red = qRed(c) > 200 && qGreen(c) < 90 && qBlue(c) < 90;
+            }
+            bands += red && !inBand;
+            inBand = red;
+            lowest = red ? y : lowest;
+        }
+        QCOMPARE(bands, int(lines.size()));
+        QVERIFY(lowest < 199);
+
+        // Words wider than the room to the right edge go on to new lines, every one stamped.
+        s.open(QPoint(250, 30));
+        QCOMPARE(f->Text1->width(), 300 - 240);
+        s.type({"AAAA BBBB CCCC DDDD"});
+        QVERIFY(f->Text1->textHeight() > 2 * QFontMetrics(f->Text1->boxFont()).lineSpacing());
         s.stamp();
+
+        // Too many lines for the whole picture: refused, nothing stamped, the box still open.
+        const QImage before = s.picture();
+        s.open(QPoint(40, 40));
+        QStringList many;
+        for (int i = 0; i < 20; ++i) {
+            many << QStringLiteral("line %1").arg(i);
+        }
+        s.type(many);
+        QCOMPARE(f->Text1->y(), 0);
+        QTest::mouseClick(f->PushButton3, Qt::LeftButton);
+        QCOMPARE(f.services.messages.size(), 1);
+        QCOMPARE(f.services.messages.at(0).text,
+                 QStringLiteral("The text is taller than the picture and cannot be stamped "
+                                "whole.\r\n\r\nMake the font smaller, the box wider or the text "
+                                "shorter."));
+        QVERIFY(!f->Text1->isHidden());
+        QCOMPARE(f->TextEditing, vbTrue);
+        QCOMPARE(RenderWidget(f->Picture1, false), before);
     }
 
     // At 0.25 and 2.0 the stamp goes into the picture at its own resolution and is shown through
@@ -251,7 +302,6 @@ private slots:
         QCOMPARE(f->doc.ZoomFactor, 1.0f + 0.25f * float(steps));
         s.colour(QColor(Qt::red));
         s.fontSize(14.0f);
-        f.services.messageAnswers << MsgAnswer::Yes;
         s.open(click);
         s.type({"Zoomed glyphs", "in place"});
         const ZoomedStamp z = s.stampZoomed(qRgb(255, 0, 0));

@@ -118,7 +118,6 @@ private slots:
         f->ToggleShadow();
         f->AlignText(Qt::AlignRight);
         s.fontSize(14.0f);
-        f.services.messageAnswers << MsgAnswer::Yes;
         s.open(QPoint(50, 40));
         s.type({"Outlined", "and shadowed"});
         const ZoomedStamp z = s.stampZoomed(qRgb(255, 0, 0));
@@ -131,6 +130,38 @@ private slots:
         QVERIFY(z.missed <= z.boxInk / 100);
         QVERIFY(z.stampInk >= z.boxInk * 3 / 4 && z.stampInk <= z.boxInk * 4 / 3);
         QVERIFY(z.colour <= 48.0);
+    }
+
+    // Over a picture enlarged to 2.0 or 3.0 the open box shows its stamp, font, colour, outline,
+    // shadow and plate included: at most 2% of the pixels the stamp changed look otherwise in
+    // the box.
+    void openBoxIsItsStampWhenEnlarged_data() {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<int>("steps");
+        QTest::newRow("2.0") << QSize(200, 150) << 4;
+        QTest::newRow("3.0") << QSize(150, 110) << 8;
+    }
+    void openBoxIsItsStampWhenEnlarged() {
+        QFETCH(QSize, picture);
+        QFETCH(int, steps);
+        FormFixture f;
+        Session s(f, picture);
+        s.zoom(steps);
+        QCOMPARE(f->doc.ZoomFactor, 1.0f + 0.25f * float(steps));
+        s.colour(QColor(Qt::red));
+        f.services.effectAnswers << std::pair(QColor(Qt::white), 2)
+                                 << std::pair(QColor(Qt::blue), 40);
+        f->ChooseOutline();
+        f->ToggleShadow();
+        f->ChoosePlate();
+        s.fontSize(14.0f);
+        s.open(QPoint(51, 41));
+        s.type({"Outlined", "and shadowed"});
+        const ZoomedStamp z = s.stampZoomed(qRgb(255, 0, 0));
+        QCOMPARE(f->Zoom_Ori->picture().size(), picture);
+        QVERIFY(z.changed > 4000);
+        QVERIFY2(z.differ * 50 <= z.changed,
+                 qPrintable(QStringLiteral("%1 of %2").arg(z.differ).arg(z.changed)));
     }
 
     // The dialogs propose what is in force (a width of 2 and half opacity at first); a cancelled
@@ -240,7 +271,6 @@ private slots:
         f->ChooseOutline();
         f->ChoosePlate();
         f->AlignText(Qt::AlignHCenter);
-        f.services.messageAnswers << MsgAnswer::Yes;
         s.open(QPoint(70, 60));
         s.type({"First try"});
         f->Text1->resize(180, 80);

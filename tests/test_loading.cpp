@@ -133,6 +133,21 @@ private slots:
         QVERIFY(f->doc.OriginalPath.isEmpty());
     }
 
+    // A first load that fails leaves no empty picture area behind, and nothing to click on.
+    void failedFirstLoadShowsNoPictureArea() {
+        FormFixture f;
+        f.loadPicture(QDir(TestDataFolder()).filePath(QStringLiteral("missing-first.bmp")));
+        QCOMPARE(f.services.reports().size(), 1);
+        QVERIFY(f->Picture1->isHidden());
+        const qsizetype asked = f.services.messages.size();
+        f->Picture1_Click();
+        QVERIFY(f->Text1->isHidden());
+        QCOMPARE(f->TextEditing, vbFalse);
+        QCOMPARE(f.services.messages.size(), asked);
+        f.loadPicture(WriteTestPicture("after-missing.bmp", 30, 20, "BMP"));
+        QVERIFY(!f->Picture1->isHidden());
+    }
+
     void unreadableFileIsReportedAndSurvived() {
         FormFixture f;
         const QString good = WriteTestPicture("good.bmp", 50, 40, "BMP");

@@ -96,12 +96,12 @@ private slots:
     void stampShowsWhatTheBoxShowed_data() {
         QTest::addColumn<QPoint>("click");
         QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<bool>("pastTheBottom");
+        QTest::addColumn<bool>("grown");
         const QStringList two = {"Hello wonderful world",
                                  "a second line, wrapped at the box's own width"};
         QTest::newRow("inside") << QPoint(110, 50) << two << false;
         QTest::newRow("partly off") << QPoint(3, 5) << two << false;
-        QTest::newRow("past bottom and right edge")
+        QTest::newRow("reaching the bottom and right edge")
             << QPoint(300, 200)
             << QStringList{"one",   "two",   "three", "four", "five", "six with many words",
                            "seven", "eight", "nine"}
@@ -110,7 +110,7 @@ private slots:
     void stampShowsWhatTheBoxShowed() {
         QFETCH(QPoint, click);
         QFETCH(QStringList, lines);
-        QFETCH(bool, pastTheBottom);
+        QFETCH(bool, grown);
         FormFixture f;
         f.loadPicture(picture(400, 300));
         f->show();
@@ -150,14 +150,17 @@ private slots:
         QVERIFY(ink > 150);
         QCOMPARE(mismatched, 0);
 
-        // Nothing outside the box, which grew downward with text longer than it was tall.
+        // Nothing outside the box, which grew with text longer than it was tall: upward from the
+        // picture's lower edge, its lines wrapped at the right edge.
         const QRect drawn = DifferingBounds(before, stamped);
         QVERIFY(drawn.left() >= qMax(0, box.left()) && drawn.right() <= box.right());
         QVERIFY(drawn.top() >= qMax(0, box.top()) && drawn.bottom() <= box.bottom());
-        QCOMPARE(box.height() > 69, pastTheBottom);
+        QCOMPARE(box.height() > 69, grown);
         QCOMPARE(f->Text1->givenHeight(), 69);
-        if (pastTheBottom) {
-            QVERIFY(drawn.bottom() >= 290);
+        if (grown) {
+            QCOMPARE(box.bottom(), 299);
+            QCOMPARE(box.right(), 399);
+            QVERIFY(box.top() < click.y() - 10);
         }
         // The stamped picture is the zoom source now.
         QCOMPARE(f->Zoom_Ori->picture(), stamped);
@@ -179,37 +182,50 @@ private slots:
         QCOMPARE(f->RichTextBox1->geometry(), f->Text1->geometry());
     }
 
-    void zoomWarning_data() {
-        QTest::addColumn<MsgAnswer>("answer");
-        QTest::addColumn<bool>("placed");
-        QTest::addColumn<float>("zoom");
-        QTest::addColumn<QPoint>("corner");
-        QTest::newRow("No") << MsgAnswer::No << false << 1.25f << QPoint();
-        QTest::newRow("Yes") << MsgAnswer::Yes << true << 1.25f << QPoint(50, 60);
-        // Back at the original size, at the same point of the picture: (60, 70) / 1.25 - 10.
-        QTest::newRow("Cancel") << MsgAnswer::Cancel << true << 1.0f << QPoint(38, 46);
-    }
-    void zoomWarning() {
-        QFETCH(MsgAnswer, answer);
+    // A click on a zoomed picture, enlarged or shrunk, places the box at once, asking nothing:
+    // the stamp keeps the picture's resolution at any zoom.
+    void placementAtAnyZoomAsksNothing() {
         FormFixture f;
         f.loadPicture(picture(400, 300));
-        f->PushButton10_Click();
-        f.services.messageAnswers << answer;
-        clickAt(f, 60, 70);
-        QCOMPARE(f.services.messages.size(), 1);
-        const MessageRequest &m = f.services.messages.at(0);
-        QCOMPARE(m.text, QStringLiteral("Editing on zoomed picture will cause quality loss.\r\n\r\n"
-                                        "Proceed anyway?\r\n\r\n(Cancel - reload original size.)"));
-        QCOMPARE(m.buttons, MsgButtons::YesNoCancel);
-        QCOMPARE(m.defaultButton, 2);
-        QCOMPARE(m.icon, MsgIcon::None);
-        QCOMPARE(m.title, f->ApplicationTitle());
-        QTEST(f->doc.ZoomFactor, "zoom");
-        QTEST(!f->Text1->isHidden(), "placed");
-        QTEST(f->TextEditing == vbTrue, "placed");
-        if (f->TextEditing == vbTrue) {
-            QTEST(f->Text1->pos(), "corner");
+        for (const float zoom : {1.25f, 0.5f, 2.0f}) {
+            f->SetZoom(zoom);
+            QCOMPARE(f->doc.ZoomFactor, zoom);
+            clickAt(f, 60, 70);
+            QVERIFY(f.services.messages.isEmpty());
+            QCOMPARE(f->TextEditing, vbTrue);
+            QCOMPARE(f->Text1->pos(), QPoint(50, 60));
+            f->PushButton8_Click();
         }
+    }
+
+    // Ctrl+Z in a box just opened, or just filled by a re-edit, keeps the text the program put
+    // there: typing is undone, never the box's earlier caption or draft.
+    void undoInAFreshBoxKeepsItsText() {
+        FormFixture f;
+        f.loadPicture(picture(400, 300));
+        const QString placeholder = QStringLiteral("Your Text Goes Here");
+        const auto undoAll = [&] {
+            for (int i = 0; i < 5; ++i) {
+                QTest::keyClick(f->Text1, Qt::Key_Z, Qt::ControlModifier);
+            }
+        };
+        clickAt(f, 60, 60);
+        typeLines(f->Text1, {"cancelled draft"});
+        f->PushButton8_Click();
+        clickAt(f, 60, 60);
+        undoAll();
+        QCOMPARE(f->Text1->text(), placeholder);
+        typeLines(f->Text1, {"stamped"});
+        f->PushButton3_Click();
+        clickAt(f, 90, 90);
+        QTest::keyClicks(f->Text1, QStringLiteral("x"));
+        undoAll();
+        QCOMPARE(f->Text1->text(), placeholder);
+        f->PushButton8_Click();
+        f->ReEditLastStamp();
+        QCOMPARE(f->TextEditing, vbTrue);
+        undoAll();
+        QCOMPARE(f->Text1->text(), QStringLiteral("stamped"));
     }
 
     void stampAtZoomTwoThenOriginalSize() {
@@ -220,7 +236,6 @@ private slots:
             f->PushButton10_Click();
         }
         QCOMPARE(f->doc.ZoomFactor, 2.0f);
-        f.services.messageAnswers << MsgAnswer::Yes;
         clickAt(f, 300, 220);
         f->Text1->setText(QStringLiteral("XX"));
         f->PushButton3_Click();
@@ -467,23 +482,9 @@ private slots:
         QVERIFY(f->Text1->fontItalic() && f->RichTextBox1->fontItalic());
         QCOMPARE(f->Text1->fontSize(), 9.0f);
 
-        // A warning that cannot be shown leaves the box closed.
-        f.services.messages.clear();
-        f->PushButton10_Click();
-        f.services.onMessage = [](const MessageRequest &m) {
-            if (m.text.startsWith("Editing on zoomed")) {
-                throw RuntimeError("Out of memory");
-            }
-        };
-        clickAt(f, 60, 60);
-        QCOMPARE(reportsOf(f), QStringList{"Picture1_Click:108"});
-        QVERIFY(f->Text1->isHidden());
-        QCOMPARE(f->TextEditing, vbFalse);
-
         // A render that fails is reported; the box still goes and the flag is still cleared.
         f.services.messages.clear();
-        f.services.messageAnswers << MsgAnswer::Yes;
-        f.services.onMessage = nullptr;
+        f->PushButton10_Click();
         clickAt(f, 60, 60);
         const QImage before = f->Picture1->image();
         f->Text1->move(200000000, 0);

@@ -293,7 +293,6 @@ private slots:
             f->PushButton10_Click();
         }
         const QImage zoomed = f->Picture1->image();
-        f.services.messageAnswers << MsgAnswer::Yes;
         stamp(f, 200, 150, QStringLiteral("XX"));
         // The stamp went into the picture at its own size; only the part of the box's column that
         // the text could reach, halved, is kept: a 147-pixel-wide box at x 190 covers picture
@@ -385,8 +384,9 @@ private slots:
         QVERIFY(f->Zoom_Ori->picture() != secondStamped);
     }
 
-    // Whether the picture holds stamps that were never saved: stamps make it so, a save or a
-    // load of another picture clears it, undo back to the saved picture clears it too.
+    // Whether stamps that were never saved would be lost: a stamp makes it so wherever the
+    // history holds it (undone, or under a later load); a save of the stamped picture clears it,
+    // and moving through the history to and from saved or loaded pictures changes nothing.
     void unsavedStampsAreTracked() {
         FormFixture f;
         QTemporaryDir temp;
@@ -396,8 +396,9 @@ private slots:
         QVERIFY(!f->hasUnsavedStamps());
         stamp(f, 60, 60, QStringLiteral("one"));
         QVERIFY(f->hasUnsavedStamps());
+        // Undone, the stamp is still one redo away.
         f->UndoStamp();
-        QVERIFY(!f->hasUnsavedStamps());
+        QVERIFY(f->hasUnsavedStamps());
         f->RedoStamp();
         QVERIFY(f->hasUnsavedStamps());
         // A save that is cancelled leaves it unsaved; one that writes the file does not.
@@ -407,8 +408,9 @@ private slots:
         f->PushButton4_Click();
         QVERIFY(QFile::exists(temp.filePath(QStringLiteral("a.bmp"))));
         QVERIFY(!f->hasUnsavedStamps());
+        // Back to the loaded picture and forward to the saved one: both are in files.
         f->UndoStamp();
-        QVERIFY(f->hasUnsavedStamps());
+        QVERIFY(!f->hasUnsavedStamps());
         f->RedoStamp();
         QVERIFY(!f->hasUnsavedStamps());
         // A save that fails leaves it unsaved.
@@ -418,9 +420,9 @@ private slots:
         f->PushButton4_Click();
         QVERIFY(!f.services.reports().isEmpty());
         QVERIFY(f->hasUnsavedStamps());
-        // A fresh load is clean; undoing it brings the unsaved stamps back.
+        // A load over it keeps the unsaved stamp one undo away.
         f.loadPicture(picture(300, 200));
-        QVERIFY(!f->hasUnsavedStamps());
+        QVERIFY(f->hasUnsavedStamps());
         f->UndoStamp();
         QVERIFY(f->hasUnsavedStamps());
     }
@@ -464,6 +466,49 @@ private slots:
         stamp(f, 90, 90, QStringLiteral("two"));
         f.services.messageAnswers << MsgAnswer::Discard;
         QVERIFY(f->close());
+    }
+
+    // Stamps on a picture that a later load replaced are asked about (they are one undo away);
+    // loads alone, undone or not, and a saved stamp undone, close without a question.
+    void closingAsksOnlyWhenStampsWouldBeLost() {
+        FormFixture f;
+        f.loadPicture(picture(400, 300));
+        f->show();
+        stamp(f, 60, 60, QStringLiteral("one"));
+        f.loadPicture(picture(300, 200));
+        f.services.messageAnswers << MsgAnswer::No;
+        QVERIFY(!f->close());
+        QCOMPARE(f.services.messages.size(), 1);
+        const MessageRequest q = f.services.messages.last();
+        QCOMPARE(q.text, QStringLiteral("Text stamped into an earlier picture has not been saved; "
+                                        "Undo Stamp and Redo Stamp bring it back.\r\n\r\n"
+                                        "Close without it?"));
+        QCOMPARE(q.buttons, MsgButtons::YesNo);
+        QCOMPARE(q.defaultButton, 2);
+        QVERIFY(f->isVisible());
+        f.services.messageAnswers << MsgAnswer::Yes;
+        QVERIFY(f->close());
+
+        FormFixture g;
+        g.loadPicture(picture(400, 300));
+        g.loadPicture(picture(300, 200));
+        g->UndoStamp();
+        QCOMPARE(g->Zoom_Ori->picture().size(), QSize(400, 300));
+        g->show();
+        QVERIFY(g->close());
+        QVERIFY(g.services.messages.isEmpty());
+
+        FormFixture h;
+        QTemporaryDir temp;
+        h.services.env[QStringLiteral("TEMP")] = temp.path();
+        h.loadPicture(picture(400, 300));
+        h->show();
+        stamp(h, 60, 60, QStringLiteral("saved"));
+        h.services.saveAnswers << SaveDialogResult{true, temp.filePath(QStringLiteral("s")), 1};
+        h->PushButton4_Click();
+        h->UndoStamp();
+        QVERIFY(h->close());
+        QVERIFY(h.services.messages.isEmpty());
     }
 
     void ignoredWhileTheBoxIsOpenOrASaveRuns() {

@@ -123,9 +123,6 @@ private slots:
         f->show();
         QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
 
-        if (zoom != 1.0f) {
-            f.services.messageAnswers << MsgAnswer::Yes;
-        }
         f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, float(click.x()), float(click.y()));
         const QRect box(click - QPoint(10, 10), f->Text1->size());
         const QRect onPicture = box.intersected(f->Picture1->rect());
@@ -207,7 +204,8 @@ private slots:
               "strongly stamped picture pixels, %d away from the box's glyphs",
               double(zoom), glyphPixels, missing, stampedPixels, strays);
         QVERIFY(glyphPixels > 100);
-        QVERIFY(stampedPixels > glyphPixels / 4);
+        // At 2.0 the box shows each stamped picture pixel as a block of four.
+        QVERIFY(stampedPixels >= glyphPixels / 4);
         QVERIFY(missing <= glyphPixels / 100);
         QVERIFY(strays <= stampedPixels / 100);
         // Black text, as the box showed it.
@@ -346,7 +344,6 @@ private slots:
         const QImage original = photoLike(800, 600);
         f.loadPicture(writePicture(QStringLiteral("view-undo.bmp"), original));
         zoomTo(f, 0.25f);
-        f.services.messageAnswers << MsgAnswer::Yes;
         f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 60.0f, 50.0f);
         f->Picture1_Click();
         f->Text1->setText(QStringLiteral("undo me"));
@@ -422,15 +419,6 @@ private slots:
         f->PushButton10_Click();
         QCOMPARE(f->doc.ZoomFactor, 1.0f);
         QCOMPARE(f->Picture1->size(), QSize(13400, 300));
-
-        // The placement's "Cancel" goes back the same way.
-        f->PushButton11_Click();
-        f.services.messageAnswers << MsgAnswer::Cancel;
-        f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 100.0f, 100.0f);
-        f->Picture1_Click();
-        QCOMPARE(f->doc.ZoomFactor, 1.0f);
-        QCOMPARE(f->Picture1->size(), QSize(13400, 300));
-        f->PushButton8_Click();
 
         f.services.saveAnswers << SaveDialogResult{true, temp.path() + QStringLiteral("/wide"), 1};
         f->PushButton4_Click();

@@ -1,19 +1,57 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
 #include "text/BoxCaption.h"
+#include "text/RenderText.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
+#include <exception>
+
+namespace {
+
+// The box over a picture enlarged by the zoom shows what its stamp will leave: the caption drawn
+// into a copy of the picture pixels under the box, at the picture's resolution, by the stamp's own
+// function, then enlarged pixel by pixel as the view enlarges the picture. The painter's origin is
+// the box's top-left corner.
+void paintStampPreview(QPainter &painter, const PictureBox &display, const QImage &picture,
+                       const RichTextBox &box, const CaptionEffects &effects) {
+    const qreal zoom = display.viewScale();
+    const QTransform fromBox = QTransform::fromScale(1.0 / zoom, 1.0 / zoom);
+    const QRect under = fromBox.mapRect(QRectF(box.geometry())).toAlignedRect() & picture.rect();
+    if (under.isEmpty()) {
+        return;
+    }
+    QImage patch = picture.copy(under);
+    try {
+        DrawBoxCaption(patch, fromBox * QTransform::fromTranslate(-under.x(), -under.y()), &box,
+                       effects, display.size());
+    } catch (const std::exception &) {
+        // A box whose rectangle the stamp could not work out shows the picture alone, as the
+        // stamp would leave it.
+    }
+    painter.drawImage(QRectF(under.x() * zoom - box.x(), under.y() * zoom - box.y(),
+                             under.width() * zoom, under.height() * zoom),
+                      patch);
+}
+
+} // namespace
 
 // The editing box shows its caption as the stamp will draw it: what lies under the glyphs is
 // drawn by the same function as the stamp, and so are the glyphs whenever the box is not being
 // typed in (the box draws them itself, with the caret and the selection, while it has the focus).
+// Over an enlarged picture the box shows the stamp itself, blocks of picture pixels and all, and
+// draws only its caret and selection over it.
 // The caption commands are actions of the window, so their keys work wherever the focus is, the
 // open box included; the context menus show them with their keys.
 void Form1::setUpCaptionBox() {
     Text1->setContentPainter([this](QPainter &painter, bool glyphs) {
+        if (Text1->glyphsLeftToPainter() && Picture1->isView()) {
+            paintStampPreview(painter, *Picture1, Zoom_Ori->picture(), *Text1, editing.effects);
+            return;
+        }
         DrawCaption(painter, CaptionOf(*Text1, editing.effects), QSizeF(Text1->size()), glyphs);
     });
 

@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <cmath>
-#include <optional>
 #include <utility>
 
 void Form1::Picture1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float x, float y) {
@@ -55,43 +54,11 @@ void Form1::Picture1_Click() {
         s(170, [&] { FinishEditing(); });
         return;
     }
-    bool proceed = false;
-    // The click was made at another zoom: the box opens where the picture has to be brought to.
-    bool reloaded = false;
-    s(102, [&] { proceed = false; });
-    if (s.test(104, [&] { return doc.ZoomFactor != 1.0f; })) {
-        // No answer yet: a warning that fails to show leaves proceed as it is.
-        std::optional<MsgAnswer> answer;
-        s(108, [&] {
-            answer = MsgBox(QStringLiteral("Editing on zoomed picture will cause quality loss."
-                                           "\r\n\r\nProceed anyway?\r\n\r\n"
-                                           "(Cancel - reload original size.)"),
-                            MsgButtons::YesNoCancel, 2);
-        });
-        if (s.test(110, [&] { return answer == MsgAnswer::Yes; })) {
-            s(112, [&] { proceed = true; });
-        } else if (s.test(114, [&] { return answer == MsgAnswer::Cancel; })) {
-            s(116, [&] {
-                // Back at the original size, the click means the same point of the picture.
-                const float zoomed = doc.ZoomFactor;
-                PushButton13_Click();
-                if (doc.ZoomFactor != zoomed && zoomed > 0.0f) {
-                    reloaded = true;
-                    const double scale = double(doc.ZoomFactor) / double(zoomed);
-                    editing.LastMouseX = qint32(std::nearbyint(editing.LastMouseX * scale));
-                    editing.LastMouseY = qint32(std::nearbyint(editing.LastMouseY * scale));
-                }
-            });
-            s(118, [&] { proceed = true; });
-        }
-    } else {
-        s(106, [&] { proceed = true; });
-    }
-    if (s.test(120, [&] { return !proceed; })) {
-        return;
-    }
+    // A click at any zoom places the box: the stamp lands in the picture at its own resolution,
+    // so there is no loss to warn of (the save still asks before it writes a zoomed picture).
     s(122, [&] { PushButton3->setEnabled(true); });
-    if (s.test(124, [&] { return !Picture1->hasImage(); })) {
+    // Nothing to write on before a picture has loaded.
+    if (s.test(124, [&] { return !Picture1->hasImage() || !Zoom_Ori->hasPicture(); })) {
         return;
     }
     s(126, [&] { PushButton3->setEnabled(true); });
@@ -106,12 +73,7 @@ void Form1::Picture1_Click() {
     s(138, [&] { Text1->setText(QStringLiteral("Your Text Goes Here")); });
     // The box's top-left corner lies 10 pixels left of and above the click, unclamped.
     s(140, [&] { Text1->move(editing.LastMouseX - 10, Text1->y()); });
-    s(142, [&] {
-        Text1->move(Text1->x(), editing.LastMouseY - 10);
-        if (reloaded) {
-            ScrollIntoView(Text1->geometry());
-        }
-    });
+    s(142, [&] { Text1->move(Text1->x(), editing.LastMouseY - 10); });
     s(148, [&] { Text1->setFocus(); });
     s(150, [&] { editing.SavedBoxStyle = qint32(Text1->windowStyle()); });
     s(160, [&] { ApplyWindowStyle(editing.SavedBoxStyle, Text1); });

@@ -101,6 +101,31 @@ QRect TextRenderArea(const RichTextBox *richtext, float left, float right, float
     return renderArea(r, CaptionOf(*richtext, effects), QSizeF(richtext->size()), picture);
 }
 
+namespace {
+
+// The caption drawn into the image through the transform from the picture box's pixels, laid out
+// in the rectangle and clipped to where it can land on a picture box of that size.
+void drawInto(QImage &image, const QTransform &fromBox, const PixelRectangle &r,
+              const RichTextBox *richtext, const CaptionEffects &effects, QSize picture) {
+    if (r.x1 <= r.x0 || r.y1 <= r.y0 || image.isNull()) {
+        return;
+    }
+    const Caption caption = CaptionOf(*richtext, effects);
+    const QSizeF area(qreal(r.x1 - r.x0), qreal(richtext->height()));
+    // Nothing is drawn outside this area, which is what undo keeps of the picture.
+    const QRect clip = renderArea(r, caption, area, picture);
+    if (clip.isEmpty()) {
+        return;
+    }
+    QPainter painter(&image);
+    painter.setTransform(fromBox);
+    painter.setClipRect(clip);
+    painter.translate(qreal(r.x0), qreal(r.y0));
+    DrawCaption(painter, caption, area);
+}
+
+} // namespace
+
 void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
                          float top, float bottom, const CaptionEffects &effects) {
     const PixelRectangle r = toPixelRectangle(left, right, top, bottom);
@@ -111,19 +136,17 @@ void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left,
     // that picture itself, through the view's inverse scale, so that the text is drawn at the
     // picture's own resolution and lands where the box showed it.
     const PictureBox::Canvas canvas = picture->canvas();
-    if (canvas.image == nullptr || canvas.image->isNull()) {
+    if (canvas.image == nullptr) {
         return;
     }
-    const Caption caption = CaptionOf(*richtext, effects);
-    const QSizeF area(qreal(r.x1 - r.x0), qreal(richtext->height()));
-    // Nothing is drawn outside this area, which is what undo keeps of the picture.
-    const QRect clip = renderArea(r, caption, area, picture->size());
-    if (clip.isEmpty()) {
-        return;
-    }
-    QPainter painter(canvas.image);
-    painter.setTransform(canvas.fromBox);
-    painter.setClipRect(clip);
-    painter.translate(qreal(r.x0), qreal(r.y0));
-    DrawCaption(painter, caption, area);
+    drawInto(*canvas.image, canvas.fromBox, r, richtext, effects, picture->size());
+}
+
+void DrawBoxCaption(QImage &image, const QTransform &fromBox, const RichTextBox *box,
+                    const CaptionEffects &effects, QSize picture) {
+    const TwipsRectangle t =
+        BoxRectangleInTwips(float(box->x()), float(box->y()), float(box->width()),
+                            ScreenTwipsPerPixelX(), ScreenTwipsPerPixelY());
+    drawInto(image, fromBox, toPixelRectangle(t.left, t.right, t.top, t.bottom), box, effects,
+             picture);
 }

@@ -2,6 +2,7 @@
 
 #include <QRect>
 #include <QSize>
+#include <QTransform>
 #include <QtGlobal>
 
 #include "text/Caption.h"
@@ -37,6 +38,12 @@ qint32 RoundTwips(float value);
 // bottom or off the picture is lost. Throws RuntimeError when an edge cannot be held in 32 bits.
 void RenderTextToPicture(PictureBox *picture, RichTextBox *richtext, float left, float right,
                          float top, float bottom, const CaptionEffects &effects = {});
+
+// Draws the caption of a box lying on a picture box of the given size into the image, as
+// FinishEditing stamps it (the box's rectangle in twips, then RenderTextToPicture's work),
+// through the transform from the picture box's pixels to the image's. Throws as the render does.
+void DrawBoxCaption(QImage &image, const QTransform &fromBox, const RichTextBox *box,
+                    const CaptionEffects &effects, QSize picture);
 
 // The pixels of a picture box of the given size that RenderTextToPicture with the same arguments
 // can change: the rectangle's column from its top down through the caption's extent (its text

@@ -55,6 +55,7 @@ void StampHistory::recordStamp(PictureChange before) {
     redo_.clear();
     before.stateBefore = state_;
     state_ = ++lastState_;
+    stamped_.insert(state_);
     before.stateAfter = state_;
     if (!keeps(before)) {
         undo_.clear();
@@ -66,7 +67,30 @@ void StampHistory::recordStamp(PictureChange before) {
 
 void StampHistory::recordLoad(PictureChange before) {
     recordStamp(std::move(before));
+    stamped_.remove(state_);
+    markClean();
+}
+
+void StampHistory::markClean() {
     clean_ = state_;
+    saved_.insert(state_);
+}
+
+bool StampHistory::holdsUnsavedStamps() const {
+    if (unsavedState(state_)) {
+        return true;
+    }
+    for (const PictureChange &c : undo_) {
+        if (unsavedState(c.stateBefore)) {
+            return true;
+        }
+    }
+    for (const PictureChange &c : redo_) {
+        if (unsavedState(c.stateAfter)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool StampHistory::step(QList<PictureChange> &from, QList<PictureChange> &to,

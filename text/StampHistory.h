@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QList>
 #include <QRect>
+#include <QSet>
 #include <QSize>
 #include <QString>
 #include <QtGlobal>
@@ -82,9 +83,15 @@ public:
     bool lastStepWasWhole() const { return lastWhole_; }
 
     // The picture as it is now has been saved.
-    void markClean() { clean_ = state_; }
+    void markClean();
     // True when the picture is as it was when last loaded or saved.
     bool isClean() const { return state_ == clean_; }
+    // True when a state the history can reach (the picture now, or one an undo or redo brings
+    // back) holds stamps that were never in a loaded or saved file. Moving through the history
+    // changes nothing here; a stamp on a picture that a load replaced still counts.
+    bool holdsUnsavedStamps() const;
+    // True when the picture as it is now holds such stamps.
+    bool showsUnsavedStamps() const { return unsavedState(state_); }
     // Which state the picture is in: the same number whenever the same steps lead to it.
     qint64 state() const { return state_; }
 
@@ -103,6 +110,9 @@ private:
     // farthest redo steps.
     void makeRoom(const QImage &incoming);
     bool keeps(const PictureChange &change) const;
+    bool unsavedState(qint64 state) const {
+        return stamped_.contains(state) && !saved_.contains(state);
+    }
 
     int maxSteps_;
     qint64 maxBytes_;
@@ -112,4 +122,6 @@ private:
     qint64 lastState_ = 0;      // the last state handed out
     qint64 clean_ = 0;          // the state last loaded or saved
     bool lastWhole_ = false;
+    QSet<qint64> stamped_; // states a stamp led to
+    QSet<qint64> saved_;   // states that were loaded from or saved to a file
 };

@@ -26,6 +26,19 @@ void Form1::FinishEditing() {
         s(138, [&] { TextEditing = vbFalse; });
         return;
     }
+    // The box never reaches past the picture, so a caption taller than the whole picture could not
+    // be stamped whole: it is refused, and the box stays open to be changed.
+    bool tooTall = false;
+    s(140, [&] { tooTall = Text1->textHeight() > Picture1->height(); });
+    if (tooTall) {
+        s(142, [&] {
+            MsgBox(QStringLiteral("The text is taller than the picture and cannot be stamped whole."
+                                  "\r\n\r\nMake the font smaller, the box wider or the text "
+                                  "shorter."),
+                   MsgButtons::Ok, 1, MsgIcon::Warning);
+        });
+        return;
+    }
     s(104, [&] { setMousePointer(vbHourglass); });
     s(106, [&] { ApplyWindowStyle(editing.SavedBoxStyle, Text1); });
     s(108, [&] { RichTextBox1->move(Text1->x(), RichTextBox1->y()); });

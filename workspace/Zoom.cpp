@@ -63,6 +63,8 @@ void Form1::ApplyZoom() {
         // The display is a view of the zoom source through the zoom: nothing is copied or
         // stretched here, painting scales what the viewport exposes.
         Picture1->showScaled(Zoom_Ori, qreal(doc.ZoomFactor));
+        // Over an enlarged picture the box shows its caption as the stamp will leave it.
+        Text1->setGlyphsLeftToPainter(doc.ZoomFactor > 1.0f);
         setMousePointer(vbDefault);
         HScroll1->setValue(0);
         VScroll1->setValue(0);
@@ -81,4 +83,5 @@ void Form1::ApplyZoom() {
     Picture1->clearPicture();
     Picture1->resize(Zoom_Ori->picture().size());
     Picture1->showScaled(Zoom_Ori, 1.0);
+    Text1->setGlyphsLeftToPainter(false);
 }

@@ -184,6 +184,8 @@ ZoomedStamp Session::stampZoomed(QRgb textColour) {
     for (int y = 0; y < shown.height(); ++y) {
         for (int x = 0; x < shown.width(); ++x) {
             const QRgb p = plain.pixel(x, y);
+            z.changed += stamped.pixel(x, y) != p;
+            z.differ += !caret.contains(x, y) && stamped.pixel(x, y) != shown.pixel(x, y);
             if (!caret.contains(x, y) && inked(shown.pixel(x, y), p)) {
                 boxInk.setPixel(x, y, 1);
                 ++z.boxInk;
@@ -213,7 +215,9 @@ ZoomedStamp Session::stampZoomed(QRgb textColour) {
         }
     }
     z.colour = z.solid > 0 ? colour / z.solid : 255.0;
-    qInfo("zoom %.2f: box ink %d, stamp ink %d, strays %d, missed %d, solid %d, colour off by %.1f",
-          double(f_->doc.ZoomFactor), z.boxInk, z.stampInk, z.strays, z.missed, z.solid, z.colour);
+    qInfo("zoom %.2f: box ink %d, stamp ink %d, strays %d, missed %d, solid %d, colour off by "
+          "%.1f; %d of %d stamped pixels unlike the box",
+          double(f_->doc.ZoomFactor), z.boxInk, z.stampInk, z.strays, z.missed, z.solid, z.colour,
+          z.differ, z.changed);
     return z;
 }

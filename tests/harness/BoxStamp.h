@@ -35,8 +35,11 @@ struct Stamped {
 // within one pixel of the picture (a screen pixel when shrunk, the zoom's pixels when enlarged);
 // missed: box ink with no stamped ink that near; colour: the largest
 // difference in a channel between the text's colour and the stamp where the box showed solid
-// text colour (averaged over those pixels).
+// text colour (averaged over those pixels). Changed: pixels the stamp changed at all; differ:
+// those of them, and any others, where the box showed something else (the caret left out).
 struct ZoomedStamp {
+    int changed = 0;
+    int differ = 0;
     int boxInk = 0;
     int stampInk = 0;
     int strays = 0;
