@@ -1,16 +1,22 @@
 #include "batch/CaptionCommand.h"
 
+#include "SafeReplace.h"
+
 #include "batch/CaptionOptions.h"
 #include "batch/CaptionPicture.h"
 #include "batch/CaptionWriter.h"
+#include "batch/Interrupt.h"
 #include "platform/Services.h"
+#include "save/Destination.h"
 #include "save/FileUtils.h"
+#include "save/PrivateFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <thread>
@@ -56,6 +62,30 @@ private:
     bool terminal_;
 };
 
+// The summary of a run cut short by a signal: what was written, what failed, and what was not
+// started; 128 + the signal's number is the exit status.
+int ReportInterruptedRun(const CaptionOptions &options, const std::vector<CaptionOutput> &outputs,
+                         const std::vector<Outcome> &outcomes, int signal) {
+    int written = 0;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        const QString &input = options.files.at(qsizetype(i));
+        if (!outcomes[i].done) {
+            std::printf("not written: %s (not started)\n", qPrintable(input));
+        } else if (!outcomes[i].failure.isEmpty()) {
+            std::printf("not written: %s: %s\n", qPrintable(input),
+                        qPrintable(outcomes[i].failure));
+        } else {
+            ++written;
+            std::printf("written: %s\n", qPrintable(outputs[i].path));
+        }
+    }
+    std::printf("interrupted by %s: captioned %d of %d pictures into %s\n",
+                signal == SIGINT ? "SIGINT" : "SIGTERM", written, int(outcomes.size()),
+                qPrintable(QDir::toNativeSeparators(options.outFolder)));
+    std::fflush(stdout);
+    return 128 + signal;
+}
+
 } // namespace
 
 int RunCaptionCommand(const QStringList &arguments) {
@@ -79,6 +109,12 @@ int RunCaptionCommand(const QStringList &arguments) {
     QHash<QString, int> claimed;
     for (int i = 0; i < total; ++i) {
         outputs[size_t(i)] = OutputFor(options, options.files.at(i));
+        // A picture that is not there writes nothing, so it takes no name from one that is.
+        if (!QFileInfo(options.files.at(i)).isFile()) {
+            outcomes[size_t(i)].failure = QStringLiteral("File not found");
+            outcomes[size_t(i)].done = true;
+            continue;
+        }
         const QString key = QFileInfo(outputs[size_t(i)].path).absoluteFilePath();
         if (const auto it = claimed.constFind(key); it != claimed.constEnd()) {
             outcomes[size_t(i)].failure = QStringLiteral("would write %1, as %2 does")
@@ -89,15 +125,21 @@ int RunCaptionCommand(const QStringList &arguments) {
         }
     }
 
-    // JPGs go through the converter in a private folder inside the temporary folder.
+    // JPGs go through the converter in a private folder inside the temporary folder. What killed
+    // runs left there, and their partial files in the output folder, go first.
     RealServices services;
-    CaptionWriter writer(TempFolder(services));
+    const QString temp = TempFolder(services);
+    PrivateFolder::removeAbandoned(temp);
+    safe::removeLeftovers(NativePath(options.outFolder));
+    CaptionWriter writer(temp);
 
-    // One picture per worker at a time: memory stays bounded by the pictures in flight.
+    // One picture per worker at a time: memory stays bounded by the pictures in flight. After
+    // SIGINT or SIGTERM no picture starts; those under way end as they would.
+    const InterruptWatch interrupts;
     Progress progress(total);
     std::atomic<int> next{0};
     const auto work = [&] {
-        for (int i = next++; i < total; i = next++) {
+        for (int i = next++; i < total && InterruptWatch::signal() == 0; i = next++) {
             Outcome &outcome = outcomes[size_t(i)];
             if (!outcome.done) {
                 try {
@@ -122,6 +164,9 @@ int RunCaptionCommand(const QStringList &arguments) {
         t.join();
     }
     progress.end();
+    if (InterruptWatch::signal() != 0) {
+        return ReportInterruptedRun(options, outputs, outcomes, InterruptWatch::signal());
+    }
 
     int failed = 0;
     for (int i = 0; i < total; ++i) {

@@ -94,7 +94,12 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
 void CaptionPictureFile(const CaptionOptions &options, const QString &input,
                         const CaptionOutput &output, CaptionWriter &writer, int index) {
     const QFileInfo target(output.path);
-    if (target.exists() || target.isSymLink()) {
+    if (target.isSymLink() && !target.exists()) {
+        throw RuntimeError(QStringLiteral("the output %1 is a link to nothing (to %2)")
+                               .arg(output.path, target.symLinkTarget())
+                               .toStdString());
+    }
+    if (target.exists()) {
         if (!options.overwrite) {
             const bool isInput = QFileInfo(input).canonicalFilePath() == target.canonicalFilePath();
             throw RuntimeError(isInput ? "the output would replace the picture itself (use "
@@ -120,5 +125,5 @@ void CaptionPictureFile(const CaptionOptions &options, const QString &input,
                                          QFileInfo(input).size());
     }
     // Camera data goes only from a JPG into a JPG, as the window's save keeps it.
-    writer.write(picture.image, output, quality, picture.exif, index);
+    writer.write(picture.image, output, quality, picture.exif, index, options.overwrite);
 }

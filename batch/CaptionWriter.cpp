@@ -7,6 +7,8 @@
 #include "save/ConverterRun.h"
 #include "save/SaveFiles.h"
 
+#include "Decision.h"
+
 #include <QFile>
 #include <QProcess>
 
@@ -21,10 +23,12 @@ QString CaptionWriter::converterFolder() {
 }
 
 void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int quality,
-                          const QByteArray &exif, int index) {
+                          const QByteArray &exif, int index, bool replace) {
+    const safe::Decision nothingThere;
+    const safe::Decision *decided = replace ? nullptr : &nothingThere;
     if (output.format != QLatin1String("jpg")) {
         SaveImageReplacing(image, output.path,
-                           output.format == QLatin1String("bmp") ? "bmp" : "png");
+                           output.format == QLatin1String("bmp") ? "bmp" : "png", decided);
         return;
     }
     const QString folder = converterFolder();
@@ -36,7 +40,11 @@ void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
         if (!exif.isEmpty()) {
             WriteCameraData(exif, cameraData);
         }
-        RunConverterFor(ConverterCommandLineTo(folder, qint16(quality), output.path, base),
+        folder_.checkBeforeRunning(ConverterPath(folder));
+        RunConverterFor(ConverterCommandLineTo(folder, qint16(quality), output.path, base,
+                                               replace ? QString()
+                                                       : QString::fromStdString(
+                                                             nothingThere.text())),
                         output.path, [](QProcess &process) { process.waitForFinished(100); });
     } catch (...) {
         QFile::remove(bitmap);

@@ -20,9 +20,10 @@ public:
     explicit CaptionWriter(const QString &temp) : temp_(temp) {}
 
     // Throws RuntimeError saying what failed. `index` tells this picture's temporary files from
-    // those of the others in flight.
+    // those of the others in flight. Unless `replace`, the finished file is placed only where
+    // nothing stands at that moment: a name taken meanwhile fails, and what took it stays.
     void write(const QImage &image, const CaptionOutput &output, int quality,
-               const QByteArray &exif, int index);
+               const QByteArray &exif, int index, bool replace);
 
 private:
     // The private folder, with the converter placed in it at the first call.

@@ -3,6 +3,7 @@
 #include "SafeReplace.h"
 #include "app/ErrorReport.h"
 #include "save/BitmapFile.h"
+#include "save/Destination.h"
 #include "save/FileUtils.h"
 
 #include <QDir>
@@ -38,14 +39,6 @@ bool SomethingAt(const QString &path) {
         throw RuntimeError("File already exists");
     }
     ThrowFolderFailure(path);
-}
-
-std::filesystem::path NativePath(const QString &path) {
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
 }
 
 // The report's description of a failure of the safe replace.
@@ -158,27 +151,10 @@ bool HoldsConverter(const QString &path, const QByteArray &bytes) {
 
 } // namespace
 
-QString ExistingFileName(const QString &path) {
-    if (path.isEmpty()) {
-        return QString();
-    }
-    const QFileInfo info(path);
-    if (info.isSymLink()) {
-        try {
-            safe::resolve(NativePath(path));
-        } catch (const safe::Failure &failure) {
-            throw RuntimeError(failure.what());
-        }
-    }
-    if (!info.exists() || info.isDir()) {
-        return QString();
-    }
-    return info.fileName();
-}
-
-void SaveImageReplacing(const QImage &image, const QString &path, const char *format) {
+void SaveImageReplacing(const QImage &image, const QString &path, const char *format,
+                        const safe::Decision *decided) {
     try {
-        safe::Replacement replacement(NativePath(path));
+        safe::Replacement replacement(NativePath(path), decided);
         ReplacementDevice device(replacement);
         try {
             WriteImage(device, image, format);
