@@ -1,11 +1,11 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
-#include "save/PrivateFolder.h"
 #include "app/Links.h"
 #include "app/SettingsStore.h"
 #include "platform/CursorFile.h"
 #include "resources/ProgramIcon.h"
 #include "save/FileUtils.h"
+#include "save/PrivateFolder.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -41,10 +41,9 @@ void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
             WriteCameraData(exif, cameraData);
         }
         folder_.checkBeforeRunning(ConverterPath(folder));
-        RunConverterFor(ConverterCommandLineTo(folder, qint16(quality), output.path, base,
-                                               replace ? QString()
-                                                       : QString::fromStdString(
-                                                             nothingThere.text())),
+        RunConverterFor(ConverterCommandLineTo(
+                            folder, qint16(quality), output.path, base,
+                            replace ? QString() : QString::fromStdString(nothingThere.text())),
                         output.path, [](QProcess &process) { process.waitForFinished(100); });
     } catch (...) {
         QFile::remove(bitmap);

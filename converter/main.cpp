@@ -98,8 +98,7 @@ Options parseOptions(int argc, char **argv) {
         } else if (option == "-expect") {
             options.expected = safe::Decision::parse(value);
             if (!options.expected)
-                throw UsageError("-expect takes absent or DEVICE:INODE, not " +
-                                 std::string(value));
+                throw UsageError("-expect takes absent or DEVICE:INODE, not " + std::string(value));
         } else {
             options.output = value;
             haveOutput = true;
@@ -152,8 +151,7 @@ std::vector<std::uint8_t> cameraDataFor(const fs::path &input) {
 // The output is made ready first, so that a name that cannot be written is refused before the
 // input is read.
 void convert(const Options &options) {
-    safe::Replacement replacement(options.output,
-                                  options.expected ? &*options.expected : nullptr);
+    safe::Replacement replacement(options.output, options.expected ? &*options.expected : nullptr);
     const std::string partial = replacement.temporary().string();
     if (partial.size() < sizeof g_partialFile) {
         std::memcpy(g_partialFile, partial.c_str(), partial.size() + 1);

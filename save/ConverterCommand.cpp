@@ -27,8 +27,8 @@ QString CameraDataPath(const QString &temp, const QString &tempBaseName) {
 
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
                              const QString &tempBaseName, const QString &expectation) {
-    return ConverterCommandLineTo(temp, quality, destination + QStringLiteral(".jpg"),
-                                  tempBaseName, expectation);
+    return ConverterCommandLineTo(temp, quality, destination + QStringLiteral(".jpg"), tempBaseName,
+                                  expectation);
 }
 
 QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QString &output,

@@ -27,5 +27,4 @@ QString ConverterCommandLine(const QString &temp, qint16 quality, const QString 
                              const QString &tempBaseName, const QString &expectation = QString());
 // The same command line for an output file named in full, extension included.
 QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QString &output,
-                               const QString &tempBaseName,
-                               const QString &expectation = QString());
+                               const QString &tempBaseName, const QString &expectation = QString());

@@ -73,9 +73,8 @@ bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     }
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
-    return s(154, [&] {
-        SaveImageReplacing(PictureToSave(form), target, "bmp", decided.decision());
-    });
+    return s(154,
+             [&] { SaveImageReplacing(PictureToSave(form), target, "bmp", decided.decision()); });
 }
 
 // A lossless PNG, written by the program itself like the bitmap (colour profile included).
@@ -87,9 +86,8 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
         return false;
     }
     // 216: nothing is deleted first (see 152).
-    return s(218, [&] {
-        SaveImageReplacing(PictureToSave(form), target, "png", decided.decision());
-    });
+    return s(218,
+             [&] { SaveImageReplacing(PictureToSave(form), target, "png", decided.decision()); });
 }
 
 // Runs the converter and makes sure it made the JPG; throws what went wrong.
@@ -143,8 +141,8 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     QString command;
     // 194 to 200
     s(194, [&] {
-        command = ConverterCommandLine(folder, quality, path, saving.TempBaseName,
-                                       decided.expectation());
+        command =
+            ConverterCommandLine(folder, quality, path, saving.TempBaseName, decided.expectation());
     });
     const bool written = s(202, [&] { RunConverter(form, command, converterPlaced, target); });
     s(204, [&] { services.sleep(2500); });

@@ -206,8 +206,8 @@ inline QByteArray iccProfileOf(const QByteArray &jpeg, int *markers = nullptr) {
     for (const auto &[marker, payload] : jpegSegments(jpeg)) {
         if (marker == 0xE2 && payload.startsWith(QByteArray("ICC_PROFILE\0", 12))) {
             const int number = uchar(payload.at(12));
-            sound = sound && (count < 0 || count == uchar(payload.at(13))) &&
-                    !pieces.contains(number);
+            sound =
+                sound && (count < 0 || count == uchar(payload.at(13))) && !pieces.contains(number);
             count = uchar(payload.at(13));
             pieces.insert(number, payload.mid(14));
         }

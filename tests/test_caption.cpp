@@ -183,7 +183,9 @@ private slots:
         Caption c = caption(QStringLiteral("Shade"), 36);
         c.effects.outlineWidth = 3;
         c.effects.outlineColour = Qt::red;
-        const auto pureRed = [](QRgb p) { return qRed(p) >= 250 && qGreen(p) <= 5 && qBlue(p) <= 5; };
+        const auto pureRed = [](QRgb p) {
+            return qRed(p) >= 250 && qGreen(p) <= 5 && qBlue(p) <= 5;
+        };
         const auto grey = [](QRgb p) {
             return qAbs(qRed(p) - qGreen(p)) < 8 && qAbs(qGreen(p) - qBlue(p)) < 8 &&
                    qGray(p) > 40 && qGray(p) < 250;
@@ -216,8 +218,9 @@ private slots:
                                 .arg(gy / gn)
                                 .arg(rx / rn)
                                 .arg(ry / rn)));
-        QVERIFY2(qAbs(red - redBefore) * 50 <= redBefore,
-                 qPrintable(QStringLiteral("%1 red pixels, %2 without shadow").arg(red).arg(redBefore)));
+        QVERIFY2(
+            qAbs(red - redBefore) * 50 <= redBefore,
+            qPrintable(QStringLiteral("%1 red pixels, %2 without shadow").arg(red).arg(redBefore)));
         // The outermost columns and rows of the extent hold nothing but the faintest shadow.
         int darkestEdge = 255;
         for (int y = footprint.top(); y <= footprint.bottom(); ++y) {

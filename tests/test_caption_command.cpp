@@ -207,9 +207,9 @@ private slots:
         QVERIFY(one > 5 && one < 30);
         // Sized by a share of the picture's height, a long text still wraps inside the margins:
         // every pixel of it lies within the picture less its margins.
-        const CaptionOptions share = options({"--text", QStringLiteral("word ").repeated(40),
-                                              "--height-share", "10", "--margin", "20", "--color",
-                                              "#000000", "--out", "o", "a.png"});
+        const CaptionOptions share =
+            options({"--text", QStringLiteral("word ").repeated(40), "--height-share", "10",
+                     "--margin", "20", "--color", "#000000", "--out", "o", "a.png"});
         QImage picture(800, 600, QImage::Format_RGB32);
         picture.fill(Qt::white);
         const CaptionPlan plan = PlanCaption(share, picture.size());

@@ -27,9 +27,9 @@ QImage PaintedInParts(PictureBox &view, int step, bool columns) {
     out.fill(Qt::magenta);
     const int length = columns ? view.width() : view.height();
     for (int at = 0; at < length; at += step) {
-        const QRect part = (columns ? QRect(at, 0, step, view.height())
-                                    : QRect(0, at, view.width(), step))
-                               .intersected(view.rect());
+        const QRect part =
+            (columns ? QRect(at, 0, step, view.height()) : QRect(0, at, view.width(), step))
+                .intersected(view.rect());
         view.render(&out, part.topLeft(), QRegion(part), QWidget::RenderFlags());
     }
     return out;
