@@ -30,7 +30,13 @@ Destination DecideDestination(const QString &path) {
     try {
         destination.decided = safe::decide(NativePath(path));
     } catch (const safe::Failure &failure) {
-        throw RuntimeError(failure.what());
+        // A link that must not be followed ends the save here; any other name the system will
+        // not look at (too long, in a missing folder) is left to the write, which says why.
+        if (failure.problem() == safe::Problem::DanglingLink ||
+            failure.problem() == safe::Problem::LinkToFolder) {
+            throw RuntimeError(failure.what());
+        }
+        return destination;
     }
     if (!destination.decided->absent) {
         destination.name = info.fileName();

@@ -15,7 +15,8 @@ std::filesystem::path NativePath(const QString &path);
 struct Destination {
     QString name;       // the plain name the question shows; empty when nothing is replaced
     QString linkTarget; // the file at the end of the name's links, when the name is a link
-    // What the user decided on; none for a folder at the name, which every writer refuses.
+    // What the user decided on; none for a folder at the name, or a name the system will not
+    // look at (too long, in a missing folder), which every writer refuses.
     std::optional<safe::Decision> decided;
 
     const safe::Decision *decision() const { return decided ? &*decided : nullptr; }

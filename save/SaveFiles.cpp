@@ -6,6 +6,7 @@
 #include "save/Destination.h"
 #include "save/FileUtils.h"
 
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -93,7 +94,16 @@ void WriteImage(QIODevice &device, const QImage &image, const char *format) {
         WriteBitmapFile(device, image);
         return;
     }
-    const QImage pixels = image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    const QImage converted =
+        image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    // The pixels, their colour space and resolution, but none of the text a loaded file carried
+    // (a PNG's text chunks come into QImage::text): the program does not keep it, and one damaged
+    // key would make the PNG writer refuse the whole picture. A view of the same pixels: no copy.
+    QImage pixels(converted.constBits(), converted.width(), converted.height(),
+                  converted.bytesPerLine(), converted.format());
+    pixels.setColorSpace(converted.colorSpace());
+    pixels.setDotsPerMeterX(converted.dotsPerMeterX());
+    pixels.setDotsPerMeterY(converted.dotsPerMeterY());
     QImageWriter writer(&device, format);
     if (!writer.write(pixels)) {
         // The image writer does not say why it stopped; a file that refused the bytes does.

@@ -9,6 +9,7 @@
 
 #include <QPainter>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -224,8 +225,8 @@ private slots:
         // The outermost columns and rows of the extent hold nothing but the faintest shadow.
         int darkestEdge = 255;
         for (int y = footprint.top(); y <= footprint.bottom(); ++y) {
-            darkestEdge = qMin({darkestEdge, qGray(image.pixel(footprint.right(), y)),
-                                qGray(image.pixel(footprint.left(), y))});
+            darkestEdge = std::min({darkestEdge, qGray(image.pixel(footprint.right(), y)),
+                                    qGray(image.pixel(footprint.left(), y))});
         }
         for (int x = footprint.left(); x <= footprint.right(); ++x) {
             darkestEdge = qMin(darkestEdge, qGray(image.pixel(x, footprint.top())));

@@ -212,8 +212,8 @@ private slots:
                      "--margin", "20", "--color", "#000000", "--out", "o", "a.png"});
         QImage picture(800, 600, QImage::Format_RGB32);
         picture.fill(Qt::white);
-        const CaptionPlan plan = PlanCaption(share, picture.size());
-        RenderCaption(picture, share.caption, plan.at, plan.area, plan.scale);
+        const CaptionPlan shared = PlanCaption(share, picture.size());
+        RenderCaption(picture, share.caption, shared.at, shared.area, shared.scale);
         const QRect ink = InkBounds(picture);
         QVERIFY2(!ink.isEmpty() && ink.left() >= 20 && ink.right() < 800 - 20 && ink.height() > 120,
                  qPrintable(QStringLiteral("%1..%2").arg(ink.left()).arg(ink.right())));
