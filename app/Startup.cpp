@@ -5,6 +5,7 @@
 #include "platform/CursorFile.h"
 #include "resources/ProgramIcon.h"
 #include "save/FileUtils.h"
+#include "save/PrivateFolder.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -43,6 +44,8 @@ void Form1::Form_Load() {
         });
     }
     s(110, [&] { OpenHomePageByChance(); });
+    // What a killed earlier run left in the temporary folder goes now, not at some later save.
+    s(110, [&] { PrivateFolder::removeAbandoned(TempFolder(services_)); });
     SettingsStore store(services_);
     s(128, [&] {
         setOptionValue(Option21, ReadBoolean(store.GetSetting(QStringLiteral("Option21"),

@@ -1,18 +1,23 @@
 #include "batch/CaptionCommand.h"
 
+#include "SafeReplace.h"
 #include "app/ErrorReport.h"
 #include "batch/CaptionList.h"
 #include "batch/CaptionOptions.h"
 #include "batch/CaptionPicture.h"
 #include "batch/CaptionReport.h"
 #include "batch/CaptionWriter.h"
+#include "batch/Interrupt.h"
 #include "platform/Services.h"
+#include "save/Destination.h"
 #include "save/FileUtils.h"
+#include "save/PrivateFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <thread>
@@ -61,6 +66,30 @@ private:
     bool terminal_;
 };
 
+// The summary of a run cut short by a signal: what was written, what failed, and what was not
+// started; 128 + the signal's number is the exit status.
+int ReportInterruptedRun(const CaptionOptions &options, const CaptionRun &run,
+                         const std::vector<Outcome> &outcomes, int signal) {
+    int written = 0;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        const QString &input = options.files.at(run.pictures[i]);
+        if (!outcomes[i].done) {
+            std::printf("not written: %s (not started)\n", qPrintable(input));
+        } else if (!outcomes[i].failure.isEmpty()) {
+            std::printf("not written: %s: %s\n", qPrintable(input),
+                        qPrintable(outcomes[i].failure));
+        } else {
+            ++written;
+            std::printf("written: %s\n", qPrintable(OutputFor(options, input).path));
+        }
+    }
+    std::printf("interrupted by %s: captioned %d of %d pictures into %s\n",
+                signal == SIGINT ? "SIGINT" : "SIGTERM", written, int(outcomes.size()),
+                qPrintable(QDir::toNativeSeparators(options.outFolder)));
+    std::fflush(stdout);
+    return 128 + signal;
+}
+
 } // namespace
 
 int RunCaptionCommand(const QStringList &arguments) {
@@ -97,15 +126,21 @@ int RunCaptionCommand(const QStringList &arguments) {
     const int total = int(run.pictures.size());
     std::vector<Outcome> outcomes(static_cast<size_t>(total));
 
-    // JPGs go through the converter in a private folder inside the temporary folder.
+    // JPGs go through the converter in a private folder inside the temporary folder. What killed
+    // runs left there, and their partial files in the output folder, go first.
     RealServices services;
-    CaptionWriter writer(TempFolder(services));
+    const QString temp = TempFolder(services);
+    PrivateFolder::removeAbandoned(temp);
+    safe::removeLeftovers(NativePath(options.outFolder));
+    CaptionWriter writer(temp);
 
-    // One picture per worker at a time: memory stays bounded by the pictures in flight.
+    // One picture per worker at a time: memory stays bounded by the pictures in flight. After
+    // SIGINT or SIGTERM no picture starts; those under way end as they would.
+    const InterruptWatch interrupts;
     Progress progress(total);
     std::atomic<int> next{0};
     const auto work = [&] {
-        for (int k = next++; k < total; k = next++) {
+        for (int k = next++; k < total && InterruptWatch::signal() == 0; k = next++) {
             const PictureResult result =
                 CaptionListedPicture(options, run, run.pictures[size_t(k)], writer);
             report.add(result);
@@ -130,6 +165,9 @@ int RunCaptionCommand(const QStringList &arguments) {
         t.join();
     }
     progress.end();
+    if (InterruptWatch::signal() != 0) {
+        return ReportInterruptedRun(options, run, outcomes, InterruptWatch::signal());
+    }
 
     int failed = 0;
     int skipped = 0;

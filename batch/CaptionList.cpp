@@ -50,9 +50,16 @@ CaptionRun PlanCaptionRun(const CaptionOptions &options) {
         return QFileInfo(OutputFor(options, options.files.at(i)).path).absoluteFilePath();
     };
     for (int i = 0; i < int(options.files.size()); ++i) {
-        const QString path = target(i);
         const bool mine =
             PathHash(options.files.at(i)) % quint64(options.shards) == quint64(options.shard);
+        // A picture that is not there writes nothing, so it takes no name from one that is.
+        if (!QFileInfo(options.files.at(i)).isFile()) {
+            if (mine) {
+                run.pictures.push_back(i);
+            }
+            continue;
+        }
+        const QString path = target(i);
         const auto it = claimed.constFind(PathHash(path));
         if (it == claimed.constEnd()) {
             claimed.insert(PathHash(path), i);

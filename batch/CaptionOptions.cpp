@@ -1,5 +1,7 @@
 #include "batch/CaptionOptions.h"
 
+#include "batch/FontFamilies.h"
+
 #include <QColor>
 #include <QRegularExpression>
 #include <QThread>
@@ -48,6 +50,11 @@ QFont font(const QString &text) {
     if (!ok || !(size >= 1.0 && size <= 2000.0)) {
         bad(QStringLiteral("--font takes a size from 1 to 2000 points, not \"%1\"")
                 .arg(parts.at(1)));
+    }
+    const QStringList nearest = NearestFontFamilies(parts.at(0));
+    if (!nearest.isEmpty()) {
+        bad(QStringLiteral("--font: no font family \"%1\" is installed; the nearest are %2")
+                .arg(parts.at(0).trimmed(), nearest.join(QStringLiteral(", "))));
     }
     QFont f(parts.at(0).trimmed());
     f.setPointSizeF(size);

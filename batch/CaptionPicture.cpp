@@ -96,7 +96,12 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
 CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &input,
                                  const CaptionOutput &output, CaptionWriter &writer, int index) {
     const QFileInfo target(output.path);
-    if (target.exists() || target.isSymLink()) {
+    if (target.isSymLink() && !target.exists()) {
+        throw RuntimeError(QStringLiteral("the output %1 is a link to nothing (to %2)")
+                               .arg(output.path, target.symLinkTarget())
+                               .toStdString());
+    }
+    if (target.exists()) {
         if (!options.overwrite) {
             const bool isInput = QFileInfo(input).canonicalFilePath() == target.canonicalFilePath();
             throw RuntimeError(isInput ? "the output would replace the picture itself (use "
@@ -121,7 +126,8 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
         if (options.keepBlocks && source.valid) {
             result.notKept = WhyBlocksCannotBeKept(source, picture.image, {changed});
             if (result.notKept.isEmpty()) {
-                writer.writeKept(picture.image, output, input, source, {changed}, index);
+                writer.writeKept(picture.image, output, input, source, {changed}, index,
+                                 options.overwrite);
                 return result;
             }
         }
@@ -134,6 +140,7 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
     }
     // Camera data goes only from a JPG into a JPG, as the window's save keeps it; a JPEG's
     // metadata goes into a JPG or PNG made of it.
-    writer.write(picture.image, output, result.quality, picture.exif, source, index);
+    writer.write(picture.image, output, result.quality, picture.exif, source, index,
+                 options.overwrite);
     return result;
 }

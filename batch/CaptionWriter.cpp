@@ -9,6 +9,8 @@
 #include "save/KeepPhoto.h"
 #include "save/SaveFiles.h"
 
+#include "Decision.h"
+
 #include <QFile>
 #include <QProcess>
 
@@ -23,18 +25,21 @@ QString CaptionWriter::converterFolder() {
 }
 
 void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int quality,
-                          const QByteArray &exif, const JpegHeader &source, int index) {
+                          const QByteArray &exif, const JpegHeader &source, int index,
+                          bool replace) {
+    const safe::Decision nothingThere;
+    const safe::Decision *decided = replace ? nullptr : &nothingThere;
     if (output.format != QLatin1String("jpg")) {
         if (output.format == QLatin1String("png") && source.valid) {
             const QList<JpegSegment> metadata =
                 MetadataForSave(source, image.size(), true, QImage());
-            SaveImageReplacing(image, output.path, "png", [&](const QByteArray &png) {
+            SaveImageReplacing(image, output.path, "png", decided, [&](const QByteArray &png) {
                 return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
             });
             return;
         }
         SaveImageReplacing(image, output.path,
-                           output.format == QLatin1String("bmp") ? "bmp" : "png");
+                           output.format == QLatin1String("bmp") ? "bmp" : "png", decided);
         return;
     }
     const QString folder = converterFolder();
@@ -46,7 +51,10 @@ void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
         } else if (!exif.isEmpty()) {
             WriteCameraData(exif, CameraDataPath(folder, base));
         }
-        RunConverterFor(ConverterCommandLineTo(folder, qint16(quality), output.path, base),
+        folder_.checkBeforeRunning(ConverterPath(folder));
+        RunConverterFor(ConverterCommandLineTo(
+                            folder, qint16(quality), output.path, base,
+                            replace ? QString() : QString::fromStdString(nothingThere.text())),
                         output.path, [](QProcess &process) { process.waitForFinished(100); });
     } catch (...) {
         RemoveConverterFiles(folder, base);
@@ -57,13 +65,17 @@ void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
 
 void CaptionWriter::writeKept(const QImage &image, const CaptionOutput &output,
                               const QString &sourcePath, const JpegHeader &source,
-                              const QList<QRect> &areas, int index) {
+                              const QList<QRect> &areas, int index, bool replace) {
+    const safe::Decision nothingThere;
     const QString folder = converterFolder();
     const QString base = QStringLiteral(" %1").arg(index);
     try {
         WriteKeepFiles(folder, base, source, image, areas);
-        RunConverterFor(KeepCommandLine(folder, sourcePath, output.path, base), output.path,
-                        [](QProcess &process) { process.waitForFinished(100); });
+        folder_.checkBeforeRunning(ConverterPath(folder));
+        RunConverterFor(
+            KeepCommandLine(folder, sourcePath, output.path, base,
+                            replace ? QString() : QString::fromStdString(nothingThere.text())),
+            output.path, [](QProcess &process) { process.waitForFinished(100); });
     } catch (...) {
         RemoveConverterFiles(folder, base);
         throw;

@@ -1,5 +1,7 @@
 #include "SafeReplace.h"
 
+#include "Decision.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +18,7 @@
 #else
 #include <dirent.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
@@ -57,6 +60,17 @@ std::string temporaryName(std::mt19937 &random) {
     char name[sizeof kPrefix + kHexDigits + sizeof kSuffix];
     std::snprintf(name, sizeof name, "%s%08x%s", kPrefix, unsigned(random()), kSuffix);
     return name;
+}
+
+} // namespace
+
+void (*commitStepObserver)(const char *step) = nullptr;
+
+namespace {
+
+void observe(const char *step) {
+    if (commitStepObserver != nullptr)
+        commitStepObserver(step);
 }
 
 } // namespace
@@ -182,7 +196,10 @@ void removeLeftovers(const fs::path &folder) {
 #endif
 }
 
-Replacement::Replacement(const fs::path &path) : target_(resolve(path)) {
+Replacement::Replacement(const fs::path &path, const Decision *decided)
+    : named_(path), target_(resolve(path)), decided_(decided) {
+    if (decided_ != nullptr)
+        checkDecision(named_, *decided_);
     const fs::path folder = target_.parent_path();
     removeLeftovers(folder);
     std::mt19937 random(std::random_device{}());
@@ -282,11 +299,20 @@ void Replacement::commit() {
         const fs::perms old = fs::status(target_, ec).permissions();
         if (!ec)
             fs::permissions(temporary_, old, ec);
+        if (decided_ != nullptr) {
+            checkDecision(named_, *decided_);
+            if (decided_->absent) {
+                placeWithoutReplacing();
+                temporary_.clear();
+                return;
+            }
+        }
         fs::rename(temporary_, target_, ec);
         if (ec)
             throw failureFor(ec.value(), target_);
 #else
         // The data must be on disk before the rename makes the new file the only one.
+        observe("sync");
         if (fsync(fd_) != 0)
             throw failureFor(errno, target_);
         struct stat old {};
@@ -306,7 +332,14 @@ void Replacement::commit() {
         fd_ = -1;
         if (closed != 0)
             throw failureFor(errno, target_);
-        if (rename(temporary_.c_str(), target_.c_str()) != 0)
+        observe("rename");
+        // What the user decided on is checked once more at the last moment; a name decided
+        // empty gets the file only while it is still empty, whatever appears in between.
+        if (decided_ != nullptr)
+            checkDecision(named_, *decided_);
+        if (decided_ != nullptr && decided_->absent)
+            placeWithoutReplacing();
+        else if (rename(temporary_.c_str(), target_.c_str()) != 0)
             throw failureFor(errno, target_);
 #endif
         temporary_.clear();
@@ -314,6 +347,41 @@ void Replacement::commit() {
         discard();
         throw;
     }
+}
+
+void Replacement::placeWithoutReplacing() {
+    const auto taken = [this] {
+        return Failure(Problem::Changed,
+                       "a file appeared at " + named_.string() + " meanwhile; nothing was written");
+    };
+#ifdef _WIN32
+    // MoveFile (under _wrename) never replaces an existing file.
+    if (_wrename(temporary_.c_str(), target_.c_str()) != 0) {
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(target_, ec)))
+            throw taken();
+        throw failureFor(errno, target_);
+    }
+#else
+#ifdef SYS_renameat2
+    constexpr unsigned kNoReplace = 1; // RENAME_NOREPLACE
+    if (syscall(SYS_renameat2, AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(),
+                kNoReplace) == 0)
+        return;
+    if (errno == EEXIST)
+        throw taken();
+    if (errno != EINVAL && errno != ENOSYS)
+        throw failureFor(errno, target_);
+#endif
+    // A file system without the no-replace rename: a second name for the file, made only where
+    // none stands, then the temporary name goes.
+    if (link(temporary_.c_str(), target_.c_str()) != 0) {
+        if (errno == EEXIST)
+            throw taken();
+        throw failureFor(errno, target_);
+    }
+    unlink(temporary_.c_str());
+#endif
 }
 
 } // namespace safe

@@ -29,6 +29,7 @@ enum class Problem {
     Denied,       // no permission, or a read-only file system
     DanglingLink, // the name is a link to nothing
     LinkToFolder, // the name is a link to a folder
+    Changed,      // what stands at the name is no longer what the user decided on (Decision.h)
 };
 
 class Failure : public std::runtime_error {
@@ -58,10 +59,19 @@ void removeLeftovers(const std::filesystem::path &folder);
 
 // One replacement of the file at a path, from the moment its temporary file exists until it is
 // renamed into place (commit) or removed (destructor).
+struct Decision;
+
+// Called with "sync" and then "rename" as a replacement commits, so that a test can see that the
+// new file's data reaches the disk before its name does; nothing is called while it is null.
+extern void (*commitStepObserver)(const char *step);
+
 class Replacement {
 public:
     // Resolves path, removes leftovers in the target's folder and creates the temporary file.
-    explicit Replacement(const std::filesystem::path &path);
+    // With a decision, what stands at path must still be what was decided, here and again at
+    // the commit (Failure with Problem::Changed otherwise); a decision that nothing stands there
+    // places the new file without replacing anything that appeared meanwhile.
+    explicit Replacement(const std::filesystem::path &path, const Decision *decided = nullptr);
     ~Replacement();
     Replacement(const Replacement &) = delete;
     Replacement &operator=(const Replacement &) = delete;
@@ -81,8 +91,13 @@ public:
 private:
     void discard() noexcept;
 
+    // Puts the temporary file at the target's name, failing if a file stands there now.
+    void placeWithoutReplacing();
+
+    std::filesystem::path named_;
     std::filesystem::path target_;
     std::filesystem::path temporary_;
+    const Decision *decided_ = nullptr;
     int fd_ = -1;
     int error_ = 0;
     std::uint64_t written_ = 0;

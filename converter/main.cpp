@@ -15,6 +15,7 @@
 // the input as INPUT with the extension ".exif" (an APP1 EXIF block), with its orientation set
 // upright.
 #include "BmpReader.h"
+#include "Decision.h"
 #include "Exif.h"
 #include "InputBitmap.h"
 #include "JpegWriter.h"
@@ -52,6 +53,7 @@ struct Options {
     std::string output;
     std::string input;
     std::string keep; // the source JPEG whose blocks are kept; empty: encode the whole picture
+    std::optional<safe::Decision> expected;
 };
 
 class UsageError : public std::runtime_error {
@@ -61,13 +63,15 @@ class UsageError : public std::runtime_error {
 int usage(const char *problem) {
     std::fprintf(stderr,
                  "nconvert: %s\n"
-                 "usage: nconvert [-out jpeg] [-q QUALITY] -o OUTPUT INPUT\n"
-                 "       nconvert [-out jpeg] -keep SOURCE -o OUTPUT INPUT\n"
+                 "usage: nconvert [-out jpeg] [-q QUALITY] [-expect WHAT] -o OUTPUT INPUT\n"
+                 "       nconvert [-out jpeg] -keep SOURCE [-expect WHAT] -o OUTPUT INPUT\n"
                  "  Converts a BMP/DIB picture to a baseline JPEG.\n"
                  "  -out jpeg   output format; jpeg is the only one\n"
                  "  -q N        quality 0..100 on libjpeg's scale (default %d; 0 counts as 1)\n"
                  "  -o OUTPUT   JPEG file to write; replaced only once the new one is complete\n"
                  "              (a link to a file is written through)\n"
+                 "  -expect WHAT what OUTPUT must still be: absent, or DEVICE:INODE of the file\n"
+                 "              at its end; anything else there is left as it is (exit 1)\n"
                  "  From -q 90 up the colour keeps its full resolution (4:4:4), below it is\n"
                  "  halved (4:2:0). A colour profile in the bitmap is kept; camera data in\n"
                  "  INPUT's name with the extension .exif (an EXIF block) is added, upright;\n"
@@ -87,7 +91,8 @@ Options parseOptions(int argc, char **argv) {
     bool haveOutput = false;
     for (int i = 1; i < argc - 1; ++i) {
         const std::string_view option = argv[i];
-        if (option != "-out" && option != "-q" && option != "-o" && option != "-keep")
+        if (option != "-out" && option != "-q" && option != "-o" && option != "-keep" &&
+            option != "-expect")
             throw UsageError(option.starts_with('-')
                                  ? "unknown option " + std::string(option)
                                  : "unexpected argument " + std::string(option));
@@ -108,6 +113,10 @@ Options parseOptions(int argc, char **argv) {
             options.quality = quality;
         } else if (option == "-keep") {
             options.keep = value;
+        } else if (option == "-expect") {
+            options.expected = safe::Decision::parse(value);
+            if (!options.expected)
+                throw UsageError("-expect takes absent or DEVICE:INODE, not " + std::string(value));
         } else {
             options.output = value;
             haveOutput = true;
@@ -160,7 +169,7 @@ std::vector<std::uint8_t> cameraDataFor(const fs::path &input) {
 // The output is made ready first, so that a name that cannot be written is refused before the
 // input is read.
 void convert(const Options &options) {
-    safe::Replacement replacement(options.output);
+    safe::Replacement replacement(options.output, options.expected ? &*options.expected : nullptr);
     const std::string partial = replacement.temporary().string();
     if (partial.size() < sizeof g_partialFile) {
         std::memcpy(g_partialFile, partial.c_str(), partial.size() + 1);

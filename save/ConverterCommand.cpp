@@ -26,23 +26,27 @@ QString CameraDataPath(const QString &temp, const QString &tempBaseName) {
 }
 
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
-                             const QString &tempBaseName) {
-    return ConverterCommandLineTo(temp, quality, destination + QStringLiteral(".jpg"),
-                                  tempBaseName);
+                             const QString &tempBaseName, const QString &expectation) {
+    return ConverterCommandLineTo(temp, quality, destination + QStringLiteral(".jpg"), tempBaseName,
+                                  expectation);
 }
 
 QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QString &output,
-                               const QString &tempBaseName) {
+                               const QString &tempBaseName, const QString &expectation) {
+    const QString expect =
+        expectation.isEmpty() ? QString() : QStringLiteral(" -expect ") + expectation;
     // The blanks are as the converter has always been called: two before -out, three after jpeg.
     return Quoted(ConverterPath(temp)) + QStringLiteral(" ") + QStringLiteral(" -out ") +
-           QStringLiteral("jpeg  ") + QStringLiteral(" -q ") + QString::number(quality) +
+           QStringLiteral("jpeg  ") + QStringLiteral(" -q ") + QString::number(quality) + expect +
            QStringLiteral(" -o ") + Quoted(output) + QStringLiteral(" ") +
            Quoted(IntermediateBitmapPath(temp, tempBaseName));
 }
 
 QString KeepCommandLine(const QString &temp, const QString &source, const QString &output,
-                        const QString &tempBaseName) {
+                        const QString &tempBaseName, const QString &expectation) {
+    const QString expect =
+        expectation.isEmpty() ? QString() : QStringLiteral(" -expect ") + expectation;
     return Quoted(ConverterPath(temp)) + QStringLiteral(" -out jpeg -keep ") + Quoted(source) +
-           QStringLiteral(" -o ") + Quoted(output) + QStringLiteral(" ") +
+           expect + QStringLiteral(" -o ") + Quoted(output) + QStringLiteral(" ") +
            Quoted(IntermediateBitmapPath(temp, tempBaseName));
 }

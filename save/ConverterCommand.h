@@ -21,14 +21,15 @@ QString CameraDataPath(const QString &temp, const QString &tempBaseName);
 // The converter's command line, piece by piece:
 //   "TEMP/nconvert.exe"  -out jpeg   -q QUALITY -o "DESTINATION.jpg" "TEMP/ NNN.bmp"
 // The destination comes without its extension. A double quote in a path is written as three,
-// which RunAndWait reads back as one.
+// which RunAndWait reads back as one. With an expectation (Destination::expectation), the
+// option -expect WHAT goes before -o: the converter then writes only over what was decided.
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
-                             const QString &tempBaseName);
+                             const QString &tempBaseName, const QString &expectation = QString());
 // The same command line for an output file named in full, extension included.
 QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QString &output,
-                               const QString &tempBaseName);
+                               const QString &tempBaseName, const QString &expectation = QString());
 // The command line that writes the JPEG `source` again at `output`, its blocks kept but where
 // the stamps changed it (the bitmap holds those pixels, the areas and metadata lie beside it):
-//   "TEMP/nconvert.exe" -out jpeg -keep "SOURCE" -o "OUTPUT" "TEMP/ NNN.bmp"
+//   "TEMP/nconvert.exe" -out jpeg -keep "SOURCE" [-expect WHAT] -o "OUTPUT" "TEMP/ NNN.bmp"
 QString KeepCommandLine(const QString &temp, const QString &source, const QString &output,
-                        const QString &tempBaseName);
+                        const QString &tempBaseName, const QString &expectation = QString());

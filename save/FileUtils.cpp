@@ -10,6 +10,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 bool PathExists(const QString &path) {
     if (path.isEmpty() || path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?'))) {
         return false;
@@ -60,13 +65,24 @@ void WriteBytesToFile(const QByteArray &bytes, const QString &path) {
     file.close();
 }
 
-QString TempFolder(Services &services) {
-    const QString temp = services.environment(QStringLiteral("TEMP"));
-    // An empty value names no folder (the converter would land in the root folder).
-    if (!temp.isEmpty()) {
-        return temp;
+namespace {
+
+// A folder of the user's own, readable by the user alone: the runtime folder the session gives
+// (XDG_RUNTIME_DIR, when it is a folder of the user's that nobody else may enter), or the cache.
+QString UsersOwnTempFolder(Services &services) {
+    const QString runtime = services.environment(QStringLiteral("XDG_RUNTIME_DIR"));
+    if (!runtime.isEmpty()) {
+        const QFileInfo info(runtime);
+#ifdef Q_OS_UNIX
+        const bool ours = info.ownerId() == ::geteuid();
+#else
+        const bool ours = true;
+#endif
+        if (info.isDir() && !info.isSymLink() && ours &&
+            !(info.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther))) {
+            return runtime;
+        }
     }
-    // No shared folder: a folder of the user's own cache, readable by the user alone.
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (base.isEmpty()) {
         base = QDir::homePath() + QStringLiteral("/.cache");
@@ -76,4 +92,29 @@ QString TempFolder(Services &services) {
     QFile::setPermissions(folder,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return folder;
+}
+
+// True for a folder in which others may rename or remove what the user makes: writable by the
+// group or by all, without the sticky bit that keeps each user's entries to that user.
+bool OthersMayRenameIn(const QString &folder) {
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    return ::stat(QFile::encodeName(folder).constData(), &info) == 0 &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0;
+#else
+    Q_UNUSED(folder);
+    return false;
+#endif
+}
+
+} // namespace
+
+QString TempFolder(Services &services) {
+    const QString temp = services.environment(QStringLiteral("TEMP"));
+    // An empty value names no folder (the converter would land in the root folder); a folder in
+    // which another user could swap the program's private folder is not used.
+    if (!temp.isEmpty() && !OthersMayRenameIn(temp)) {
+        return temp;
+    }
+    return UsersOwnTempFolder(services);
 }

@@ -16,6 +16,7 @@ void ForceDelete(const QString &path);
 // Writes the bytes at the start of the file, creating it when missing (an existing longer file
 // keeps its tail). Failures go to the caller.
 void WriteBytesToFile(const QByteArray &bytes, const QString &path);
-// The temporary folder: "TEMP" where it is set and not empty, otherwise a private per-user
-// folder created with owner-only access.
+// The temporary folder: "TEMP" where it is set, not empty, and not a folder in which other users
+// may rename what the user makes (writable by them without the sticky bit); otherwise the user's
+// own runtime folder (XDG_RUNTIME_DIR) or a private per-user cache folder with owner-only access.
 QString TempFolder(Services &services);

@@ -63,6 +63,28 @@ PrivateFolder::~PrivateFolder() {
     release();
 }
 
+void PrivateFolder::removeAbandoned(const QString &temp) {
+#ifdef Q_OS_UNIX
+    if (!temp.isEmpty()) {
+        RemoveAbandonedFolders(temp);
+    }
+#else
+    Q_UNUSED(temp);
+#endif
+}
+
+void PrivateFolder::checkBeforeRunning(const QString &program) const {
+    const QFileInfo file(program);
+    bool plain = file.isFile() && !file.isSymLink();
+#ifdef Q_OS_UNIX
+    plain = plain && file.ownerId() == ::geteuid();
+#endif
+    if (path_.isEmpty() || !stillOurs() || !plain) {
+        throw RuntimeError("The program's private folder was changed by someone else; the JPG "
+                           "converter was not run");
+    }
+}
+
 QString PrivateFolder::inside(const QString &temp) {
     if (!path_.isEmpty() && temp == temp_ && stillOurs()) {
         return path_;

@@ -20,6 +20,14 @@ public:
     QString inside(const QString &temp);
     // The folder made last, or empty text.
     QString path() const { return path_; }
+    // Throws RuntimeError unless the folder made last still stands at its name as made (the one
+    // this program holds open and locked, ours, closed to others) and the program in it at
+    // `program` is a plain file, not a link: checked right before the program is run.
+    void checkBeforeRunning(const QString &program) const;
+
+    // Removes the folders in temp of programs that ended without removing theirs (killed): only
+    // folders of ours, by their name, that no running program holds locked.
+    static void removeAbandoned(const QString &temp);
 
 private:
     bool stillOurs() const;

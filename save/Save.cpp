@@ -2,6 +2,7 @@
 #include "app/Form1.h"
 #include "save/ConverterCommand.h"
 #include "save/ConverterRun.h"
+#include "save/Destination.h"
 #include "save/FileUtils.h"
 #include "save/JpegMetadata.h"
 #include "save/KeepPhoto.h"
@@ -19,8 +20,13 @@ const QString ZoomWarning = QStringLiteral("Editing on zoomed picture will cause
                                            "\r\nProceed anyway?\r\n\r\n"
                                            "(Cancel - reload original size.)");
 
-QString OverwritePrompt(const QString &existing) {
-    return QStringLiteral("This folder already contains a file named ") + existing +
+// The question names the file that Yes replaces: a link's own name and the file at its end.
+QString OverwritePrompt(const Destination &existing) {
+    QString named = existing.name;
+    if (!existing.linkTarget.isEmpty()) {
+        named += QStringLiteral(", a link to ") + existing.linkTarget;
+    }
+    return QStringLiteral("This folder already contains a file named ") + named +
            QStringLiteral("\r\n") + QStringLiteral("Would you like to repace the existing file?");
 }
 
@@ -43,14 +49,14 @@ QImage PictureToSave(Form1 &form) {
 }
 
 // The overwrite prompt for the file that would be replaced: true when the save may go on. A
-// name that must not be followed (a link to nothing or to a folder) ends the save.
-bool MayReplace(Form1 &form, Steps &s, const QString &target, int line) {
-    QString existing;
+// name that must not be followed (a link to nothing or to a folder) ends the save. What stands
+// at the name is decided here, once: the write goes to exactly that (Destination.h).
+bool MayReplace(Form1 &form, Steps &s, const QString &target, int line, Destination &existing) {
     MsgAnswer answer = MsgAnswer::No;
-    if (!s(line, [&] { existing = ExistingFileName(target); })) {
+    if (!s(line, [&] { existing = DecideDestination(target); })) {
         return false;
     }
-    if (s.test(line + 2, [&] { return !existing.isEmpty(); })) {
+    if (s.test(line + 2, [&] { return !existing.name.isEmpty(); })) {
         s(line + 4, [&] { answer = form.MsgBox(OverwritePrompt(existing), MsgButtons::YesNo); });
         if (s.test(line + 6, [&] { return answer != MsgAnswer::Yes; })) {
             return false;
@@ -63,12 +69,14 @@ bool MayReplace(Form1 &form, Steps &s, const QString &target, int line) {
 bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     const QString target = path + QStringLiteral(".bmp");
     // 144 to 150
-    if (!MayReplace(form, s, target, 144)) {
+    Destination decided;
+    if (!MayReplace(form, s, target, 144, decided)) {
         return false;
     }
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
-    return s(154, [&] { SaveImageReplacing(PictureToSave(form), target, "bmp"); });
+    return s(154,
+             [&] { SaveImageReplacing(PictureToSave(form), target, "bmp", decided.decision()); });
 }
 
 // A lossless PNG, written by the program itself like the bitmap (colour profile included). A
@@ -76,7 +84,8 @@ bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
 bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
     const QString target = path + QStringLiteral(".png");
     // 208 to 214
-    if (!MayReplace(form, s, target, 208)) {
+    Destination decided;
+    if (!MayReplace(form, s, target, 208, decided)) {
         return false;
     }
     // 216: nothing is deleted first (see 152).
@@ -84,11 +93,11 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
         const QImage picture = PictureToSave(form);
         const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
         if (!source.valid) {
-            SaveImageReplacing(picture, target, "png");
+            SaveImageReplacing(picture, target, "png", decided.decision());
             return;
         }
         const QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
-        SaveImageReplacing(picture, target, "png", [&](const QByteArray &png) {
+        SaveImageReplacing(picture, target, "png", decided.decision(), [&](const QByteArray &png) {
             return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
         });
     });
@@ -99,6 +108,7 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     if (!placed || command.isEmpty()) {
         throw RuntimeError("JPG converter could not be started");
     }
+    form.saving.privateFolder.checkBeforeRunning(ConverterPath(form.saving.privateFolder.path()));
     RunConverterFor(command, target, [&form](QProcess &process) {
         form.services().processEvents();
         process.waitForFinished(100);
@@ -110,7 +120,8 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
     // 158 to 164
-    if (!MayReplace(form, s, target, 158)) {
+    Destination decided;
+    if (!MayReplace(form, s, target, 158, decided)) {
         return false;
     }
     // 166: the old file is not deleted: it stands at its name until the converter renames the
@@ -149,7 +160,10 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     s(192, [&] { services.sleep(500); });
     QString command;
     // 194 to 200
-    s(194, [&] { command = ConverterCommandLine(folder, quality, path, saving.TempBaseName); });
+    s(194, [&] {
+        command =
+            ConverterCommandLine(folder, quality, path, saving.TempBaseName, decided.expectation());
+    });
     const bool written = s(202, [&] { RunConverter(form, command, converterPlaced, target); });
     s(204, [&] { services.sleep(2500); });
     s(206, [&] {
@@ -201,7 +215,8 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
         return false;
     }
     // 236 to 242
-    if (!MayReplace(form, s, target, 236)) {
+    Destination decided;
+    if (!MayReplace(form, s, target, 236, decided)) {
         return false;
     }
     s(244, [&] { services.seedRandomFromClock(); });
@@ -224,7 +239,7 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
     QString command;
     s(252, [&] {
         command = KeepCommandLine(folder, folder + PathSeparator + base + QStringLiteral(".jpg"),
-                                  target, base);
+                                  target, base, decided.expectation());
     });
     const bool written = s(254, [&] { RunConverter(form, command, converterPlaced, target); });
     s(256, [&] { RemoveConverterFiles(folder, base); });

@@ -3,9 +3,11 @@
 #include "SafeReplace.h"
 #include "app/ErrorReport.h"
 #include "save/BitmapFile.h"
+#include "save/Destination.h"
 #include "save/FileUtils.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,14 +41,6 @@ bool SomethingAt(const QString &path) {
         throw RuntimeError("File already exists");
     }
     ThrowFolderFailure(path);
-}
-
-std::filesystem::path NativePath(const QString &path) {
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
 }
 
 // The report's description of a failure of the safe replace.
@@ -101,7 +95,16 @@ void WriteImage(QIODevice &device, const QImage &image, const char *format) {
         WriteBitmapFile(device, image);
         return;
     }
-    const QImage pixels = image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    const QImage converted =
+        image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    // The pixels, their colour space and resolution, but none of the text a loaded file carried
+    // (a PNG's text chunks come into QImage::text): the program does not keep it, and one damaged
+    // key would make the PNG writer refuse the whole picture. A view of the same pixels: no copy.
+    QImage pixels(converted.constBits(), converted.width(), converted.height(),
+                  converted.bytesPerLine(), converted.format());
+    pixels.setColorSpace(converted.colorSpace());
+    pixels.setDotsPerMeterX(converted.dotsPerMeterX());
+    pixels.setDotsPerMeterY(converted.dotsPerMeterY());
     QImageWriter writer(&device, format);
     if (!writer.write(pixels)) {
         // The image writer does not say why it stopped; a file that refused the bytes does.
@@ -159,28 +162,11 @@ bool HoldsConverter(const QString &path, const QByteArray &bytes) {
 
 } // namespace
 
-QString ExistingFileName(const QString &path) {
-    if (path.isEmpty()) {
-        return QString();
-    }
-    const QFileInfo info(path);
-    if (info.isSymLink()) {
-        try {
-            safe::resolve(NativePath(path));
-        } catch (const safe::Failure &failure) {
-            throw RuntimeError(failure.what());
-        }
-    }
-    if (!info.exists() || info.isDir()) {
-        return QString();
-    }
-    return info.fileName();
-}
-
 void SaveImageReplacing(const QImage &image, const QString &path, const char *format,
+                        const safe::Decision *decided,
                         const std::function<QByteArray(const QByteArray &)> &edit) {
     try {
-        safe::Replacement replacement(NativePath(path));
+        safe::Replacement replacement(NativePath(path), decided);
         ReplacementDevice device(replacement);
         try {
             if (edit) {

@@ -6,20 +6,21 @@
 #include <QString>
 #include <functional>
 
+namespace safe {
+struct Decision;
+}
+
 // File steps of the save command that must never lose or follow anything: each throws a
 // RuntimeError with a short description when it fails.
-
-// The plain name (not folder) of the file that a save under path would replace: path's own name
-// when a file, or a link to a file, stands there; empty text when nothing (or a folder) does.
-// A link to nothing or to a folder is refused: the save must not follow it.
-QString ExistingFileName(const QString &path);
 
 // Writes the image in the given Qt image format ("bmp": 24-bit Windows bitmap, "png") at path,
 // through the safe replace of converter/SafeReplace.h: the file at path (or at the end of its
 // links) is replaced in one move once the new one is complete and keeps its permissions; when
-// writing fails it stays as it was and nothing is left behind.
+// writing fails it stays as it was and nothing is left behind. With a decision (Destination.h)
+// the write goes only over what was decided, and is refused when something else stands there.
 // When `edit` is given, the file's bytes are encoded in memory and written as it returns them.
 void SaveImageReplacing(const QImage &image, const QString &path, const char *format,
+                        const safe::Decision *decided = nullptr,
                         const std::function<QByteArray(const QByteArray &)> &edit = {});
 
 // Writes the image as a 24-bit Windows bitmap (with its colour profile, see BitmapFile.h) into a

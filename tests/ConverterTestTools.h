@@ -196,15 +196,27 @@ inline QList<std::pair<int, QByteArray>> jpegSegments(const QByteArray &jpeg) {
     return segments;
 }
 
-// The ICC profile of a JPEG, put together from its APP2 "ICC_PROFILE" markers in their order.
+// The ICC profile of a JPEG as readers put it together from its APP2 "ICC_PROFILE" markers:
+// each marker carries its number, counted from 1, and the count of markers. A profile whose
+// numbers do not run from 1 to the count, each once, is dropped as readers drop it.
 inline QByteArray iccProfileOf(const QByteArray &jpeg, int *markers = nullptr) {
     QMap<int, QByteArray> pieces;
+    int count = -1;
+    bool sound = true;
     for (const auto &[marker, payload] : jpegSegments(jpeg)) {
-        if (marker == 0xE2 && payload.startsWith(QByteArray("ICC_PROFILE\0", 12)))
-            pieces.insert(uchar(payload.at(12)), payload.mid(14));
+        if (marker == 0xE2 && payload.startsWith(QByteArray("ICC_PROFILE\0", 12))) {
+            const int number = uchar(payload.at(12));
+            sound =
+                sound && (count < 0 || count == uchar(payload.at(13))) && !pieces.contains(number);
+            count = uchar(payload.at(13));
+            pieces.insert(number, payload.mid(14));
+        }
     }
     if (markers != nullptr)
         *markers = int(pieces.size());
+    if (pieces.isEmpty() || !sound || pieces.size() != count || pieces.firstKey() != 1 ||
+        pieces.lastKey() != count)
+        return {};
     QByteArray profile;
     for (const QByteArray &piece : pieces)
         profile += piece;

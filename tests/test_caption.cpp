@@ -9,6 +9,7 @@
 
 #include <QPainter>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -174,6 +175,63 @@ private slots:
         }
         QVERIFY(darkest > 60 && darkest < 200);
         QVERIFY(InkBounds(image).width() > InkBounds(glyphs).width());
+    }
+
+    // In one render with an outline: the grey shadow's centre lies right of and below the red
+    // ring's, the ring stays whole on top of the shadow (as many pure red pixels as without a
+    // shadow), and the shadow fades out inside the caption's extent instead of being cut there.
+    void shadowLiesUnderTheOutlineAndFadesOut() {
+        Caption c = caption(QStringLiteral("Shade"), 36);
+        c.effects.outlineWidth = 3;
+        c.effects.outlineColour = Qt::red;
+        const auto pureRed = [](QRgb p) {
+            return qRed(p) >= 250 && qGreen(p) <= 5 && qBlue(p) <= 5;
+        };
+        const auto grey = [](QRgb p) {
+            return qAbs(qRed(p) - qGreen(p)) < 8 && qAbs(qGreen(p) - qBlue(p)) < 8 &&
+                   qGray(p) > 40 && qGray(p) < 250;
+        };
+        QImage ringOnly = canvas(QSize(400, 200));
+        RenderCaption(ringOnly, c, QPointF(0, 0), QSizeF(400, 200), 1.0);
+        c.effects.shadow = true;
+        // The area as wide as the text itself: the shadow's soft edge must fit in its padding.
+        const QSizeF area(std::ceil(CaptionTextSize(c, 0.0).width()) + 1.0, 200);
+        QImage image = canvas(QSize(400, 200));
+        const QRect footprint = RenderCaption(image, c, QPointF(0, 0), area, 1.0);
+        double gx = 0, gy = 0, gn = 0, rx = 0, ry = 0, rn = 0;
+        int red = 0, redBefore = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                red += pureRed(p);
+                redBefore += pureRed(ringOnly.pixel(x, y));
+                if (pureRed(p)) {
+                    rx += x, ry += y, ++rn;
+                } else if (grey(p)) {
+                    gx += x, gy += y, ++gn;
+                }
+            }
+        }
+        QVERIFY(rn > 100 && gn > 100);
+        QVERIFY2(gx / gn > rx / rn + 1 && gy / gn > ry / rn + 1,
+                 qPrintable(QStringLiteral("shadow %1,%2 ring %3,%4")
+                                .arg(gx / gn)
+                                .arg(gy / gn)
+                                .arg(rx / rn)
+                                .arg(ry / rn)));
+        QVERIFY2(
+            qAbs(red - redBefore) * 50 <= redBefore,
+            qPrintable(QStringLiteral("%1 red pixels, %2 without shadow").arg(red).arg(redBefore)));
+        // The outermost columns and rows of the extent hold nothing but the faintest shadow.
+        int darkestEdge = 255;
+        for (int y = footprint.top(); y <= footprint.bottom(); ++y) {
+            darkestEdge = std::min({darkestEdge, qGray(image.pixel(footprint.right(), y)),
+                                    qGray(image.pixel(footprint.left(), y))});
+        }
+        for (int x = footprint.left(); x <= footprint.right(); ++x) {
+            darkestEdge = qMin(darkestEdge, qGray(image.pixel(x, footprint.top())));
+        }
+        QVERIFY2(darkestEdge >= 245, qPrintable(QString::number(darkestEdge)));
     }
 
     void scaledCaptionCoversTheScaledArea() {

@@ -1,13 +1,14 @@
 // `glyphtack caption`: its command line, where it puts the caption, and the real program run on
 // a folder of pictures.
+#include "CaptionRun.h"
 #include "Harness.h"
 #include "batch/CaptionOptions.h"
 #include "batch/CaptionPicture.h"
+#include "text/Caption.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,29 +29,11 @@ CaptionOptions options(const QStringList &arguments) {
 
 const QStringList Minimal = {"--text", "Hi", "--out", "/tmp/out", "a.jpg"};
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Run = CaptionRun;
 
 // The real program, as a user runs it from a shell.
 Run runProgram(const QStringList &arguments) {
-    QProcess process;
-    process.setProgram(BuildFolder() + QStringLiteral("/glyphtack"));
-    process.setArguments(QStringList{QStringLiteral("caption")} + arguments);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    process.setProcessEnvironment(env);
-    process.start();
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        return Run();
-    }
-    return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-               QString::fromLocal8Bit(process.readAllStandardOutput()),
-               QString::fromLocal8Bit(process.readAllStandardError())};
+    return RunCaptionProgram(arguments);
 }
 
 QImage solid(int width, int height, QRgb colour) {
@@ -229,6 +212,18 @@ private slots:
         const CaptionOptions narrow = options({"--text", "W", "--out", "o", "a.png"});
         const qreal one = PlanCaption(narrow, QSize(640, 480)).area.width();
         QVERIFY(one > 5 && one < 30);
+        // Sized by a share of the picture's height, a long text still wraps inside the margins:
+        // every pixel of it lies within the picture less its margins.
+        const CaptionOptions share =
+            options({"--text", QStringLiteral("word ").repeated(40), "--height-share", "10",
+                     "--margin", "20", "--color", "#000000", "--out", "o", "a.png"});
+        QImage picture(800, 600, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        const CaptionPlan shared = PlanCaption(share, picture.size());
+        RenderCaption(picture, share.caption, shared.at, shared.area, shared.scale);
+        const QRect ink = InkBounds(picture);
+        QVERIFY2(!ink.isEmpty() && ink.left() >= 20 && ink.right() < 800 - 20 && ink.height() > 120,
+                 qPrintable(QStringLiteral("%1..%2").arg(ink.left()).arg(ink.right())));
     }
 
     void outputsAreNamedAfterTheirInputs() {

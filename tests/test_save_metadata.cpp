@@ -143,6 +143,13 @@ private slots:
         if (HaveImageMagick()) {
             QCOMPARE(ProfileSeenByImageMagick(path), profile);
         }
+        // Saved zoomed out (Yes to the warning), the smaller picture keeps the profile too.
+        if (filter == 1) {
+            s.f->SetZoom(0.5f);
+            s.save(s.dest("zoomed"), 1);
+            QCOMPARE(ProfileInBitmap(ReadAll(s.dest("zoomed.bmp"))), profile);
+            s.f->SetZoom(1.0f);
+        }
         // Without a colour space, no profile: the bitmap keeps its plain header.
         GiveColourSpace(s, QColorSpace());
         s.save(s.dest("plain"), filter);

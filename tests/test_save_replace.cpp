@@ -232,7 +232,8 @@ private slots:
     }
 
     // A link to a file is written through: the link stays, the file it leads to (in another
-    // folder, through a second link) holds the new picture, and the question names the link.
+    // folder, through a second link) holds the new picture, and the question names the link and
+    // the file Yes replaces.
     void linkToAFileIsWrittenThrough_data() { AddFormats(); }
     void linkToAFileIsWrittenThrough() {
         QFETCH(int, filter);
@@ -248,7 +249,8 @@ private slots:
         ::chmod(QFile::encodeName(real).constData(), 0640);
         s.save(s.dest("card"), filter);
         QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
-        QCOMPARE(s.prompts(), QStringList{OverwritePrompt(name)});
+        QCOMPARE(s.prompts(), QStringList{OverwritePrompt(name + ", a link to " +
+                                                          QFileInfo(real).canonicalFilePath())});
         QVERIFY(QFileInfo(s.dest(name)).isSymLink());
         QCOMPARE(QFileInfo(s.dest(name)).canonicalFilePath(), QFileInfo(real).canonicalFilePath());
         QVERIFY(IsPicture(real));

@@ -17,7 +17,7 @@ using namespace savetest;
 namespace {
 
 // A stand-in converter: a shell script run with the program's own command line
-// (-out jpeg -q Q -o OUTPUT INPUT, so $6 is the output and $7 the input).
+// (-out jpeg -q Q -expect WHAT -o OUTPUT INPUT, so $8 is the output and $9 the input).
 QByteArray Script(const QByteArray &body) {
     return "#!/bin/sh\n" + body + "\n";
 }
@@ -300,10 +300,10 @@ private slots:
         QTest::newRow("writes nothing, old file stays")
             << QByteArray("exit 0") << true << "JPG converter wrote no file"
             << QStringList{"card.jpg"};
-        QTest::newRow("empty file") << QByteArray(": > \"$6\"\nexit 0") << false
+        QTest::newRow("empty file") << QByteArray(": > \"$8\"\nexit 0") << false
                                     << "JPG converter wrote an empty file" << QStringList{};
         QTest::newRow("not a JPEG")
-            << QByteArray("cp \"$7\" \"$6\"\nexit 0") << false << "JPG converter wrote no JPEG file"
+            << QByteArray("cp \"$9\" \"$8\"\nexit 0") << false << "JPG converter wrote no JPEG file"
             << QStringList{"card.jpg"};
     }
     void converterThatMadeNoJpegFails() {

@@ -323,6 +323,26 @@ private slots:
         QCOMPARE(f->Picture1->image(), original);
     }
 
+    // At 0.75 a plate's edges fall between picture pixels: undo takes back every pixel the stamp
+    // touched, so no edge of it stays.
+    void undoAtThreeQuartersLeavesNoEdge() {
+        FormFixture f;
+        f.loadPicture(picture(400, 300));
+        showActive(f);
+        const QImage original = f->Zoom_Ori->picture();
+        f->SetZoom(0.75f);
+        f.services.messageAnswers << MsgAnswer::Yes;
+        f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 101.0f, 77.0f);
+        f->Picture1_Click();
+        f->editing.effects.plateOpacity = 100;
+        f->editing.effects.plateColour = Qt::green;
+        f->Text1->setText(QStringLiteral("Plate"));
+        f->PushButton3_Click();
+        QVERIFY(f->Zoom_Ori->picture() != original);
+        pressUndo(f);
+        QCOMPARE(f->Zoom_Ori->picture(), original);
+    }
+
     // A load is a step of its own: undo brings the picture before it back with its stamps and
     // its record, redo the loaded one; stamps on either come and go in order.
     void loadsAreUndoableSteps() {

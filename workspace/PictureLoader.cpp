@@ -213,6 +213,10 @@ public:
     QStringList warnings;
 };
 
+// A picture is refused for damage to what makes its pixels (a PNG's header, palette or image
+// data, a JPEG's scan: the reader fails or warns of corrupt data, see jpegDataDamaged), never for
+// damage to what only describes it (a PNG's text, time or physical size chunks): libpng passes
+// over those with a warning, and the text the reader did get is never written back (SaveFiles).
 LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QProcess;
+
+// One run of the real program's caption command, as a user runs it from a shell.
+struct CaptionRun {
+    int exitCode = -1; // -1 when it did not end normally
+    QString out;
+    QString err;
+};
+
+// Runs `glyphtack caption ARGUMENTS` from the build folder and waits for it; `started` runs once
+// the process is under way (to signal it, or to race it).
+CaptionRun RunCaptionProgram(const QStringList &arguments,
+                             const std::function<void(QProcess &)> &started = {});

@@ -1,0 +1,76 @@
+// The bytes our writers leave on disk, read back without the program's own readers: the
+// bitmap's rows padded to whole 4-byte words at any width, and a replaced file's data synced to
+// disk before its name moves over the old one.
+#include "Harness.h"
+#include "SafeReplace.h"
+#include "save/BitmapFile.h"
+#include "save/SaveFiles.h"
+
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+quint32 Little32(const QByteArray &bytes, qsizetype at) {
+    const auto *d = reinterpret_cast<const uchar *>(bytes.constData()) + at;
+    return quint32(d[0]) | quint32(d[1]) << 8 | quint32(d[2]) << 16 | quint32(d[3]) << 24;
+}
+
+QStringList Steps;
+
+} // namespace
+
+class FileBytesTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Every width leaves each row at a multiple of 4 bytes; a row laid on the wrong stride would
+    // shear the picture (in the BMP, and in every JPG made from the intermediate bitmap).
+    void bitmapRowsArePaddedToWholeWords() {
+        for (int width : {1, 2, 3, 5, 13, 64}) {
+            const int height = 3;
+            QImage image(width, height, QImage::Format_RGB32);
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    image.setPixel(x, y, qRgb(x * 3 + 1, y * 50 + 7, (x * 7 + y * 11) % 256));
+                }
+            }
+            QBuffer buffer;
+            buffer.open(QIODevice::WriteOnly);
+            WriteBitmapFile(buffer, image);
+            const QByteArray bytes = buffer.data();
+            const qsizetype pixels = Little32(bytes, 10);
+            const qsizetype stride = (qsizetype(width) * 3 + 3) / 4 * 4;
+            QVERIFY(bytes.size() >= pixels + stride * height);
+            for (int y = 0; y < height; ++y) {
+                // Bottom row first, blue, green, red.
+                const qsizetype row = pixels + stride * (height - 1 - y);
+                for (int x = 0; x < width; ++x) {
+                    const QRgb want = image.pixel(x, y);
+                    QCOMPARE(uchar(bytes.at(row + 3 * x)), uchar(qBlue(want)));
+                    QCOMPARE(uchar(bytes.at(row + 3 * x + 1)), uchar(qGreen(want)));
+                    QCOMPARE(uchar(bytes.at(row + 3 * x + 2)), uchar(qRed(want)));
+                }
+            }
+        }
+    }
+
+    // The new file's data reaches the disk before its name replaces the old file: a power cut
+    // in between must leave the old file, never an empty new one.
+    void newFileIsSyncedBeforeItsRename() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("card.png"));
+        WriteAll(path, "old picture");
+        Steps.clear();
+        safe::commitStepObserver = [](const char *step) { Steps << QString::fromLatin1(step); };
+        QImage image(5, 3, QImage::Format_RGB32);
+        image.fill(qRgb(10, 20, 30));
+        SaveImageReplacing(image, path, "png");
+        safe::commitStepObserver = nullptr;
+        QCOMPARE(Steps, (QStringList{"sync", "rename"}));
+        QCOMPARE(QImage(path).pixel(4, 2), qRgb(10, 20, 30));
+    }
+};
+
+QTEST_MAIN(FileBytesTest)
+#include "test_file_bytes.moc"
