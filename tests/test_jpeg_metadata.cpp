@@ -182,7 +182,7 @@ private slots:
     void otherBlocksPassAndDimensionsMatch() {
         QTemporaryDir dir;
         const QString photo = taggedCopy(
-            dir, Flower, 6, {"-XMP-exif:PixelXDimension=300", "-XMP-exif:PixelYDimension=225"});
+            dir, Flower, 6, {"-XMP-exif:ExifImageWidth=300", "-XMP-exif:ExifImageHeight=225"});
         const QByteArray file = readFile(photo);
         const QSize saved(225, 300);
         const QList<JpegSegment> out =
@@ -205,8 +205,8 @@ private slots:
         const QString written = jpegWith(dir, "saved.jpg", out, savedPicture(saved, false));
         QCOMPARE(exiftoolValues(written,
                                 {"IFD0:ImageWidth", "IFD0:ImageHeight", "ExifIFD:ExifImageWidth",
-                                 "ExifIFD:ExifImageHeight", "XMP-exif:PixelXDimension",
-                                 "XMP-exif:PixelYDimension", "Software"}),
+                                 "ExifIFD:ExifImageHeight", "XMP-exif:ExifImageWidth",
+                                 "XMP-exif:ExifImageHeight", "Software"}),
                  QStringList({"225", "300", "225", "300", "225", "300",
                               "Adobe Photoshop CS6 (Macintosh)"}));
         QCOMPARE(exiftoolBinary("ICC_Profile", written), exiftoolBinary("ICC_Profile", photo));
