@@ -212,8 +212,11 @@ private slots:
             QStringList{"--text", "x", "--jobs", "1", "--out", out} + files, [&](QProcess &p) {
                 QElapsedTimer waited;
                 waited.start();
-                while (waited.elapsed() < 60000 &&
-                       !std::any_of(Entries(out).cbegin(), Entries(out).cend(), IsPartial)) {
+                while (waited.elapsed() < 60000) {
+                    const QStringList now = Entries(out);
+                    if (std::any_of(now.cbegin(), now.cend(), IsPartial)) {
+                        break;
+                    }
                     QThread::msleep(2);
                 }
                 ::kill(pid_t(p.processId()), SIGINT);
