@@ -17,9 +17,8 @@
 QString CaptionWriter::converterFolder() {
     const QMutexLocker lock(&mutex_);
     if (placed_.isEmpty()) {
-        const QString folder = folder_.inside(temp_);
-        PlaceConverter(LoadConverterResource(), ConverterPath(folder));
-        placed_ = folder;
+        placed_ = folder_.inside(temp_);
+        folder_.placeConverter(LoadConverterResource());
     }
     return placed_;
 }
@@ -51,8 +50,8 @@ void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
         } else if (!exif.isEmpty()) {
             WriteCameraData(exif, CameraDataPath(folder, base));
         }
-        folder_.checkBeforeRunning(ConverterPath(folder));
-        RunConverterFor(ConverterCommandLineTo(
+        RunConverterFor(folder_,
+                        ConverterCommandLineTo(
                             folder, qint16(quality), output.path, base,
                             replace ? QString() : QString::fromStdString(nothingThere.text())),
                         output.path, [](QProcess &process) { process.waitForFinished(100); });
@@ -71,8 +70,8 @@ void CaptionWriter::writeKept(const QImage &image, const CaptionOutput &output,
     const QString base = QStringLiteral(" %1").arg(index);
     try {
         WriteKeepFiles(folder, base, source, image, areas);
-        folder_.checkBeforeRunning(ConverterPath(folder));
         RunConverterFor(
+            folder_,
             KeepCommandLine(folder, sourcePath, output.path, base,
                             replace ? QString() : QString::fromStdString(nothingThere.text())),
             output.path, [](QProcess &process) { process.waitForFinished(100); });

@@ -1,17 +1,10 @@
 #include "save/ConverterCommand.h"
 
-namespace {
-
-constexpr QChar Quote = u'"';
-
-// A path between double quotes. A double quote inside it is written three times, which
-// QProcess::splitCommand (RunAndWait) reads back as one.
-QString Quoted(QString path) {
+QString QuotedPath(QString path) {
+    constexpr QChar Quote = u'"';
     path.replace(Quote, QStringLiteral("\"\"\""));
     return Quote + path + Quote;
 }
-
-} // namespace
 
 QString ConverterPath(const QString &temp) {
     return temp + PathSeparator + QStringLiteral("nconvert.exe");
@@ -36,17 +29,17 @@ QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QStrin
     const QString expect =
         expectation.isEmpty() ? QString() : QStringLiteral(" -expect ") + expectation;
     // The blanks are as the converter has always been called: two before -out, three after jpeg.
-    return Quoted(ConverterPath(temp)) + QStringLiteral(" ") + QStringLiteral(" -out ") +
+    return QuotedPath(ConverterPath(temp)) + QStringLiteral(" ") + QStringLiteral(" -out ") +
            QStringLiteral("jpeg  ") + QStringLiteral(" -q ") + QString::number(quality) + expect +
-           QStringLiteral(" -o ") + Quoted(output) + QStringLiteral(" ") +
-           Quoted(IntermediateBitmapPath(temp, tempBaseName));
+           QStringLiteral(" -o ") + QuotedPath(output) + QStringLiteral(" ") +
+           QuotedPath(IntermediateBitmapPath(temp, tempBaseName));
 }
 
 QString KeepCommandLine(const QString &temp, const QString &source, const QString &output,
                         const QString &tempBaseName, const QString &expectation) {
     const QString expect =
         expectation.isEmpty() ? QString() : QStringLiteral(" -expect ") + expectation;
-    return Quoted(ConverterPath(temp)) + QStringLiteral(" -out jpeg -keep ") + Quoted(source) +
-           expect + QStringLiteral(" -o ") + Quoted(output) + QStringLiteral(" ") +
-           Quoted(IntermediateBitmapPath(temp, tempBaseName));
+    return QuotedPath(ConverterPath(temp)) + QStringLiteral(" -out jpeg -keep ") +
+           QuotedPath(source) + expect + QStringLiteral(" -o ") + QuotedPath(output) +
+           QStringLiteral(" ") + QuotedPath(IntermediateBitmapPath(temp, tempBaseName));
 }

@@ -11,6 +11,9 @@ constexpr QChar PathSeparator = u'\\';
 constexpr QChar PathSeparator = u'/';
 #endif
 
+// A path between double quotes. A double quote inside it is written three times, which
+// QProcess::splitCommand (RunAndWait) reads back as one.
+QString QuotedPath(QString path);
 // Where the converter copy is written in the temporary folder.
 QString ConverterPath(const QString &temp);
 // The intermediate bitmap of a JPG save: a blank and one to three digits name it.

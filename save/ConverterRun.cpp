@@ -1,6 +1,8 @@
 #include "save/ConverterRun.h"
 
 #include "app/ErrorReport.h"
+#include "save/ConverterCommand.h"
+#include "save/PrivateFolder.h"
 #include "save/SaveFiles.h"
 
 namespace {
@@ -17,10 +19,17 @@ QString ConverterReason(const QByteArray &errors) {
 
 } // namespace
 
-void RunConverterFor(const QString &command, const QString &target, const WaitTick &tick) {
+void RunConverterFor(const PrivateFolder &folder, const QString &command, const QString &target,
+                     const WaitTick &tick) {
+    const HeldProgram program = folder.converterForRunning();
+    const QString placed = QuotedPath(ConverterPath(folder.path()));
+    if (!command.startsWith(placed)) {
+        throw RuntimeError("JPG converter could not be started");
+    }
     const ConverterOutput output(target);
     QByteArray errors;
-    const qint32 result = RunAndWait(command, 0, tick, &errors);
+    const qint32 result = RunAndWait(QuotedPath(program.path()) + command.mid(placed.size()), 0,
+                                     tick, &errors, program.handle());
     if (IsStartError(result)) {
         throw RuntimeError(
             ("JPG converter could not be started: " + StartErrorDescription(result)).toStdString());

@@ -1,6 +1,10 @@
 #include "save/PrivateFolder.h"
 
 #include "app/ErrorReport.h"
+#include "save/ConverterCommand.h"
+#include "save/SaveFiles.h"
+
+#include <QCryptographicHash>
 
 #include <QDir>
 #include <QFile>
@@ -59,6 +63,17 @@ void RemoveAbandonedFolders(const QString &temp) {
 
 } // namespace
 
+HeldProgram::~HeldProgram() {
+#ifdef Q_OS_UNIX
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+#endif
+}
+
+HeldProgram::HeldProgram(HeldProgram &&other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
 PrivateFolder::~PrivateFolder() {
     release();
 }
@@ -73,16 +88,44 @@ void PrivateFolder::removeAbandoned(const QString &temp) {
 #endif
 }
 
-void PrivateFolder::checkBeforeRunning(const QString &program) const {
-    const QFileInfo file(program);
-    bool plain = file.isFile() && !file.isSymLink();
-#ifdef Q_OS_UNIX
-    plain = plain && file.ownerId() == ::geteuid();
-#endif
-    if (path_.isEmpty() || !stillOurs() || !plain) {
-        throw RuntimeError("The program's private folder was changed by someone else; the JPG "
-                           "converter was not run");
+void PrivateFolder::placeConverter(const QByteArray &bytes) {
+    PlaceConverter(bytes, ConverterPath(path_));
+    converterHash_ = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+HeldProgram PrivateFolder::converterForRunning() const {
+    const RuntimeError changed("The program's private folder was changed by someone else; the JPG "
+                               "converter was not run");
+    if (path_.isEmpty() || converterHash_.isEmpty() || !stillOurs()) {
+        throw changed;
     }
+    const QString program = ConverterPath(path_);
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(QFileInfo(program).fileName());
+    const int fd = ::openat(lock_, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Where the system names open files, the program is started through this handle.
+    const bool named = QFileInfo(QStringLiteral("/proc/self/fd")).isDir();
+    HeldProgram held(fd, named ? QStringLiteral("/proc/self/fd/%1").arg(fd) : program);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        (info.st_mode & 022) != 0 || !(info.st_mode & S_IXUSR)) {
+        throw changed;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) ||
+        QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256) != converterHash_) {
+        throw changed;
+    }
+    return held;
+#else
+    const QFileInfo file(program);
+    QFile content(program);
+    if (!file.isFile() || file.isSymLink() || !content.open(QIODevice::ReadOnly) ||
+        QCryptographicHash::hash(content.readAll(), QCryptographicHash::Sha256) != converterHash_) {
+        throw changed;
+    }
+    return HeldProgram(-1, program);
+#endif
 }
 
 QString PrivateFolder::inside(const QString &temp) {
@@ -152,4 +195,5 @@ void PrivateFolder::release() {
 #endif
     path_.clear();
     temp_.clear();
+    converterHash_.clear();
 }

@@ -108,8 +108,7 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     if (!placed || command.isEmpty()) {
         throw RuntimeError("JPG converter could not be started");
     }
-    form.saving.privateFolder.checkBeforeRunning(ConverterPath(form.saving.privateFolder.path()));
-    RunConverterFor(command, target, [&form](QProcess &process) {
+    RunConverterFor(form.saving.privateFolder, command, target, [&form](QProcess &process) {
         form.services().processEvents();
         process.waitForFinished(100);
     });
@@ -282,8 +281,8 @@ void Form1::PushButton4_Click() {
     bool converterPlaced = false;
     s(132, [&] { converter = services_.loadResource(QStringLiteral("CUSTOM"), 101); });
     s(134, [&] {
-        PlaceConverter(converter,
-                       ConverterPath(saving.privateFolder.inside(TempFolder(services_))));
+        saving.privateFolder.inside(TempFolder(services_));
+        saving.privateFolder.placeConverter(converter);
         converterPlaced = true;
     });
     s(136, [&] { services_.processEvents(); });

@@ -7,6 +7,8 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <fcntl.h>
 #endif
 
 namespace {
@@ -62,7 +64,7 @@ int EffectiveWindowStyle(int windowStyle) {
 }
 
 qint32 RunAndWait(const QString &commandLine, int windowStyle, const WaitTick &tick,
-                  QByteArray *standardError) {
+                  QByteArray *standardError, int inherited) {
     const int style = EffectiveWindowStyle(windowStyle);
     QStringList arguments = QProcess::splitCommand(commandLine);
     const QString program = arguments.isEmpty() ? QString() : arguments.takeFirst();
@@ -87,8 +89,13 @@ qint32 RunAndWait(const QString &commandLine, int windowStyle, const WaitTick &t
             args->flags |= CREATE_NO_WINDOW;
         }
     });
+    Q_UNUSED(inherited);
 #else
     Q_UNUSED(style);
+    if (inherited >= 0) {
+        // Between the fork and the start of the program: only this child keeps it past exec.
+        process.setChildProcessModifier([inherited] { ::fcntl(inherited, F_SETFD, 0); });
+    }
 #endif
     process.start(standardError != nullptr ? QIODevice::ReadOnly : QIODevice::NotOpen);
     if (!process.waitForStarted(-1)) {

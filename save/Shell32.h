@@ -31,9 +31,11 @@ int EffectiveWindowStyle(int windowStyle);
 // plus the signal number. When the program cannot be started the result is the error number
 // plus StartErrorBase at once (53 when the program file does not exist). There is no time-out.
 // With standardError, what the process writes there is kept (its first 64 KB); otherwise it goes
-// nowhere.
+// nowhere. An open handle given as `inherited` (Unix) stays open in the started program alone,
+// for a program started through its own handle that reads itself (a script).
 qint32 RunAndWait(const QString &commandLine, int windowStyle = DefaultWindowStyle,
-                  const WaitTick &tick = DefaultWaitTick, QByteArray *standardError = nullptr);
+                  const WaitTick &tick = DefaultWaitTick, QByteArray *standardError = nullptr,
+                  int inherited = -1);
 
 // True when a RunAndWait result means the program was never started.
 bool IsStartError(qint32 result);

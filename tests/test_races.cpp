@@ -298,6 +298,27 @@ private slots:
         QVERIFY(!QFileInfo::exists(marker));
         QCOMPARE(Entries(s.out()), QStringList{});
 
+        // The converter itself, changed in its folder (a new file at its name, or its bytes
+        // overwritten) after it was placed: not run either.
+        for (const bool sameFile : {false, true}) {
+            Session changed;
+            changed.f.services.onSleep = [&](int ms) {
+                const QString program = changed.work() + QStringLiteral("/nconvert.exe");
+                if (ms != 500 || changed.work().isEmpty()) {
+                    return;
+                }
+                if (!sameFile) {
+                    QVERIFY(QFile::remove(program));
+                }
+                WriteAll(program, "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n");
+                ::chmod(QFile::encodeName(program).constData(), 0700);
+            };
+            changed.save(changed.dest(QStringLiteral("card")), 2);
+            QCOMPARE(changed.reportLines(), QStringList{"202"});
+            QVERIFY(!QFileInfo::exists(marker));
+            QCOMPARE(Entries(changed.out()), QStringList{});
+        }
+
         Session open;
         QTemporaryDir runtime;
         ::chmod(QFile::encodeName(open.temp()).constData(), 0777);
