@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "batch/CaptionCommand.h"
+#include "platform/FileNames.h"
 #include "platform/Services.h"
 
 #include <QApplication>
@@ -53,7 +54,12 @@ int main(int argc, char *argv[]) {
         keepFreedPicturesForTheNext();
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication app(argc, argv);
-        return RunCaptionCommand(QGuiApplication::arguments().mid(2));
+        // File names are taken as the bytes they are, whatever their encoding.
+        QStringList arguments;
+        for (int i = 2; i < argc; ++i) {
+            arguments << FileNameFromBytes(QByteArray(argv[i]));
+        }
+        return RunCaptionCommand(arguments);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Glyphtack"));

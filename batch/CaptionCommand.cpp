@@ -8,6 +8,7 @@
 #include "batch/CaptionReport.h"
 #include "batch/CaptionWriter.h"
 #include "batch/Interrupt.h"
+#include "platform/FileNames.h"
 #include "platform/Services.h"
 #include "save/Destination.h"
 #include "save/FileUtils.h"
@@ -25,6 +26,11 @@
 #include <vector>
 
 namespace {
+
+// Text for the terminal: file names in it with their own bytes.
+QByteArray Printed(const QString &text) {
+    return FileNameBytes(text);
+}
 
 // One picture's outcome.
 struct Outcome {
@@ -48,7 +54,7 @@ public:
                                      .arg(total_)
                                      .arg(QFileInfo(file).fileName())
                                      .left(78);
-            std::fprintf(stderr, "\r%-78s", qPrintable(line));
+            std::fprintf(stderr, "\r%-78s", Printed(line).constData());
             std::fflush(stderr);
         }
     }
@@ -74,18 +80,18 @@ int ReportInterruptedRun(const CaptionOptions &options, const CaptionRun &run,
     for (size_t i = 0; i < outcomes.size(); ++i) {
         const QString &input = options.files.at(run.pictures[i]);
         if (!outcomes[i].done) {
-            std::printf("not written: %s (not started)\n", qPrintable(input));
+            std::printf("not written: %s (not started)\n", Printed(input).constData());
         } else if (!outcomes[i].failure.isEmpty()) {
-            std::printf("not written: %s: %s\n", qPrintable(input),
-                        qPrintable(outcomes[i].failure));
+            std::printf("not written: %s: %s\n", Printed(input).constData(),
+                        Printed(outcomes[i].failure).constData());
         } else {
             ++written;
-            std::printf("written: %s\n", qPrintable(OutputFor(options, input).path));
+            std::printf("written: %s\n", Printed(OutputFor(options, input).path).constData());
         }
     }
     std::printf("interrupted by %s: captioned %d of %d pictures into %s\n",
                 signal == SIGINT ? "SIGINT" : "SIGTERM", written, int(outcomes.size()),
-                qPrintable(QDir::toNativeSeparators(options.outFolder)));
+                Printed(QDir::toNativeSeparators(options.outFolder)).constData());
     std::fflush(stdout);
     return 128 + signal;
 }
@@ -96,7 +102,7 @@ int RunCaptionCommand(const QStringList &arguments) {
     const ParsedCaptionCommand parsed = ParseCaptionCommand(arguments);
     if (!parsed.options) {
         std::fprintf(parsed.exitCode == 0 ? stdout : stderr, "%s\n",
-                     qPrintable(parsed.message.trimmed()));
+                     Printed(parsed.message.trimmed()).constData());
         return parsed.exitCode;
     }
     CaptionOptions options = *parsed.options;
@@ -116,7 +122,7 @@ int RunCaptionCommand(const QStringList &arguments) {
     }
     if (!QDir().mkpath(options.outFolder) || !QFileInfo(options.outFolder).isDir()) {
         std::fprintf(stderr, "glyphtack caption: cannot make the output folder %s\n",
-                     qPrintable(options.outFolder));
+                     Printed(options.outFolder).constData());
         return 2;
     }
 
@@ -178,18 +184,19 @@ int RunCaptionCommand(const QStringList &arguments) {
         if (!outcome.notKept.isEmpty() && outcome.failure.isEmpty()) {
             ++notKept;
             std::printf("written anew at quality %d: %s: its blocks cannot be kept: %s\n",
-                        outcome.quality, qPrintable(options.files.at(run.pictures[size_t(k)])),
-                        qPrintable(outcome.notKept));
+                        outcome.quality,
+                        Printed(options.files.at(run.pictures[size_t(k)])).constData(),
+                        Printed(outcome.notKept).constData());
         }
         if (!outcome.failure.isEmpty()) {
             ++failed;
             std::fprintf(stderr, "failed: %s: %s\n",
-                         qPrintable(options.files.at(run.pictures[size_t(k)])),
-                         qPrintable(outcome.failure));
+                         Printed(options.files.at(run.pictures[size_t(k)])).constData(),
+                         Printed(outcome.failure).constData());
         }
     }
     std::printf("captioned %d of %d pictures into %s", total - failed - skipped, total,
-                qPrintable(QDir::toNativeSeparators(options.outFolder)));
+                Printed(QDir::toNativeSeparators(options.outFolder)).constData());
     if (options.shards > 1) {
         std::printf(" (shard %d/%d)", options.shard, options.shards);
     }

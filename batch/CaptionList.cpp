@@ -3,6 +3,7 @@
 #include "app/ErrorReport.h"
 #include "batch/CaptionReport.h"
 #include "batch/CaptionTemplate.h"
+#include "platform/FileNames.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -26,7 +27,7 @@ QStringList ReadFileList(const QString &from, bool nulSeparated) {
             entry.chop(1);
         }
         if (!entry.isEmpty()) {
-            paths << QFile::decodeName(entry);
+            paths << FileNameFromBytes(entry);
         }
     }
     return paths;
@@ -34,7 +35,7 @@ QStringList ReadFileList(const QString &from, bool nulSeparated) {
 
 quint64 PathHash(const QString &path) {
     quint64 hash = 14695981039346656037ULL;
-    for (const char byte : QFile::encodeName(path)) {
+    for (const char byte : FileNameBytes(path)) {
         hash ^= quint64(uchar(byte));
         hash *= 1099511628211ULL;
     }
@@ -53,7 +54,7 @@ CaptionRun PlanCaptionRun(const CaptionOptions &options) {
         const bool mine =
             PathHash(options.files.at(i)) % quint64(options.shards) == quint64(options.shard);
         // A picture that is not there writes nothing, so it takes no name from one that is.
-        if (!QFileInfo(options.files.at(i)).isFile()) {
+        if (!StatusOf(options.files.at(i)).isFile) {
             if (mine) {
                 run.pictures.push_back(i);
             }
@@ -88,17 +89,15 @@ PictureResult CaptionListedPicture(const CaptionOptions &options, const CaptionR
             throw RuntimeError(clash->toStdString());
         }
         CaptionOptions own = options;
-        const QFileInfo existing(output.path);
-        if (options.skipExisting && existing.exists()) {
-            if (IsCompleteOutput(output.path, output.format)) {
+        if (options.skipExisting && StatusOf(output.path).exists) {
+            if (IsCompleteOutput(OpenableName(output.path).path(), output.format)) {
                 result.status = QStringLiteral("skipped");
                 result.reason = QStringLiteral("the output is already complete");
                 result.milliseconds = clock.elapsed();
                 return result;
             }
             // Left unfinished by a run that was stopped: written again, unless it is the input.
-            own.overwrite = options.overwrite || existing.canonicalFilePath() !=
-                                                     QFileInfo(result.input).canonicalFilePath();
+            own.overwrite = options.overwrite || !SameFile(output.path, result.input);
         }
         own.caption.text =
             CaptionTextFor(options.caption.text, result.input, index + 1, options.dateFormat);

@@ -4,6 +4,7 @@
 
 #include "app/ErrorReport.h"
 #include "batch/CaptionWriter.h"
+#include "platform/FileNames.h"
 #include "save/Quality.h"
 #include "workspace/PictureLoader.h"
 
@@ -95,21 +96,26 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
 
 CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &input,
                                  const CaptionOutput &output, CaptionWriter &writer, int index) {
-    const QFileInfo target(output.path);
-    if (target.isSymLink() && !target.exists()) {
+    const NameStatus target = StatusOf(output.path);
+    if (target.isLink && !target.exists) {
         throw RuntimeError(QStringLiteral("the output %1 is a link to nothing (to %2)")
-                               .arg(output.path, target.symLinkTarget())
+                               .arg(output.path, LinkTarget(output.path))
                                .toStdString());
     }
-    if (target.exists()) {
+    if (target.exists) {
         if (!options.overwrite) {
-            const bool isInput = QFileInfo(input).canonicalFilePath() == target.canonicalFilePath();
+            const bool isInput = SameFile(input, output.path);
             throw RuntimeError(isInput ? "the output would replace the picture itself (use "
                                          "--overwrite to allow it)"
                                        : "the output file exists (use --overwrite to replace it)");
         }
     }
-    LoadedPicture picture = LoadPicture(input);
+    // Read through a name Qt can pass on, whatever bytes the file's own name holds.
+    const OpenableName readable(input);
+    if (readable.path().isEmpty()) {
+        throw RuntimeError(StatusOf(input).exists ? "Permission denied" : "File not found");
+    }
+    LoadedPicture picture = LoadPicture(readable.path());
     if (picture.image.isNull()) {
         throw RuntimeError("Invalid picture");
     }
@@ -136,7 +142,7 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
                          : estimate > 0
                              ? estimate
                              : QualityFromRatio(picture.himetric.width(), picture.himetric.height(),
-                                                QFileInfo(input).size());
+                                                StatusOf(input).size);
     }
     // Camera data goes only from a JPG into a JPG, as the window's save keeps it; a JPEG's
     // metadata goes into a JPG or PNG made of it.

@@ -2,7 +2,9 @@
 
 #include "workspace/CameraData.h"
 
+#include "platform/FileNames.h"
 #include <QDateTime>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -101,7 +103,8 @@ QString cameraName(const CameraFacts &facts) {
 }
 
 CameraFacts factsOf(const QString &input) {
-    QFile file(input);
+    const OpenableName name(input);
+    QFile file(name.path());
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
@@ -157,7 +160,7 @@ QString CaptionTextFor(const QString &text, const QString &input, int number,
             QDateTime taken =
                 QDateTime::fromString(camera().taken, QStringLiteral("yyyy:MM:dd HH:mm:ss"));
             if (!taken.isValid()) {
-                taken = QFileInfo(input).lastModified();
+                taken = QFileInfo(OpenableName(input).path()).lastModified();
             }
             return QLocale::c().toString(taken, dateFormat);
         }

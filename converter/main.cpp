@@ -78,9 +78,34 @@ int usage(const char *problem) {
                  "  INPUT.meta (a JPEG header of segments to carry) takes the place of both.\n"
                  "  -keep SOURCE  write the JPEG SOURCE again, its blocks kept as they are but\n"
                  "              where the areas listed in INPUT.areas changed (INPUT holds the\n"
-                 "              stamped pixels there); exit 3 when they cannot be kept\n",
+                 "              stamped pixels there); exit 3 when they cannot be kept\n"
+                 "  -o-hex BYTES, -keep-hex BYTES  a file name given as its bytes in hexadecimal\n"
+                 "              (for names that are not text in any encoding)\n",
                  problem, kDefaultQuality);
     return 2;
+}
+
+// The bytes written in hexadecimal, two digits each.
+std::string fromHex(std::string_view digits) {
+    const auto value = [&](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        throw UsageError("not a hexadecimal file name: " + std::string(digits));
+    };
+    if (digits.empty() || digits.size() % 2 != 0)
+        throw UsageError("not a hexadecimal file name: " + std::string(digits));
+    std::string bytes;
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        const char byte = char(value(digits[i]) * 16 + value(digits[i + 1]));
+        if (byte == '\0')
+            throw UsageError("a file name cannot hold a zero byte");
+        bytes += byte;
+    }
+    return bytes;
 }
 
 Options parseOptions(int argc, char **argv) {
@@ -92,7 +117,7 @@ Options parseOptions(int argc, char **argv) {
     for (int i = 1; i < argc - 1; ++i) {
         const std::string_view option = argv[i];
         if (option != "-out" && option != "-q" && option != "-o" && option != "-keep" &&
-            option != "-expect")
+            option != "-expect" && option != "-o-hex" && option != "-keep-hex")
             throw UsageError(option.starts_with('-')
                                  ? "unknown option " + std::string(option)
                                  : "unexpected argument " + std::string(option));
@@ -113,6 +138,11 @@ Options parseOptions(int argc, char **argv) {
             options.quality = quality;
         } else if (option == "-keep") {
             options.keep = value;
+        } else if (option == "-keep-hex") {
+            options.keep = fromHex(value);
+        } else if (option == "-o-hex") {
+            options.output = fromHex(value);
+            haveOutput = true;
         } else if (option == "-expect") {
             options.expected = safe::Decision::parse(value);
             if (!options.expected)

@@ -1,10 +1,26 @@
 #include "save/ConverterCommand.h"
 
+#include "platform/FileNames.h"
+
 QString QuotedPath(QString path) {
     constexpr QChar Quote = u'"';
     path.replace(Quote, QStringLiteral("\"\"\""));
     return Quote + path + Quote;
 }
+
+namespace {
+
+// A file name for the converter: between quotes, or where the name holds bytes a command line
+// cannot carry as text, those bytes in hexadecimal after the option's -hex form.
+QString NamedAfter(const QString &option, const QString &path) {
+    if (HasForeignBytes(path)) {
+        return QStringLiteral(" %1-hex %2")
+            .arg(option, QString::fromLatin1(FileNameBytes(path).toHex()));
+    }
+    return QStringLiteral(" %1 ").arg(option) + QuotedPath(path);
+}
+
+} // namespace
 
 QString ConverterPath(const QString &temp) {
     return temp + PathSeparator + QStringLiteral("nconvert.exe");
@@ -31,7 +47,7 @@ QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QStrin
     // The blanks are as the converter has always been called: two before -out, three after jpeg.
     return QuotedPath(ConverterPath(temp)) + QStringLiteral(" ") + QStringLiteral(" -out ") +
            QStringLiteral("jpeg  ") + QStringLiteral(" -q ") + QString::number(quality) + expect +
-           QStringLiteral(" -o ") + QuotedPath(output) + QStringLiteral(" ") +
+           NamedAfter(QStringLiteral("-o"), output) + QStringLiteral(" ") +
            QuotedPath(IntermediateBitmapPath(temp, tempBaseName));
 }
 
@@ -39,7 +55,8 @@ QString KeepCommandLine(const QString &temp, const QString &source, const QStrin
                         const QString &tempBaseName, const QString &expectation) {
     const QString expect =
         expectation.isEmpty() ? QString() : QStringLiteral(" -expect ") + expectation;
-    return QuotedPath(ConverterPath(temp)) + QStringLiteral(" -out jpeg -keep ") +
-           QuotedPath(source) + expect + QStringLiteral(" -o ") + QuotedPath(output) +
-           QStringLiteral(" ") + QuotedPath(IntermediateBitmapPath(temp, tempBaseName));
+    return QuotedPath(ConverterPath(temp)) + QStringLiteral(" -out jpeg") +
+           NamedAfter(QStringLiteral("-keep"), source) + expect +
+           NamedAfter(QStringLiteral("-o"), output) + QStringLiteral(" ") +
+           QuotedPath(IntermediateBitmapPath(temp, tempBaseName));
 }

@@ -2,6 +2,7 @@
 
 #include "SafeReplace.h"
 #include "app/ErrorReport.h"
+#include "platform/FileNames.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +11,7 @@ std::filesystem::path NativePath(const QString &path) {
 #ifdef Q_OS_WIN
     return std::filesystem::path(path.toStdWString());
 #else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
+    return std::filesystem::path(FileNameBytes(path).toStdString());
 #endif
 }
 

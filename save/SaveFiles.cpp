@@ -2,6 +2,7 @@
 
 #include "SafeReplace.h"
 #include "app/ErrorReport.h"
+#include "platform/FileNames.h"
 #include "save/BitmapFile.h"
 #include "save/Destination.h"
 #include "save/FileUtils.h"
@@ -245,22 +246,23 @@ void ProbeWritable(const QString &path) {
 }
 
 ConverterOutput::ConverterOutput(const QString &path) : path_(path) {
-    const QFileInfo info(path);
-    existed_ = info.isFile();
-    size_ = info.size();
-    modified_ = info.lastModified();
+    const NameStatus status = StatusOf(path);
+    existed_ = status.isFile;
+    size_ = status.size;
 #ifdef Q_OS_UNIX
     struct stat now {};
-    if (existed_ && ::stat(QFile::encodeName(path).constData(), &now) == 0) {
+    if (existed_ && ::stat(FileNameBytes(path).constData(), &now) == 0) {
         device_ = quint64(now.st_dev);
         inode_ = quint64(now.st_ino);
     }
+#else
+    modified_ = QFileInfo(path).lastModified();
 #endif
 }
 
 void ConverterOutput::check() const {
-    const QFileInfo info(path_);
-    if (!info.isFile()) {
+    const NameStatus info = StatusOf(path_);
+    if (!info.isFile) {
         throw RuntimeError("JPG converter wrote no file");
     }
     // A new file has a new identity (the converter renames its file over the old one); where
@@ -268,19 +270,20 @@ void ConverterOutput::check() const {
     bool same = false;
 #ifdef Q_OS_UNIX
     struct stat now {};
-    same = existed_ && ::stat(QFile::encodeName(path_).constData(), &now) == 0 &&
+    same = existed_ && ::stat(FileNameBytes(path_).constData(), &now) == 0 &&
            quint64(now.st_dev) == device_ && quint64(now.st_ino) == inode_;
 #else
-    same = existed_ && info.size() == size_ && info.lastModified() == modified_;
+    same = existed_ && info.size == size_ && QFileInfo(path_).lastModified() == modified_;
 #endif
     if (same) {
         throw RuntimeError("JPG converter wrote no file");
     }
-    if (info.size() == 0) {
+    if (info.size == 0) {
         ForceDelete(path_);
         throw RuntimeError("JPG converter wrote an empty file");
     }
-    QFile file(path_);
+    const OpenableName readable(path_);
+    QFile file(readable.path());
     if (!file.open(QIODevice::ReadOnly) || file.read(3) != QByteArray("\xFF\xD8\xFF", 3)) {
         throw RuntimeError("JPG converter wrote no JPEG file");
     }

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace savetest;
@@ -194,6 +195,46 @@ private slots:
                  qPrintable(run.err));
         QCOMPARE(QImage(QDir(out).filePath(QStringLiteral("x.png"))).size(), QSize(60, 40));
         QCOMPARE(Entries(out), (QStringList{"x.png", "y.png"}));
+    }
+
+    // File names are bytes: names that are not UTF-8 (here Latin-1, as older systems wrote them)
+    // are read, captioned (a JPEG keeping its blocks, a PNG written by the program itself) and
+    // written under the same bytes, and named with those bytes in the summary.
+    void fileNamesThatAreNotUtf8() {
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path()) + '/';
+        const QByteArray photo = "caf\xe9.jpg";
+        const QByteArray drawing = "ph\xf6to.png";
+        QVERIFY(::rename(QFile::encodeName(WriteNoiseJpg(dir.filePath("a.jpg"), 96, 64, 7)),
+                         folder + photo) == 0);
+        QVERIFY(Solid(40, 30, 0xff336699).save(dir.filePath(QStringLiteral("b.png"))));
+        QVERIFY(::rename(folder + "b.png", folder + drawing) == 0);
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.setProgram(QStringLiteral("/bin/sh"));
+        // The shell puts the bytes on the command line as they are.
+        process.setArguments({QStringLiteral("-c"),
+                              QStringLiteral("exec \"$0\" caption --text x --out out "
+                                             "\"$(printf 'caf\\351.jpg')\" "
+                                             "\"$(printf 'ph\\366to.png')\" "
+                                             "\"$(printf 'gone\\366.jpg')\""),
+                              BuildFolder() + QStringLiteral("/glyphtack")});
+        process.start();
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(process.readAllStandardOutput(),
+                 QByteArray("captioned 2 of 3 pictures into out; 1 failed\n"));
+        QVERIFY(process.readAllStandardError().contains("failed: gone\xf6.jpg: File not found\n"));
+        const auto read = [&](const QByteArray &name) {
+            QFile file;
+            const int fd = ::open(folder + "out/" + name, O_RDONLY);
+            return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+                       ? QImage::fromData(file.readAll())
+                       : QImage();
+        };
+        QCOMPARE(read(photo).size(), QSize(96, 64));
+        QCOMPARE(read(drawing).size(), QSize(40, 30));
+        QCOMPARE(read(drawing).pixel(0, 0), 0xff336699u);
     }
 
     // SIGINT while pictures are being written: none starts after it, the one under way is
