@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -120,7 +121,9 @@ int RunCaptionCommand(const QStringList &arguments) {
         std::fprintf(stderr, "glyphtack caption: %s\n", e.what());
         return 2;
     }
-    if (!QDir().mkpath(options.outFolder) || !QFileInfo(options.outFolder).isDir()) {
+    std::error_code notMade;
+    std::filesystem::create_directories(NativePath(options.outFolder), notMade);
+    if (!StatusOf(options.outFolder).isDir) {
         std::fprintf(stderr, "glyphtack caption: cannot make the output folder %s\n",
                      Printed(options.outFolder).constData());
         return 2;

@@ -213,21 +213,22 @@ private slots:
         process.setWorkingDirectory(dir.path());
         process.setProgram(QStringLiteral("/bin/sh"));
         // The shell puts the bytes on the command line as they are.
-        process.setArguments({QStringLiteral("-c"),
-                              QStringLiteral("exec \"$0\" caption --text x --out out "
-                                             "\"$(printf 'caf\\351.jpg')\" "
-                                             "\"$(printf 'ph\\366to.png')\" "
-                                             "\"$(printf 'gone\\366.jpg')\""),
-                              BuildFolder() + QStringLiteral("/glyphtack")});
+        process.setArguments(
+            {QStringLiteral("-c"),
+             QStringLiteral("exec \"$0\" caption --text x --out \"$(printf 'o\\374t')\" "
+                            "\"$(printf 'caf\\351.jpg')\" "
+                            "\"$(printf 'ph\\366to.png')\" "
+                            "\"$(printf 'gone\\366.jpg')\""),
+             BuildFolder() + QStringLiteral("/glyphtack")});
         process.start();
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitCode(), 1);
         QCOMPARE(process.readAllStandardOutput(),
-                 QByteArray("captioned 2 of 3 pictures into out; 1 failed\n"));
+                 QByteArray("captioned 2 of 3 pictures into o\xfct; 1 failed\n"));
         QVERIFY(process.readAllStandardError().contains("failed: gone\xf6.jpg: File not found\n"));
         const auto read = [&](const QByteArray &name) {
             QFile file;
-            const int fd = ::open(folder + "out/" + name, O_RDONLY);
+            const int fd = ::open(folder + "o\xfct/" + name, O_RDONLY);
             return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
                        ? QImage::fromData(file.readAll())
                        : QImage();
