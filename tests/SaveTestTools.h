@@ -103,8 +103,8 @@ inline QList<qint64> ProcessesOf(const QString &path) {
         if (!number) {
             continue;
         }
-        const QByteArray line = ReadAll("/proc/" + entry + "/cmdline");
-        if (QFile::decodeName(line.left(line.indexOf('\0'))) == path) {
+        // The program file it runs (it may have been started through a handle on that file).
+        if (QFileInfo("/proc/" + entry + "/exe").symLinkTarget() == path) {
             found << pid;
         }
     }

@@ -117,7 +117,7 @@ private slots:
             list << path;
         }
         const QString broken = dir.filePath(QStringLiteral("in/broken.jpg"));
-        QVERIFY(writeFile(broken, QByteArray("\xFF\xD8\xFF\xE0 not a picture", 20)));
+        QVERIFY(writeFile(broken, QByteArrayLiteral("\xFF\xD8\xFF\xE0 not a picture")));
         list << broken;
         const QString listFile = dir.filePath(QStringLiteral("list.txt"));
         QVERIFY(writeFile(listFile, list.join(QLatin1Char('\n')).toUtf8() + "\n"));

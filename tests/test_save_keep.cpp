@@ -161,9 +161,9 @@ private slots:
     // A 4:2:2 photo turned by its EXIF orientation, saved as a new JPG at 85: still 4:2:2; its
     // EXIF and XMP say it is upright; a PNG of it carries both.
     void newJpgAndPngCarryThePhotosMetadata() {
-        const QByteArray xmp("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta><rdf:Description "
-                             "tiff:Orientation=\"6\"/></x:xmpmeta>",
-                             98);
+        const QByteArray xmp =
+            QByteArrayLiteral("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta><rdf:"
+                              "Description tiff:Orientation=\"6\"/></x:xmpmeta>");
         QByteArray jpeg = EncodeJpeg(Photo(80, 48), 75, 2, 1, false, 0);
         const QByteArray exif = convertertest::exifBlock(false, 6);
         const auto segment = [](int marker, const QByteArray &payload) {
