@@ -180,8 +180,10 @@ private slots:
     // In one render with an outline: the grey shadow's centre lies right of and below the red
     // ring's, the ring stays whole on top of the shadow (as many pure red pixels as without a
     // shadow), and the shadow fades out inside the caption's extent instead of being cut there.
+    // The text ends in a "w", whose ink reaches the end of its advance: no side bearing hides a
+    // padding too small for the blur.
     void shadowLiesUnderTheOutlineAndFadesOut() {
-        Caption c = caption(QStringLiteral("Shade"), 36);
+        Caption c = caption(QStringLiteral("Shadow"), 36);
         c.effects.outlineWidth = 3;
         c.effects.outlineColour = Qt::red;
         const auto pureRed = [](QRgb p) {
@@ -222,7 +224,9 @@ private slots:
         QVERIFY2(
             qAbs(red - redBefore) * 50 <= redBefore,
             qPrintable(QStringLiteral("%1 red pixels, %2 without shadow").arg(red).arg(redBefore)));
-        // The outermost columns and rows of the extent hold nothing but the faintest shadow.
+        // The shadow has faded out before the outermost columns and rows of the extent: at most a
+        // grey level of rounding there, where a padding too small for the blur cuts its soft edge
+        // straight and leaves a visible step.
         int darkestEdge = 255;
         for (int y = footprint.top(); y <= footprint.bottom(); ++y) {
             darkestEdge = std::min({darkestEdge, qGray(image.pixel(footprint.right(), y)),
@@ -231,7 +235,7 @@ private slots:
         for (int x = footprint.left(); x <= footprint.right(); ++x) {
             darkestEdge = qMin(darkestEdge, qGray(image.pixel(x, footprint.top())));
         }
-        QVERIFY2(darkestEdge >= 245, qPrintable(QString::number(darkestEdge)));
+        QVERIFY2(darkestEdge >= 254, qPrintable(QString::number(darkestEdge)));
     }
 
     void scaledCaptionCoversTheScaledArea() {

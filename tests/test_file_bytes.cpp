@@ -7,8 +7,14 @@
 #include "save/SaveFiles.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,9 +23,28 @@ quint32 Little32(const QByteArray &bytes, qsizetype at) {
     return quint32(d[0]) | quint32(d[1]) << 8 | quint32(d[2]) << 16 | quint32(d[3]) << 24;
 }
 
+// The writer's announced steps and the system calls it really makes, in order, while Recording.
+bool Recording = false;
 QStringList Steps;
 
 } // namespace
+
+// The C library's fsync and rename as the writer linked into this test calls them: recorded with
+// the file each names, then made as the real system calls.
+extern "C" int fsync(int fd) {
+    if (Recording) {
+        Steps << QStringLiteral("fsync ") +
+                     QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(fd)).symLinkTarget();
+    }
+    return int(syscall(SYS_fsync, fd));
+}
+extern "C" int rename(const char *from, const char *to) noexcept {
+    if (Recording) {
+        Steps << QStringLiteral("rename ") +
+                     QFileInfo(QString::fromLocal8Bit(from)).canonicalFilePath();
+    }
+    return int(syscall(SYS_renameat, AT_FDCWD, from, AT_FDCWD, to));
+}
 
 class FileBytesTest : public QObject {
     Q_OBJECT
@@ -56,18 +81,28 @@ private slots:
     }
 
     // The new file's data reaches the disk before its name replaces the old file: a power cut
-    // in between must leave the old file, never an empty new one.
+    // in between must leave the old file, never an empty new one. The fsync itself is seen, made
+    // on the very file that is then renamed.
     void newFileIsSyncedBeforeItsRename() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("card.png"));
         WriteAll(path, "old picture");
         Steps.clear();
-        safe::commitStepObserver = [](const char *step) { Steps << QString::fromLatin1(step); };
+        safe::commitStepObserver = [](const char *step) {
+            Steps << QStringLiteral("step ") + QString::fromLatin1(step);
+        };
         QImage image(5, 3, QImage::Format_RGB32);
         image.fill(qRgb(10, 20, 30));
+        Recording = true;
         SaveImageReplacing(image, path, "png");
+        Recording = false;
         safe::commitStepObserver = nullptr;
-        QCOMPARE(Steps, (QStringList{"sync", "rename"}));
+        QCOMPARE(Steps.size(), 4);
+        const QString written = Steps.at(1).mid(6);
+        QVERIFY2(written.startsWith(QFileInfo(dir.path()).canonicalFilePath() + QLatin1Char('/')),
+                 qPrintable(Steps.join(QLatin1String("; "))));
+        QCOMPARE(Steps, (QStringList{"step sync", "fsync " + written, "step rename",
+                                     "rename " + written}));
         QCOMPARE(QImage(path).pixel(4, 2), qRgb(10, 20, 30));
     }
 };

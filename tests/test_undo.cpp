@@ -324,23 +324,30 @@ private slots:
     }
 
     // At 0.75 a plate's edges fall between picture pixels: undo takes back every pixel the stamp
-    // touched, so no edge of it stays.
+    // touched, so no edge of it stays. Boxes a view pixel further and a pixel wider each time put
+    // their left and right edges at every third of a picture pixel.
     void undoAtThreeQuartersLeavesNoEdge() {
         FormFixture f;
         f.loadPicture(picture(400, 300));
         showActive(f);
         const QImage original = f->Zoom_Ori->picture();
         f->SetZoom(0.75f);
-        f.services.messageAnswers << MsgAnswer::Yes;
-        f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 101.0f, 77.0f);
-        f->Picture1_Click();
-        f->editing.effects.plateOpacity = 100;
-        f->editing.effects.plateColour = Qt::green;
-        f->Text1->setText(QStringLiteral("Plate"));
-        f->PushButton3_Click();
-        QVERIFY(f->Zoom_Ori->picture() != original);
-        pressUndo(f);
-        QCOMPARE(f->Zoom_Ori->picture(), original);
+        for (const int k : {0, 1, 2}) {
+            const float at = 100.0f + float(k);
+            f.services.messageAnswers << MsgAnswer::Yes;
+            f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, at, at - 24.0f);
+            f->Picture1_Click();
+            f->editing.effects.plateOpacity = 100;
+            f->editing.effects.plateColour = Qt::green;
+            f->Text1->setText(QStringLiteral("Plate"));
+            f->Text1->resize(f->Text1->width() + k, f->Text1->height());
+            const int width = f->Text1->width();
+            f->PushButton3_Click();
+            QVERIFY(f->Zoom_Ori->picture() != original);
+            pressUndo(f);
+            QVERIFY2(f->Zoom_Ori->picture() == original,
+                     qPrintable(QStringLiteral("box at %1, %2 wide").arg(at).arg(width)));
+        }
     }
 
     // A load is a step of its own: undo brings the picture before it back with its stamps and
