@@ -2,6 +2,7 @@
 
 #include "InputBitmap.h"
 #include "JpegCommon.h"
+#include "OptimalHuffman.h"
 
 #include <algorithm>
 #include <cstring>
@@ -33,6 +34,8 @@ struct Work {
     MemorySink patchSink;
     std::vector<JOCTET> outputBuffer = std::vector<JOCTET>(jpeg::kOutputBufferSize);
     std::vector<JOCTET> patchBuffer = std::vector<JOCTET>(jpeg::kOutputBufferSize);
+    jpeg_scan_info scans[2 + MAX_COMPS_IN_SCAN] = {};
+    SymbolCounts counts;
     char message[JMSG_LENGTH_MAX] = {};
     bool cannotKeep = false;
 
@@ -114,6 +117,34 @@ bool replaceRun(Work &w, jvirt_barray_ptr *sourceBlocks, RowSource &pixels,
     return true;
 }
 
+// Progressive output in few scans, each coefficient coded once: the DC of all components first,
+// then the first component's (luma's) low frequencies, its high ones, then each other component's
+// AC whole. A viewer still shows the whole photo coarsely before its detail; it is far less work
+// than successive refinement scans, and about the same size: the high band's many blocks without
+// any high frequency cost one end-of-band run together.
+void useSpectralScans(Work &w) {
+    const int components = w.out.num_components;
+    const auto band = [](jpeg_scan_info &scan, int component, int first, int last) {
+        scan.comps_in_scan = 1;
+        scan.component_index[0] = component;
+        scan.Ss = first;
+        scan.Se = last;
+        scan.Ah = scan.Al = 0;
+    };
+    jpeg_scan_info &dc = w.scans[0];
+    dc.comps_in_scan = components;
+    for (int c = 0; c < components; ++c)
+        dc.component_index[c] = c;
+    dc.Ss = dc.Se = dc.Ah = dc.Al = 0;
+    constexpr int kLowLast = 9;
+    band(w.scans[1], 0, 1, kLowLast);
+    band(w.scans[2], 0, kLowLast + 1, DCTSIZE2 - 1);
+    for (int c = 1; c < components; ++c)
+        band(w.scans[2 + c], c, 1, DCTSIZE2 - 1);
+    w.out.scan_info = w.scans;
+    w.out.num_scans = 2 + components;
+}
+
 // All libjpeg work, between setjmp and any jump back. False with w.message filled in.
 bool keep(Work &w, RowSource &pixels, const KeepRequest &request) {
     if (setjmp(w.err.jump)) {
@@ -185,7 +216,9 @@ bool keep(Work &w, RowSource &pixels, const KeepRequest &request) {
     w.out.arith_code = src.arith_code;
     w.out.optimize_coding = src.arith_code ? FALSE : TRUE;
     if (src.progressive_mode)
-        jpeg_simple_progression(&w.out);
+        useSpectralScans(w);
+    else if (!src.arith_code && countSequentialSymbols(&src, blocks, &w.out, w.counts))
+        useOptimalTables(&w.out, w.counts);
     jpeg_write_coefficients(&w.out, blocks);
     if (request.segments) {
         for (const MarkerSegment &segment : *request.segments)

@@ -26,6 +26,7 @@
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,9 @@ namespace {
 constexpr int kDefaultQuality = 85;
 // The largest source JPEG whose blocks are kept.
 constexpr std::uint64_t kMaxSourceJpeg = std::uint64_t{2} << 30;
+#if defined(__linux__) && defined(__GLIBC__)
+constexpr const char *kHugePages = "glibc.malloc.hugetlb=1";
+#endif
 
 struct Options {
     int quality = kDefaultQuality;
@@ -238,6 +242,21 @@ void convert(const Options &options) {
     g_havePartialFile = 0;
 }
 
+// A kept photo's coefficients fill a few arrays of tens of megabytes; faulting them in page by
+// page costs about as much as decoding them. glibc's malloc backs large allocations with huge
+// pages when its hugetlb tunable is set, and reads it only at start: so the converter starts
+// itself once more with it set, unless tunables were chosen for it already.
+void restartWithHugePages(char **argv) {
+#if defined(__linux__) && defined(__GLIBC__)
+    if (std::getenv("GLIBC_TUNABLES") != nullptr || setenv("GLIBC_TUNABLES", kHugePages, 1) != 0)
+        return;
+    execv("/proc/self/exe", argv);
+    unsetenv("GLIBC_TUNABLES"); // not restarted: go on as it is
+#else
+    (void)argv;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -247,6 +266,8 @@ int main(int argc, char **argv) {
     } catch (const UsageError &e) {
         return usage(e.what());
     }
+    if (!options.keep.empty())
+        restartWithHugePages(argv);
     for (int signal : {SIGINT, SIGTERM})
         std::signal(signal, onSignal);
 #ifndef _WIN32

@@ -53,9 +53,19 @@ template <typename Map> QRect mapRect(const QRect &r, Map map) {
 }
 
 // The picture's pixels shrunk for a thumbnail (at most 160 x 120): a copy of this size costs
-// little to turn, and still averages the photo's detail.
-QImage forThumbnail(const QImage &picture) {
-    return picture.scaled(QSize(640, 640), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+// little to turn, and still averages the photo's detail. A large photo is first sampled down to
+// twice that size, which costs a small part of averaging all its pixels. Only an EXIF block holds
+// a thumbnail: without one, none is made.
+QImage forThumbnail(const JpegHeader &source, const QImage &picture) {
+    if (ExifPayload(source.segments).isEmpty()) {
+        return {};
+    }
+    const QSize size(640, 640);
+    const QImage sampled =
+        picture.width() > 2 * size.width() || picture.height() > 2 * size.height()
+            ? picture.scaled(size * 2, Qt::KeepAspectRatio)
+            : picture;
+    return sampled.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 bool isGrey(QRgb c) {
@@ -194,15 +204,15 @@ void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader
     WriteFreshFile(QStringLiteral("patch %1 %2\n").arg(around.x()).arg(around.y()).toLatin1() +
                        list,
                    path(folder, base, ".areas"));
-    const QList<JpegSegment> segments =
-        MetadataForSave(source, stored, false, ShownToStored(forThumbnail(picture), orientation));
+    const QList<JpegSegment> segments = MetadataForSave(
+        source, stored, false, ShownToStored(forThumbnail(source, picture), orientation));
     WriteFreshFile(MetaSidecar(segments), path(folder, base, ".meta"));
 }
 
 void WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
                          const QImage &picture) {
     const QList<JpegSegment> segments =
-        MetadataForSave(source, picture.size(), true, forThumbnail(picture));
+        MetadataForSave(source, picture.size(), true, forThumbnail(source, picture));
     WriteFreshFile(MetaSidecar(segments, picture.size(), source.sampling),
                    path(folder, base, ".meta"));
 }

@@ -137,7 +137,7 @@ inline BlockCounts CompareBlocks(const JpegBlocks &a, const JpegBlocks &b,
 // Encodes a picture with libjpeg: quality, sampling of the first component (the others 1x1),
 // progressive or not, a restart interval in MCU rows (0: none).
 inline QByteArray EncodeJpeg(const QImage &picture, int quality, int h, int v, bool progressive,
-                             int restartRows, bool grey = false) {
+                             int restartRows, bool grey = false, bool optimize = false) {
     using namespace jpegblocks_detail;
     static jpeg_compress_struct cinfo;
     static Error err;
@@ -171,6 +171,7 @@ inline QByteArray EncodeJpeg(const QImage &picture, int quality, int h, int v, b
     if (progressive)
         jpeg_simple_progression(&cinfo);
     cinfo.restart_in_rows = restartRows;
+    cinfo.optimize_coding = optimize ? TRUE : FALSE;
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(int(cinfo.next_scanline)));

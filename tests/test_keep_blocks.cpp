@@ -50,6 +50,8 @@ class TestKeepBlocks : public QObject {
 private slots:
     void onlyTheCaptionsBlocksChange_data();
     void onlyTheCaptionsBlocksChange();
+    void baselineTablesAreAsSmallAsLibjpegs_data();
+    void baselineTablesAreAsSmallAsLibjpegs();
     void aCmykPhotoIsRefusedAndNothingWritten();
 };
 
@@ -135,6 +137,39 @@ void TestKeepBlocks::onlyTheCaptionsBlocksChange() {
             QVERIFY2(qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60,
                      qPrintable(QString::number(c, 16)));
     }
+}
+
+void TestKeepBlocks::baselineTablesAreAsSmallAsLibjpegs_data() {
+    QTest::addColumn<bool>("grey");
+    QTest::newRow("4:2:0 colour, restart markers") << false;
+    QTest::newRow("greyscale") << true;
+}
+
+// A baseline photo is written with Huffman tables fitted to its coefficients: the file decodes
+// to the same blocks and is no larger than libjpeg's own optimized coding of the same picture.
+void TestKeepBlocks::baselineTablesAreAsSmallAsLibjpegs() {
+    QFETCH(bool, grey);
+    QTemporaryDir dir;
+    // 1001 x 707: the right and bottom MCUs are partial, padded with blocks of their own.
+    const QImage picture = photo(1001, 707);
+    const QByteArray source = EncodeJpeg(picture, 80, 2, 2, false, 1, grey);
+    const QByteArray optimized = EncodeJpeg(picture, 80, 2, 2, false, 1, grey, true);
+    QVERIFY(writeFile(dir.filePath("source.jpg"), source));
+    QVERIFY(picture.copy(0, 0, 16, 16).save(dir.filePath(" 3.bmp"), "BMP"));
+    QVERIFY(writeFile(dir.filePath(" 3.areas"), "patch 0 0\n"));
+    const Run run = runConverter({"-out", "jpeg", "-keep", dir.filePath("source.jpg"), "-o",
+                                  dir.filePath("out.jpg"), dir.filePath(" 3.bmp")});
+    QVERIFY2(run.finished && run.exitCode == 0, run.errors.constData());
+    const QByteArray result = readFile(dir.filePath("out.jpg"));
+    const JpegBlocks before = ReadJpegBlocks(source), after = ReadJpegBlocks(result);
+    QVERIFY(before.ok && after.ok);
+    QCOMPARE(CompareBlocks(before, after, {}).differentOutside, 0);
+    QVERIFY(!after.progressive);
+    QCOMPARE(after.restartInterval, before.restartInterval);
+    QVERIFY2(
+        result.size() < source.size() && result.size() <= optimized.size() * 1.005,
+        qPrintable(
+            QStringLiteral("%1 bytes, libjpeg's %2").arg(result.size()).arg(optimized.size())));
 }
 
 void TestKeepBlocks::aCmykPhotoIsRefusedAndNothingWritten() {
