@@ -39,6 +39,9 @@
 
 #ifndef _WIN32
 #include <unistd.h>
+#if defined(__linux__) && defined(__GLIBC__)
+#include <sys/auxv.h>
+#endif
 #endif
 
 namespace fs = std::filesystem;
@@ -248,7 +251,10 @@ void convert(const Options &options) {
 // itself once more with it set, unless tunables were chosen for it already.
 void restartWithHugePages(char **argv) {
 #if defined(__linux__) && defined(__GLIBC__)
-    if (std::getenv("GLIBC_TUNABLES") != nullptr || setenv("GLIBC_TUNABLES", kHugePages, 1) != 0)
+    // Started with another effective user than the real one, the C library drops such settings
+    // at start: a restart would only start again without them, over and over.
+    if (getauxval(AT_SECURE) != 0 || std::getenv("GLIBC_TUNABLES") != nullptr ||
+        setenv("GLIBC_TUNABLES", kHugePages, 1) != 0)
         return;
     execv("/proc/self/exe", argv);
     unsetenv("GLIBC_TUNABLES"); // not restarted: go on as it is
@@ -258,6 +264,15 @@ void restartWithHugePages(char **argv) {
 }
 
 } // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+// In the sanitizer build only: a converter started with another effective user than its real one
+// cannot be inspected by LeakSanitizer (which then fails it every time) and cannot read its
+// options from the environment either; its leak check is off in that case alone.
+extern "C" const char *__asan_default_options() {
+    return getuid() != geteuid() ? "detect_leaks=0" : "";
+}
+#endif
 
 int main(int argc, char **argv) {
     Options options;

@@ -139,8 +139,6 @@ public:
 
 private:
     bool switched_ = false;
-    QByteArray asanOptions_;
-    QByteArray lsanOptions_;
 };
 
 inline LockedFile::LockedFile(const QString &path) {
@@ -160,23 +158,10 @@ inline AsOrdinaryUser::AsOrdinaryUser() {
     if (::geteuid() == 0) {
         switched_ = ::setegid(NobodyId) == 0 && ::seteuid(NobodyId) == 0;
     }
-    if (switched_) {
-        // A program started now (the converter) runs with a real user other than its effective
-        // one, which makes it undumpable: LeakSanitizer cannot attach to it and would fail it
-        // every time. Leak checks are off for the children of this stretch only; the same
-        // converter is leak-checked in every other test, and this process keeps its own checks
-        // (read once at its start).
-        asanOptions_ = qgetenv("ASAN_OPTIONS");
-        lsanOptions_ = qgetenv("LSAN_OPTIONS");
-        qputenv("ASAN_OPTIONS", asanOptions_ + ":detect_leaks=0");
-        qputenv("LSAN_OPTIONS", lsanOptions_ + ":detect_leaks=0");
-    }
 }
 
 inline AsOrdinaryUser::~AsOrdinaryUser() {
     if (switched_) {
-        qputenv("ASAN_OPTIONS", asanOptions_);
-        qputenv("LSAN_OPTIONS", lsanOptions_);
         [[maybe_unused]] const int user = ::seteuid(0);
         [[maybe_unused]] const int group = ::setegid(0);
     }
