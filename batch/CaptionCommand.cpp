@@ -39,7 +39,8 @@ struct Outcome {
     bool skipped = false;
     QString failure;
     int quality = 0;
-    QString notKept; // why its blocks could not be kept, when it was written anew
+    QString notKept;              // why its blocks could not be kept, when it was written anew
+    bool droppedPictures = false; // its pictures after the first were left out
 };
 
 // The progress line on a terminal: how many pictures are done, and the last one.
@@ -158,6 +159,7 @@ int RunCaptionCommand(const QStringList &arguments) {
             outcome.skipped = result.status == QLatin1String("skipped");
             outcome.quality = result.quality;
             outcome.notKept = result.notKept;
+            outcome.droppedPictures = result.droppedPictures;
             if (result.status == QLatin1String("failed")) {
                 outcome.failure = result.reason;
             }
@@ -181,6 +183,7 @@ int RunCaptionCommand(const QStringList &arguments) {
     int failed = 0;
     int skipped = 0;
     int notKept = 0;
+    int dropped = 0;
     for (int k = 0; k < total; ++k) {
         const Outcome &outcome = outcomes[size_t(k)];
         skipped += outcome.skipped ? 1 : 0;
@@ -190,6 +193,12 @@ int RunCaptionCommand(const QStringList &arguments) {
                         outcome.quality,
                         Printed(options.files.at(run.pictures[size_t(k)])).constData(),
                         Printed(outcome.notKept).constData());
+        }
+        if (outcome.droppedPictures && outcome.failure.isEmpty()) {
+            ++dropped;
+            std::printf("written without its second pictures: %s: they do not match the "
+                        "picture as written\n",
+                        Printed(options.files.at(run.pictures[size_t(k)])).constData());
         }
         if (!outcome.failure.isEmpty()) {
             ++failed;
@@ -208,6 +217,9 @@ int RunCaptionCommand(const QStringList &arguments) {
     }
     if (notKept > 0) {
         std::printf("; %d written anew", notKept);
+    }
+    if (dropped > 0) {
+        std::printf("; %d without their second pictures", dropped);
     }
     if (failed > 0) {
         std::printf("; %d failed", failed);

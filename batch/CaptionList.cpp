@@ -104,6 +104,7 @@ PictureResult CaptionListedPicture(const CaptionOptions &options, const CaptionR
         const CaptionResult written = CaptionPictureFile(own, result.input, output, writer, index);
         result.quality = written.quality;
         result.notKept = written.notKept;
+        result.droppedPictures = written.droppedPictures;
         if (!written.notKept.isEmpty()) {
             result.reason =
                 QStringLiteral("written anew: its blocks cannot be kept: ") + written.notKept;

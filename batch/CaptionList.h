@@ -37,6 +37,7 @@ struct PictureResult {
     qint64 milliseconds = 0;
     int quality = 0; // the JPG quality it was written at; 0 for other formats or a kept photo
     QString notKept; // why a JPEG photo's blocks could not be kept, when it was written anew
+    bool droppedPictures = false; // its pictures after the first were left out
 };
 
 // Captions the picture at `index` in the list (its text's fields filled in), skipping it when

@@ -9,6 +9,7 @@
 #include "workspace/PictureLoader.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <cmath>
 
@@ -27,6 +28,12 @@ Caption ownCaption(const Caption &caption) {
     font.fromString(caption.font.toString());
     own.font = font;
     return own;
+}
+
+// True when the file's content starts as a JPEG does (start of image, then a marker).
+bool holdsJpeg(const QString &path) {
+    QFile file(OpenableName(path).path());
+    return file.open(QIODevice::ReadOnly) && file.read(3) == QByteArray("\xFF\xD8\xFF", 3);
 }
 
 } // namespace
@@ -73,15 +80,16 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
     const QString lower = suffix.toLower();
     CaptionOutput output;
     QString extension;
+    const bool jpegName = lower == QLatin1String("jpg") || lower == QLatin1String("jpeg") ||
+                          lower == QLatin1String("jpe") || lower == QLatin1String("jfif");
     if (!options.format.isEmpty()) {
         output.format = options.format;
         extension = options.format;
+    } else if (jpegName || holdsJpeg(input)) {
+        output.format = QStringLiteral("jpg");
+        extension = jpegName || lower == QLatin1String("mpo") ? suffix : QStringLiteral("jpg");
     } else if (lower == QLatin1String("bmp")) {
         output.format = QStringLiteral("bmp");
-        extension = suffix;
-    } else if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg") ||
-               lower == QLatin1String("jpe") || lower == QLatin1String("jfif")) {
-        output.format = QStringLiteral("jpg");
         extension = suffix;
     } else {
         output.format = QStringLiteral("png");
@@ -127,13 +135,20 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
 
     CaptionResult result;
     const JpegHeader source = ReadJpegHeader(picture.jpegHead);
+    // A JPEG photo's whole file, for what follows its first picture.
+    QByteArray file;
+    if (output.format == QLatin1String("jpg") && source.valid) {
+        QFile bytes(readable.path());
+        file = bytes.open(QIODevice::ReadOnly) ? bytes.readAll() : QByteArray();
+    }
     if (output.format == QLatin1String("jpg")) {
         // A JPEG photo keeps its own blocks but the caption's, where it can.
         if (options.keepBlocks && source.valid) {
             result.notKept = WhyBlocksCannotBeKept(source, picture.image, {changed});
             if (result.notKept.isEmpty()) {
-                writer.writeKept(picture.image, output, input, source, {changed}, index,
-                                 options.overwrite);
+                result.droppedPictures =
+                    writer.writeKept(picture.image, output, input, source, file, {changed}, index,
+                                     options.overwrite);
                 return result;
             }
         }
@@ -146,7 +161,7 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
     }
     // Camera data goes only from a JPG into a JPG, as the window's save keeps it; a JPEG's
     // metadata goes into a JPG or PNG made of it.
-    writer.write(picture.image, output, result.quality, picture.exif, source, index,
-                 options.overwrite);
+    result.droppedPictures = writer.write(picture.image, output, result.quality, picture.exif,
+                                          source, file, index, options.overwrite);
     return result;
 }

@@ -19,7 +19,8 @@ CaptionPlan PlanCaption(const CaptionOptions &options, QSize picture);
 
 // What a picture is written as: the path in the output folder and the format ("bmp", "jpg",
 // "png"): the input's own name and format unless the options say otherwise; PNG for formats the
-// program does not write.
+// program does not write. A file whose content is a JPEG is written as JPG whatever its name
+// (".mpo", none), under its own extension when that is a JPEG one (".mpo" too), else ".jpg".
 struct CaptionOutput {
     QString path;
     QString format;
@@ -29,10 +30,13 @@ CaptionOutput OutputFor(const CaptionOptions &options, const QString &input);
 class CaptionWriter;
 
 // How a picture was written: the JPG quality it was encoded at (0 when its JPEG blocks were kept
-// or it is no JPG), and why its blocks could not be kept when that was asked and impossible.
+// or it is no JPG), why its blocks could not be kept when that was asked and impossible, and
+// whether the pictures its file held after the first one (a gain map, a second view, a preview)
+// were left out, since they did not match the picture as written.
 struct CaptionResult {
     int quality = 0;
     QString notKept;
+    bool droppedPictures = false;
 };
 
 // Loads the picture, stamps the caption and writes it through the writer (`index` tells it from

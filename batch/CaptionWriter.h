@@ -22,13 +22,18 @@ public:
 
     // Throws RuntimeError saying what failed. `index` tells this picture's temporary files from
     // those of the others in flight. Unless `replace`, the finished file is placed only where
-    // nothing stands at that moment: a name taken meanwhile fails, and what took it stays.
-    void write(const QImage &image, const CaptionOutput &output, int quality,
-               const QByteArray &exif, const JpegHeader &source, int index, bool replace);
-    // Writes the JPEG photo at sourcePath again with only the MCUs that meet the areas encoded
-    // anew from the image (the photo as shown, stamped); see save/KeepPhoto.h.
-    void writeKept(const QImage &image, const CaptionOutput &output, const QString &sourcePath,
-                   const JpegHeader &source, const QList<QRect> &areas, int index, bool replace);
+    // nothing stands at that moment: a name taken meanwhile fails, and what took it stays. A JPG
+    // from a JPEG photo carries what follows the first picture of its `file` (see
+    // save/MultiPicture.h); true when its pictures after the first were left out.
+    bool write(const QImage &image, const CaptionOutput &output, int quality,
+               const QByteArray &exif, const JpegHeader &source, const QByteArray &file, int index,
+               bool replace);
+    // Writes the JPEG photo at sourcePath (whose bytes are `file`) again with only the MCUs that
+    // meet the areas encoded anew from the image (the photo as shown, stamped); see
+    // save/KeepPhoto.h. True as above.
+    bool writeKept(const QImage &image, const CaptionOutput &output, const QString &sourcePath,
+                   const JpegHeader &source, const QByteArray &file, const QList<QRect> &areas,
+                   int index, bool replace);
 
 private:
     // The private folder, with the converter placed in it at the first call.

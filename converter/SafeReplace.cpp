@@ -284,6 +284,37 @@ bool Replacement::write(const void *data, std::size_t size) {
     return true;
 }
 
+bool Replacement::writeAt(std::uint64_t offset, const void *data, std::size_t size) {
+    if (offset + size > written_) {
+        error_ = EINVAL;
+        return false;
+    }
+#ifdef _WIN32
+    const auto back = _lseeki64(fd_, 0, SEEK_CUR);
+    const bool done = _lseeki64(fd_, __int64(offset), SEEK_SET) == __int64(offset) &&
+                      _write(fd_, data, unsigned(size)) == int(size);
+    if (!done)
+        error_ = errno;
+    _lseeki64(fd_, back, SEEK_SET);
+    return done;
+#else
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t done = ::pwrite(fd_, bytes, size, off_t(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            error_ = done == 0 ? ENOSPC : errno;
+            return false;
+        }
+        bytes += done;
+        size -= std::size_t(done);
+        offset += std::uint64_t(done);
+    }
+    return true;
+#endif
+}
+
 void Replacement::throwFailure() const {
     throw failureFor(error_ != 0 ? error_ : EIO, target_);
 }

@@ -82,6 +82,9 @@ public:
     // Appends bytes to the temporary file; false when they could not all be written (why is
     // kept for throwFailure).
     bool write(const void *data, std::size_t size);
+    // Writes bytes over some already appended, at `offset` from the file's start; false as
+    // above (also when they would reach past what was appended).
+    bool writeAt(std::uint64_t offset, const void *data, std::size_t size);
     // Throws the failure of the last write that went wrong.
     [[noreturn]] void throwFailure() const;
     // Syncs the new file to disk, gives it the old file's permissions (and owner, where allowed)

@@ -13,13 +13,14 @@
 // finished picture or left as it was (SafeReplace.h: links, permissions, leftovers). A colour
 // profile embedded in the bitmap's V5 header goes into the JPEG; so does camera data found beside
 // the input as INPUT with the extension ".exif" (an APP1 EXIF block), with its orientation set
-// upright.
+// upright. What the source held after its first picture follows the new one (MultiPicture.h).
 #include "BmpReader.h"
 #include "Decision.h"
 #include "Exif.h"
 #include "InputBitmap.h"
 #include "JpegWriter.h"
 #include "KeepBlocks.h"
+#include "MultiPicture.h"
 #include "SafeReplace.h"
 #include "Sidecars.h"
 
@@ -214,8 +215,12 @@ void convert(const Options &options) {
     }
     try {
         InputBitmap input(options.input);
-        ReplacementSink sink(replacement);
+        ReplacementSink replacementSink(replacement);
         std::optional<SourceMetadata> source = metadataFor(options.input);
+        // The source's pictures after its first one follow the new first picture.
+        const std::optional<PicturesAfter> after = picturesAfterFor(options.input);
+        CountingSink counted(replacementSink);
+        JpegSink &sink = after ? static_cast<JpegSink &>(counted) : replacementSink;
         try {
             if (!options.keep.empty()) {
                 const std::vector<std::uint8_t> original =
@@ -234,6 +239,8 @@ void convert(const Options &options) {
                 }
                 writeJpeg(sink, input, options.quality, metadata);
             }
+            if (after)
+                writePicturesAfter(*after, counted, replacement);
         } catch (const JpegSinkFailed &) {
             replacement.throwFailure();
         }

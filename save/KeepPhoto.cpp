@@ -3,6 +3,8 @@
 #include "app/ErrorReport.h"
 #include "save/ConverterCommand.h"
 #include "save/JpegMetadata.h"
+#include "save/MultiPicture.h"
+#include "save/Previews.h"
 #include "save/SaveFiles.h"
 
 #include <QFile>
@@ -54,10 +56,10 @@ template <typename Map> QRect mapRect(const QRect &r, Map map) {
 
 // The picture's pixels shrunk for a thumbnail (at most 160 x 120): a copy of this size costs
 // little to turn, and still averages the photo's detail. A large photo is first sampled down to
-// twice that size, which costs a small part of averaging all its pixels. Only an EXIF block holds
-// a thumbnail: without one, none is made.
+// twice that size, which costs a small part of averaging all its pixels. Without a segment that
+// holds a thumbnail, none is made.
 QImage forThumbnail(const JpegHeader &source, const QImage &picture) {
-    if (ExifPayload(source.segments).isEmpty()) {
+    if (!HoldsPreviews(source.segments)) {
         return {};
     }
     const QSize size(640, 640);
@@ -97,6 +99,22 @@ bool hasColourIn(const QImage &picture, const QList<QRect> &areas) {
 
 QString path(const QString &folder, const QString &base, const char *extension) {
     return folder + PathSeparator + base + QLatin1String(extension);
+}
+
+// The metadata file, and what follows the first picture, for the converter; true when the
+// source's pictures after its first were left out.
+bool writeMetadataFiles(const QString &folder, const QString &base, QList<JpegSegment> segments,
+                        const QByteArray &file, const SavedPicture &picture, bool sameFrame,
+                        QSize size = {}, const QList<QPoint> &sampling = {}) {
+    const PicturesAfterFirst after = CarryPicturesAfterFirst(segments, file, picture, sameFrame);
+    WriteFreshFile(MetaSidecar(segments, size, sampling), path(folder, base, ".meta"));
+    if (!after.bytes.isEmpty()) {
+        WriteFreshFile(after.bytes, path(folder, base, ".after"));
+    }
+    if (!after.fields.isEmpty()) {
+        WriteFreshFile(after.fields, path(folder, base, ".mpf"));
+    }
+    return after.dropped;
 }
 
 } // namespace
@@ -162,8 +180,8 @@ QString WhyBlocksCannotBeKept(const JpegHeader &source, const QImage &picture,
     return {};
 }
 
-void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader &source,
-                    const QImage &picture, const QList<QRect> &areas) {
+bool WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader &source,
+                    const QImage &picture, const QList<QRect> &areas, const QByteArray &file) {
     const QSize stored(source.width, source.height);
     const int orientation = source.orientation;
     const int mw = source.mcuWidth(), mh = source.mcuHeight();
@@ -206,19 +224,21 @@ void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader
                    path(folder, base, ".areas"));
     const QList<JpegSegment> segments = MetadataForSave(
         source, stored, false, ShownToStored(forThumbnail(source, picture), orientation));
-    WriteFreshFile(MetaSidecar(segments), path(folder, base, ".meta"));
+    return writeMetadataFiles(folder, base, segments, file, {picture, orientation}, true);
 }
 
-void WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
-                         const QImage &picture) {
+bool WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
+                         const QImage &picture, const QByteArray &file) {
     const QList<JpegSegment> segments =
         MetadataForSave(source, picture.size(), true, forThumbnail(source, picture));
-    WriteFreshFile(MetaSidecar(segments, picture.size(), source.sampling),
-                   path(folder, base, ".meta"));
+    const bool sameFrame =
+        source.orientation == 1 && picture.size() == QSize(source.width, source.height);
+    return writeMetadataFiles(folder, base, segments, file, {picture, 1}, sameFrame, picture.size(),
+                              source.sampling);
 }
 
 void RemoveConverterFiles(const QString &folder, const QString &base) {
-    for (const char *extension : {".bmp", ".exif", ".meta", ".areas", ".jpg"}) {
+    for (const char *extension : {".bmp", ".exif", ".meta", ".areas", ".after", ".mpf", ".jpg"}) {
         QFile::remove(path(folder, base, extension));
     }
 }

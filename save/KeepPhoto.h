@@ -28,15 +28,19 @@ QString WhyBlocksCannotBeKept(const JpegHeader &source, const QImage &picture,
 
 // Writes the converter's files for a keep save beside folder/base: the stamped pixels of the
 // MCUs the areas meet (".bmp", in the stored frame), where they lie and the areas (".areas"),
-// and the source's metadata with a thumbnail of the picture (".meta").
-void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader &source,
-                    const QImage &picture, const QList<QRect> &areas);
+// the source's metadata with previews of the picture (".meta"), and what follows the source
+// `file`'s first picture (".after" and ".mpf", see MultiPicture.h). True when the source's
+// pictures after its first were left out.
+bool WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader &source,
+                    const QImage &picture, const QList<QRect> &areas, const QByteArray &file);
 
 // Writes the source's metadata for a JPG of the picture encoded anew (".meta" beside
 // folder/base): the source's segments with the orientation upright, its sizes the picture's and
-// a new thumbnail, and its sampling.
-void WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
-                         const QImage &picture);
+// new previews, and its sampling; and what follows the source `file`'s first picture, as above
+// (left out when the picture is not in the source's frame, or `file` is empty). True when the
+// source's pictures after its first were left out.
+bool WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
+                         const QImage &picture, const QByteArray &file);
 
 // The converter's files of a save beside folder/base, whichever were written.
 void RemoveConverterFiles(const QString &folder, const QString &base);

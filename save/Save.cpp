@@ -6,6 +6,7 @@
 #include "save/FileUtils.h"
 #include "save/JpegMetadata.h"
 #include "save/KeepPhoto.h"
+#include "save/MultiPicture.h"
 #include "save/SaveFiles.h"
 #include "save/Shell32.h"
 
@@ -96,11 +97,23 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
             SaveImageReplacing(picture, target, "png", decided.decision());
             return;
         }
-        const QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
+        // A PNG holds no picture after its first: nothing may announce one.
+        QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
+        DropPictureIndexes(metadata);
         SaveImageReplacing(picture, target, "png", decided.decision(), [&](const QByteArray &png) {
             return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
         });
     });
+}
+
+// The bytes of the JPEG file the picture was loaded from, for what follows its first picture;
+// empty when it has changed on disk since (nothing after the first picture is carried then).
+QByteArray SourceBytes(const Form1 &form) {
+    try {
+        return ReadUnchangedFile(form.shownRecord.path, form.shownRecord.file);
+    } catch (const RuntimeError &) {
+        return {};
+    }
 }
 
 // Runs the converter and makes sure it made the JPG; throws what went wrong.
@@ -147,7 +160,8 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
             // its camera data alone where its head could not be read.
             const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
             if (source.valid) {
-                WriteSourceMetadata(folder, saving.TempBaseName, source, PictureToSave(form));
+                WriteSourceMetadata(folder, saving.TempBaseName, source, PictureToSave(form),
+                                    SourceBytes(form));
             } else {
                 WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
             }
@@ -229,7 +243,8 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
     if (!s(248, [&] {
             folder = saving.privateFolder.inside(TempFolder(services));
             WriteFreshFile(source, folder + PathSeparator + base + QStringLiteral(".jpg"));
-            WriteKeepFiles(folder, base, header, PictureToSave(form), form.shownRecord.stamped);
+            WriteKeepFiles(folder, base, header, PictureToSave(form), form.shownRecord.stamped,
+                           source);
         })) {
         s(249, [&] { RemoveConverterFiles(folder, base); });
         return false;

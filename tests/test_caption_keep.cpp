@@ -5,6 +5,7 @@
 #include "ConverterTestTools.h"
 #include "Harness.h"
 #include "JpegBlocks.h"
+#include "MpfFiles.h"
 
 #include <QDir>
 #include <QImageReader>
@@ -115,6 +116,38 @@ private slots:
                  qPrintable(run.out));
         QVERIFY(run.out.contains("; 1 written anew"));
         QVERIFY(!QImage(dir.filePath("out/cmyk.jpg")).isNull());
+    }
+
+    // A phone's HDR photo named .mpo is captioned as a JPG of that name, its gain map and trailer
+    // carried; turned upright to be written anew they would no longer match: left out, said.
+    void picturesAfterTheFirstInTheCommand() {
+        QTemporaryDir dir;
+        QImage picture(160, 120, QImage::Format_RGB32);
+        picture.fill(qRgb(90, 140, 200));
+        const mpf::Photo hdr = mpf::HdrPhoto(picture), turned = mpf::HdrPhoto(picture, 6);
+        WriteAll(dir.filePath("hdr.mpo"), hdr.file);
+        WriteAll(dir.filePath("turned.jpg"), turned.file);
+        const Run kept =
+            caption({"--text", "Kept", "--out", dir.filePath("out"), dir.filePath("hdr.mpo")});
+        QCOMPARE(kept.exitCode, 0);
+        const QByteArray out = ReadAll(dir.filePath("out/hdr.mpo"));
+        qsizetype tiff = -1;
+        const QList<mpf::Entry> entries = mpf::ReadIndex(out, &tiff);
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(out.mid(tiff + entries[1].offset, entries[1].size), hdr.gainMap);
+        QVERIFY(out.endsWith(hdr.trailer));
+
+        const Run anew = caption({"--text", "Anew", "--quality", "90", "--out",
+                                  dir.filePath("anew"), dir.filePath("turned.jpg")});
+        QCOMPARE(anew.exitCode, 0);
+        QVERIFY2(
+            anew.out.contains("written without its second pictures: " + dir.filePath("turned.jpg") +
+                              ": they do not match the picture as written\n") &&
+                anew.out.contains("; 1 without their second pictures"),
+            qPrintable(anew.out));
+        const QByteArray written = ReadAll(dir.filePath("anew/turned.jpg"));
+        QVERIFY(mpf::ReadIndex(written).isEmpty() && !written.contains(turned.gainMap));
+        QVERIFY(written.endsWith(QByteArray("\xFF\xD9", 2) + turned.trailer));
     }
 };
 
