@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QImageReader>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -98,24 +99,53 @@ private slots:
         }
     }
 
-    // A CMYK photo is written anew at the quality its tables were made at, and named.
+    // A photo whose blocks cannot be kept but that can be decoded is written anew and named with
+    // the reason: a CMYK photo (at the quality its tables were made at), a zero in a
+    // quantization table (which must not crash the encoding of the new blocks), a header with
+    // stray bytes between its segments. Nothing else is left in the folder.
+    void aPhotoThatCannotBeKeptIsWrittenAnew_data() {
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("cmyk") << "it is a CMYK photo";
+        QTest::newRow("zero quantizer") << "its quantization table holds a zero";
+        QTest::newRow("damaged header") << "its file is not a JPEG whose blocks can be read";
+    }
     void aPhotoThatCannotBeKeptIsWrittenAnew() {
+        QFETCH(QString, reason);
+        const QString tag = QTest::currentDataTag();
         QTemporaryDir dir;
-        const QString rgb = dir.filePath("rgb.jpg"), cmyk = dir.filePath("cmyk.jpg");
+        const QString source = dir.filePath("rgb.jpg"), photo = dir.filePath("photo.jpg");
         QImage picture(120, 80, QImage::Format_RGB32);
         picture.fill(qRgb(40, 120, 200));
-        QVERIFY(picture.save(rgb, "JPG", 95));
-        QProcess convert;
-        convert.start("convert", {rgb, "-colorspace", "CMYK", "-quality", "72", cmyk});
-        if (!convert.waitForFinished(60000) || convert.exitCode() != 0)
-            QSKIP("ImageMagick's convert makes the CMYK photo");
-        const Run run = caption({"--text", "Anew", "--out", dir.filePath("out"), cmyk});
+        QVERIFY(picture.save(source, "JPG", 95));
+        QByteArray bytes = ReadAll(source);
+        const qsizetype table = bytes.indexOf(QByteArray("\xFF\xDB", 2));
+        QVERIFY(table > 0);
+        if (tag == "cmyk") {
+            QProcess convert;
+            convert.start("convert", {source, "-colorspace", "CMYK", "-quality", "72", photo});
+            if (!convert.waitForFinished(60000) || convert.exitCode() != 0)
+                QSKIP("ImageMagick's convert makes the CMYK photo");
+        } else {
+            if (tag == "zero quantizer")
+                bytes[table + 4 + 1 + 63] = '\0';
+            else
+                bytes.insert(table, "stray");
+            WriteAll(photo, bytes);
+        }
+        const Run run = caption({"--text", "Anew", "--out", dir.filePath("out"), photo});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.out.contains("written anew at quality 72: " + cmyk +
-                                  ": its blocks cannot be kept: it is a CMYK photo\n"),
-                 qPrintable(run.out));
+        const QRegularExpression line(
+            "written anew at quality (\\d+): " +
+            QRegularExpression::escape(photo + ": its blocks cannot be kept: " + reason) + "\n");
+        const QRegularExpressionMatch said = line.match(run.out);
+        QVERIFY2(said.hasMatch(), qPrintable(run.out));
+        if (tag == "cmyk")
+            QCOMPARE(said.captured(1), "72");
         QVERIFY(run.out.contains("; 1 written anew"));
-        QVERIFY(!QImage(dir.filePath("out/cmyk.jpg")).isNull());
+        QVERIFY(!QImage(dir.filePath("out/photo.jpg")).isNull());
+        QCOMPARE(QDir(dir.filePath("out"))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"photo.jpg"});
     }
 
     // A phone's HDR photo named .mpo is captioned as a JPG of that name, its gain map and trailer

@@ -55,6 +55,54 @@ QList<std::pair<int, QByteArray>> SegmentsButExif(const QByteArray &jpeg) {
     return segments;
 }
 
+// A YCCK photo as Adobe's programs write it (inverted inks, an Adobe segment saying YCCK) of one
+// ink colour, with a CMYK colour profile of its own (a bare header: too little for a colour
+// engine to use, so the plain device formula reads it).
+QByteArray YcckJpeg(int width, int height, const uchar inverted[4]) {
+    using namespace jpegblocks_detail;
+    static jpeg_compress_struct cinfo;
+    static Error err;
+    static unsigned char *buffer;
+    static unsigned long size;
+    buffer = nullptr;
+    size = 0;
+    cinfo = jpeg_compress_struct();
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(buffer);
+        return QByteArray();
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, JCS_YCCK);
+    jpeg_start_compress(&cinfo, TRUE);
+    QByteArray profile(132, '\0');
+    profile[3] = char(132);
+    profile.replace(12, 12, "prtrCMYKLab ");
+    profile.replace(36, 4, "acsp");
+    jpeg_write_icc_profile(&cinfo, reinterpret_cast<const JOCTET *>(profile.constData()),
+                           unsigned(profile.size()));
+    std::vector<uchar> row(size_t(width) * 4);
+    for (int x = 0; x < width; ++x)
+        std::memcpy(row.data() + 4 * x, inverted, 4);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW line = row.data();
+        jpeg_write_scanlines(&cinfo, &line, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    const QByteArray out(reinterpret_cast<const char *>(buffer), qsizetype(size));
+    std::free(buffer);
+    return out;
+}
+
 } // namespace
 
 class SaveKeepTest : public QObject {
@@ -107,6 +155,8 @@ private slots:
                                             "was loaded";
         QTest::newRow("cmyk") << "it is a CMYK photo";
         QTest::newRow("colour on grey") << "it is a greyscale photo and the caption has colour";
+        // Found by the converter alone, which must neither crash nor leave a file behind.
+        QTest::newRow("zero quantizer") << "its quantization table holds a zero";
     }
     void refusalsWriteNothing() {
         QFETCH(QString, reason);
@@ -115,6 +165,14 @@ private slots:
         QString path = WriteJpeg("photo.jpg", EncodeJpeg(Photo(96, 64), 80, 2, 2, false, 0, grey));
         if (tag == "not a JPEG")
             path = WriteTestPicture("card.bmp", 96, 64, "BMP");
+        if (tag == "zero quantizer") {
+            // The last entry of the first table, in the DQT segment the encoder wrote.
+            QByteArray bytes = ReadAll(path);
+            const qsizetype table = bytes.indexOf(QByteArray("\xFF\xDB", 2));
+            QVERIFY(table > 0);
+            bytes[table + 4 + 1 + 63] = '\0';
+            WriteAll(path, bytes);
+        }
         if (tag == "cmyk") {
             QProcess convert;
             convert.start("convert", {path, "-colorspace", "CMYK", path + ".cmyk.jpg"});
@@ -193,6 +251,33 @@ private slots:
         QVERIFY(png.contains("iTXtXML:com.adobe.xmp"));
         QVERIFY(png.contains("tiff:Orientation=\"1\""));
         QVERIFY(s.f.services.reports().isEmpty());
+    }
+
+    // A YCCK photo saved as a new JPG holds YCbCr data and says so: no Adobe segment, no CMYK
+    // profile but an RGB one, and libjpeg reads it without a warning, in the photo's colour
+    // (inverted inks C 0, M 255, Y 255, K 0: red).
+    void aYcckPhotoWrittenAnewSaysItIsYcbcr() {
+        const uchar red[4] = {255, 0, 0, 255};
+        const QByteArray ycck = YcckJpeg(48, 32, red);
+        QVERIFY(ycck.contains("Adobe"));
+        Session s(WriteJpeg("ycck.jpg", ycck));
+        s.save(s.dest("anew"), 2);
+        QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
+        const QByteArray written = ReadAll(s.dest("anew.jpg"));
+        const JpegBlocks blocks = ReadJpegBlocks(written);
+        QVERIFY(blocks.ok);
+        QCOMPARE(blocks.warnings, 0);
+        QCOMPARE(blocks.components.size(), 3);
+        QStringList profiles;
+        for (const auto &segment : jpegSegments(written)) {
+            QVERIFY(!(segment.first == 0xEE && segment.second.startsWith("Adobe")));
+            if (segment.first == 0xE2 && segment.second.startsWith("ICC_PROFILE"))
+                profiles << QString::fromLatin1(segment.second.mid(14 + 16, 4));
+        }
+        QCOMPARE(profiles, QStringList{"RGB "});
+        const QRgb c = QImage::fromData(written).pixel(24, 16);
+        QVERIFY2(qRed(c) > 240 && qGreen(c) < 15 && qBlue(c) < 15,
+                 qPrintable(QString::number(c, 16)));
     }
 };
 
