@@ -99,6 +99,28 @@ private slots:
         }
     }
 
+    // A caption wider than its text, without a plate: only the MCUs under its glyphs change, not
+    // those under the rest of its width (read from both files' blocks: none differs right of
+    // the glyphs' MCUs, some differ under them).
+    void onlyTheGlyphsMcusChange() {
+        QTemporaryDir dir;
+        QImage picture(640, 240, QImage::Format_RGB32);
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 640; ++x)
+                picture.setPixel(x, y, qRgb((x * 7 + y) % 256, (y * 3 + (x ^ y)) % 256, 128));
+        const QString photo = dir.filePath("wide.jpg");
+        WriteAll(photo, EncodeJpeg(picture, 85, 2, 2, false, 0));
+        const Run run =
+            caption({"--text", "Hi", "--font", "Arial,15", "--color", "#000000", "--width", "560",
+                     "--at", "8,100", "--out", dir.filePath("out"), photo});
+        QCOMPARE(run.exitCode, 0);
+        const JpegBlocks before = ReadJpegBlocks(ReadAll(photo));
+        const JpegBlocks after = ReadJpegBlocks(ReadAll(dir.filePath("out/wide.jpg")));
+        const BlockCounts counts = CompareBlocks(before, after, {QRect(0, 96, 64, 48)});
+        QCOMPARE(counts.differentOutside, 0);
+        QVERIFY(counts.differentInside > 0);
+    }
+
     // A photo whose blocks cannot be kept but that can be decoded is written anew and named with
     // the reason: a CMYK photo (at the quality its tables were made at), a zero in a
     // quantization table (which must not crash the encoding of the new blocks), a header with

@@ -4,6 +4,7 @@
 #include "ConverterTestTools.h"
 #include "JpegBlocks.h"
 #include "SaveTestTools.h"
+#include "save/KeepPhoto.h"
 
 #include <QFileInfo>
 #include <QRadioButton>
@@ -144,6 +145,37 @@ private slots:
         QVERIFY(changed.intersects(first) && changed.intersects(second));
         QVERIFY(first.united(second).adjusted(-16, -16, 16, 16).contains(changed));
         QVERIFY(s.cleanedUp());
+    }
+
+    // A box much wider than its text, without a plate: the kept file changes only the blocks of
+    // the MCUs under the glyphs (at the box's left end), none under the rest of the box.
+    void aWideBoxChangesOnlyItsGlyphsMcus() {
+        Session s(WriteJpeg("wide.jpg", EncodeJpeg(Photo(640, 160), 85, 2, 2, false, 0)));
+        s.f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 20.0f, 60.0f);
+        s.f->Picture1_Click();
+        s.f->Text1->setText("Hi");
+        s.f->Text1->setGeometry(10, 50, 560, s.f->Text1->height());
+        s.f->PushButton3_Click();
+        s.save(s.dest("kept"), KeepFilter);
+        QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
+        const JpegBlocks before =
+            ReadJpegBlocks(ReadAll(QDir(TestDataFolder()).filePath("wide.jpg")));
+        const JpegBlocks after = ReadJpegBlocks(ReadAll(s.dest("kept.jpg")));
+        const BlockCounts counts = CompareBlocks(before, after, {QRect(0, 32, 96, 64)});
+        QCOMPARE(counts.differentOutside, 0);
+        QVERIFY(counts.differentInside > 0);
+    }
+
+    // The pixels handed to the converter cover every MCU an area meets, also the MCU row only
+    // the area's last row reaches (4:2:0, MCUs of 16 x 16: rows 20 to 32 meet rows 16 to 47).
+    void keepFilesCoverTheMcusOfAnAreasLastRow() {
+        QTemporaryDir dir;
+        const QByteArray file = EncodeJpeg(Photo(96, 64), 80, 2, 2, false, 0);
+        const QImage picture = QImage::fromData(file).convertToFormat(QImage::Format_RGB32);
+        WriteKeepFiles(dir.path(), " 7", ReadJpegHeader(file), picture, {QRect(40, 20, 30, 13)},
+                       file);
+        QCOMPARE(ReadAll(dir.filePath(" 7.areas")).split('\n').first(), "patch 32 16");
+        QCOMPARE(QImage(dir.filePath(" 7.bmp")).size(), QSize(48, 32));
     }
 
     // Each reason the photo cannot be kept: its message, and no file.
