@@ -7,6 +7,7 @@
 #include "MpfFiles.h"
 #include "save/JpegHeader.h"
 #include "save/JpegMetadata.h"
+#include "save/MultiPicture.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
@@ -153,6 +154,44 @@ QByteArray resource(quint16 id, const QByteArray &data) {
     qToBigEndian(quint32(data.size()), size.data());
     return "8BIM" + QByteArray(1, char(id >> 8)) + char(id & 0xFF) + QByteArray(2, '\0') + size +
            data + QByteArray(data.size() & 1, '\0');
+}
+
+// A photo's metadata holding copies of it: JFIF's and JFXX's thumbnails, EXIF's (with a maker's
+// preview), Photoshop's beside an IPTC resource, and the original in extended XMP over chunks.
+struct Copies {
+    QList<JpegSegment> segments;
+    CameraBlock camera;
+    QByteArray original, whole; // the original's base64 text, and the extended XMP it stands in
+};
+Copies embeddedCopies(const QImage &photo, bool strips) {
+    Copies c;
+    const QByteArray preview = jpegOf(photo, photo.size());
+    c.camera = strips ? cameraBlock(preview, QByteArray(40 * 30 * 3, char(0x80)), {40, 30}, true)
+                      : cameraBlock(preview, jpegOf(photo, {160, 120}), {160, 120}, false);
+    const QByteArray jfif =
+        QByteArray("JFIF\0\1\1\0\0\1\0\1\x10\x0C", 14) + QByteArray(16 * 12 * 3, char(0x80));
+    QByteArray thumbnailHeader(28, '\0');
+    thumbnailHeader[3] = 1; // JPEG
+    const QByteArray iptc("\x1C\x02\x00\x00\x02\x00\x04", 7);
+    const QByteArray photoshop = QByteArray("Photoshop 3.0\0", 14) + resource(0x0404, iptc) +
+                                 resource(0x040C, thumbnailHeader + jpegOf(photo, {160, 120}));
+    c.original = preview.toBase64();
+    c.whole = "<x:xmpmeta><rdf:Description GImage:Mime=\"image/jpeg\" GImage:Data=\"" + c.original +
+              "\"/></x:xmpmeta>";
+    const QByteArray guid(32, 'F');
+    c.segments = {{0xE0, jfif},
+                  {0xE0, QByteArray("JFXX\0\x10", 6) + jpegOf(photo, {80, 60})},
+                  {0xE1, c.camera.payload},
+                  {0xED, photoshop},
+                  {0xE1, XmpStart + "<x:xmpmeta xmpNote:HasExtendedXMP=\"" + guid + "\"/>"}};
+    for (qsizetype at = 0; at < c.whole.size(); at += 3000) {
+        QByteArray chunk = QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) + guid;
+        chunk += QByteArray(4, '\0') + QByteArray(4, '\0') + c.whole.mid(at, 3000);
+        qToBigEndian(quint32(c.whole.size()), chunk.data() + 67);
+        qToBigEndian(quint32(at), chunk.data() + 71);
+        c.segments << JpegSegment{0xE1, chunk};
+    }
+    return c;
 }
 
 // The flower photo of the corpus: EXIF with a 160 x 120 thumbnail, XMP, Photoshop/IPTC, an ICC
@@ -359,6 +398,31 @@ private slots:
             const JpegHeader h = ReadJpegHeader(flower.left(cut));
             QVERIFY(!h.valid);
         }
+        // The other copies of a photo and a phone's HDR photo, spoiled anywhere or cut short.
+        const QList<JpegSegment> copies =
+            embeddedCopies(picture, false).segments + embeddedCopies(picture, true).segments;
+        const QByteArray hdr = mpf::HdrPhoto(picture, 6).file;
+        for (int i = 0; i < 600; ++i) {
+            JpegHeader h;
+            for (JpegSegment s : copies) {
+                for (int k = 0; k < 3; ++k) {
+                    s.payload[random.bounded(qMin<int>(int(s.payload.size()), 300))] =
+                        char(random.bounded(256));
+                }
+                h.segments << JpegSegment{
+                    s.marker, s.payload.left(random.bounded(int(s.payload.size()) + 1))};
+            }
+            for (const JpegSegment &s : MetadataForSave(h, {30, 40}, true, picture)) {
+                QVERIFY(s.payload.size() <= 65533);
+            }
+            QByteArray file = hdr;
+            for (int k = 0; k < 4; ++k) {
+                file[random.bounded(int(file.size()))] = char(random.bounded(256));
+            }
+            file = file.left(i % 3 == 0 ? random.bounded(int(file.size())) : file.size());
+            QList<JpegSegment> segments = ReadJpegHeader(file).segments;
+            CarryPicturesAfterFirst(segments, file, {picture, 6}, i % 2 == 0);
+        }
     }
 
     // No copy of the photo in its metadata is left without the caption: the thumbnails of EXIF
@@ -376,36 +440,10 @@ private slots:
         QImage photo(size, QImage::Format_RGB32);
         photo.fill(Qt::gray);
         const QImage saved = savedPicture(size, false); // a red square at the top left
-        const QByteArray preview = jpegOf(photo, size);
-        const CameraBlock camera =
-            strips ? cameraBlock(preview, QByteArray(40 * 30 * 3, char(0x80)), {40, 30}, true)
-                   : cameraBlock(preview, jpegOf(photo, {160, 120}), {160, 120}, false);
-        const QByteArray jfif =
-            QByteArray("JFIF\0\1\1\0\0\1\0\1\x10\x0C", 14) + QByteArray(16 * 12 * 3, char(0x80));
-        QByteArray thumbnailHeader(28, '\0');
-        thumbnailHeader[3] = 1; // JPEG
-        const QByteArray iptc("\x1C\x02\x00\x00\x02\x00\x04", 7);
-        const QByteArray photoshop = QByteArray("Photoshop 3.0\0", 14) + resource(0x0404, iptc) +
-                                     resource(0x040C, thumbnailHeader + jpegOf(photo, {160, 120}));
-        // The depth photo's original, base64 in extended XMP, over two chunks.
-        const QByteArray original = preview.toBase64();
-        const QByteArray whole = "<x:xmpmeta><rdf:Description GImage:Mime=\"image/jpeg\" "
-                                 "GImage:Data=\"" +
-                                 original + "\"/></x:xmpmeta>";
-        const QByteArray guid(32, 'F');
-        QList<JpegSegment> segments{
-            {0xE0, jfif},
-            {0xE0, QByteArray("JFXX\0\x10", 6) + jpegOf(photo, {80, 60})},
-            {0xE1, camera.payload},
-            {0xED, photoshop},
-            {0xE1, XmpStart + "<x:xmpmeta xmpNote:HasExtendedXMP=\"" + guid + "\"/>"}};
-        for (qsizetype at = 0; at < whole.size(); at += 3000) {
-            QByteArray chunk = QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) + guid;
-            chunk += QByteArray(4, '\0') + QByteArray(4, '\0') + whole.mid(at, 3000);
-            qToBigEndian(quint32(whole.size()), chunk.data() + 67);
-            qToBigEndian(quint32(at), chunk.data() + 71);
-            segments << JpegSegment{0xE1, chunk};
-        }
+        const Copies copies = embeddedCopies(photo, strips);
+        const CameraBlock &camera = copies.camera;
+        const QByteArray &original = copies.original, &whole = copies.whole;
+        const QList<JpegSegment> &segments = copies.segments;
         JpegHeader h;
         h.segments = segments;
         const QString source = jpegWith(dir, "source.jpg", segments, photo);
