@@ -303,8 +303,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "nconvert: %s\n", e.what());
         return 1;
     } catch (const CannotKeep &e) {
-        std::fprintf(stderr, "nconvert: the blocks of %s cannot be kept: %s\n",
-                     options.keep.c_str(), e.what());
+        // Said of the photo, whose copy the program may have handed over under a name of its
+        // own.
+        std::fprintf(stderr, "nconvert: the photo's blocks cannot be kept: %s\n", e.what());
         return 3;
     } catch (const bmp::Error &e) {
         std::fprintf(stderr, "nconvert: %s is not a usable bitmap: %s\n", options.input.c_str(),
