@@ -1,8 +1,7 @@
 #include "batch/CaptionPicture.h"
 
-#include "save/KeepPhoto.h"
-
 #include "app/ErrorReport.h"
+#include "batch/CaptionKeep.h"
 #include "batch/CaptionWriter.h"
 #include "platform/FileNames.h"
 #include "save/Quality.h"
@@ -123,35 +122,39 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
     if (readable.path().isEmpty()) {
         throw RuntimeError(StatusOf(input).exists ? "Permission denied" : "File not found");
     }
+    const Caption caption = ownCaption(options.caption);
+    CaptionOptions own = options;
+    own.caption = caption;
+    CaptionResult result;
+    // A JPEG photo written as JPG: its whole file, for what follows its first picture; and it
+    // keeps its own blocks but the caption's, where it can, from those bytes alone.
+    QByteArray file;
+    if (output.format == QLatin1String("jpg")) {
+        QFile bytes(readable.path());
+        if (bytes.open(QIODevice::ReadOnly) && bytes.peek(2) == QByteArray("\xFF\xD8", 2)) {
+            file = bytes.readAll();
+        }
+    }
+    if (options.keepBlocks && !file.isEmpty()) {
+        const KeptCaption kept = CaptionKeepingBlocks(own, file, output);
+        if (kept.notKept.isEmpty()) {
+            result.droppedPictures = kept.droppedPictures;
+            return result;
+        }
+        result.notKept = kept.notKept;
+    }
     LoadedPicture picture = LoadPicture(readable.path());
     if (picture.image.isNull()) {
         throw RuntimeError("Invalid picture");
     }
-    const Caption caption = ownCaption(options.caption);
-    CaptionOptions own = options;
-    own.caption = caption;
     const CaptionPlan plan = PlanCaption(own, picture.image.size());
-    const QRect changed = RenderCaption(picture.image, caption, plan.at, plan.area, plan.scale);
+    RenderCaption(picture.image, caption, plan.at, plan.area, plan.scale);
 
-    CaptionResult result;
     const JpegHeader source = ReadJpegHeader(picture.jpegHead);
-    // A JPEG photo's whole file, for what follows its first picture.
-    QByteArray file;
-    if (output.format == QLatin1String("jpg") && source.valid) {
-        QFile bytes(readable.path());
-        file = bytes.open(QIODevice::ReadOnly) ? bytes.readAll() : QByteArray();
+    if (!source.valid) {
+        file.clear();
     }
     if (output.format == QLatin1String("jpg")) {
-        // A JPEG photo keeps its own blocks but the caption's, where it can.
-        if (options.keepBlocks && source.valid) {
-            result.notKept = WhyBlocksCannotBeKept(source, picture.image, {changed});
-            if (result.notKept.isEmpty()) {
-                result.droppedPictures =
-                    writer.writeKept(picture.image, output, input, source, file, {changed}, index,
-                                     options.overwrite);
-                return result;
-            }
-        }
         const int estimate = source.valid ? EstimateJpegQuality(source) : 0;
         result.quality = options.quality ? *options.quality
                          : estimate > 0

@@ -65,26 +65,3 @@ bool CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
     RemoveConverterFiles(folder, base);
     return dropped;
 }
-
-bool CaptionWriter::writeKept(const QImage &image, const CaptionOutput &output,
-                              const QString &sourcePath, const JpegHeader &source,
-                              const QByteArray &file, const QList<QRect> &areas, int index,
-                              bool replace) {
-    const safe::Decision nothingThere;
-    const QString folder = converterFolder();
-    const QString base = QStringLiteral(" %1").arg(index);
-    bool dropped = false;
-    try {
-        dropped = WriteKeepFiles(folder, base, source, image, areas, file);
-        RunConverterFor(
-            folder_,
-            KeepCommandLine(folder, sourcePath, output.path, base,
-                            replace ? QString() : QString::fromStdString(nothingThere.text())),
-            output.path, [](QProcess &process) { process.waitForFinished(100); });
-    } catch (...) {
-        RemoveConverterFiles(folder, base);
-        throw;
-    }
-    RemoveConverterFiles(folder, base);
-    return dropped;
-}

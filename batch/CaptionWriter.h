@@ -14,8 +14,9 @@ struct CaptionOutput;
 // path only once the new one is complete. BMP and PNG are written straight; JPG goes through the
 // program's own converter exactly as the window's save does (the picture as a bitmap with its
 // colour profile, and its camera data, in a private folder inside the temporary folder, the
-// converter run on them), so a JPG is the same whichever way it was made. Safe to use from
-// several threads at once.
+// converter run on them), so a JPG is the same whichever way it was made. (A JPEG photo kept as it
+// was is written by CaptionKeep.h, with the converter's own code.) Safe to use from several
+// threads at once.
 class CaptionWriter {
 public:
     explicit CaptionWriter(const QString &temp) : temp_(temp) {}
@@ -28,12 +29,6 @@ public:
     bool write(const QImage &image, const CaptionOutput &output, int quality,
                const QByteArray &exif, const JpegHeader &source, const QByteArray &file, int index,
                bool replace);
-    // Writes the JPEG photo at sourcePath (whose bytes are `file`) again with only the MCUs that
-    // meet the areas encoded anew from the image (the photo as shown, stamped); see
-    // save/KeepPhoto.h. True as above.
-    bool writeKept(const QImage &image, const CaptionOutput &output, const QString &sourcePath,
-                   const JpegHeader &source, const QByteArray &file, const QList<QRect> &areas,
-                   int index, bool replace);
 
 private:
     // The private folder, with the converter placed in it at the first call.

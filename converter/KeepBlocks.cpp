@@ -59,7 +59,9 @@ struct KeepWork {
     jpeg_compress_struct patch{};
     jpeg_decompress_struct patchIn{};
     jpeg_compress_struct out{};
+    jpeg_compress_struct region{};
     bool haveSource = false, havePatch = false, havePatchIn = false, haveOut = false;
+    bool haveRegion = false;
     jvirt_barray_ptr *blocks = nullptr;
     jpeg::Destination dest{};
     jpeg::Destination patchDest{};
@@ -68,14 +70,14 @@ struct KeepWork {
     std::vector<JOCTET> patchBuffer = std::vector<JOCTET>(jpeg::kOutputBufferSize);
     jpeg_scan_info scans[2 + MAX_COMPS_IN_SCAN] = {};
     SymbolCounts counts;
-    std::vector<std::uint8_t> eighth;
-    int eighthWidth = 0, eighthHeight = 0;
+    std::vector<std::uint8_t> reduced;
+    int reducedWidth = 0, reducedHeight = 0;
     char message[JMSG_LENGTH_MAX] = {};
     bool cannotKeep = false;
 
     KeepWork() {
         source.err = jpeg::useErrors(err);
-        patch.err = patchIn.err = out.err = &err.pub;
+        patch.err = patchIn.err = out.err = region.err = &err.pub;
         dest.buffer = outputBuffer.data();
         patchDest.sink = &patchSink;
         patchDest.buffer = patchBuffer.data();
@@ -83,6 +85,8 @@ struct KeepWork {
     KeepWork(const KeepWork &) = delete;
     KeepWork &operator=(const KeepWork &) = delete;
     ~KeepWork() {
+        if (haveRegion)
+            jpeg_destroy_compress(&region);
         if (haveOut)
             jpeg_destroy_compress(&out);
         if (havePatchIn)
@@ -156,9 +160,9 @@ const char *whyNotKept(const jpeg_decompress_struct &src) {
 }
 
 // Reads the source: its header, its whole data into the coefficient arrays, and where asked the
-// picture at an eighth of its size from the same reading (buffered-image mode decodes from the
+// picture at a fraction of its size from the same reading (buffered-image mode decodes from the
 // arrays it fills).
-bool readSource(KeepWork &w, std::span<const std::uint8_t> bytes, bool readMarkers, bool eighth) {
+bool readSource(KeepWork &w, std::span<const std::uint8_t> bytes, bool readMarkers, int reduction) {
     jpeg_decompress_struct &src = w.source;
     jpeg_create_decompress(&src);
     w.haveSource = true;
@@ -171,24 +175,30 @@ bool readSource(KeepWork &w, std::span<const std::uint8_t> bytes, bool readMarke
     jpeg_read_header(&src, TRUE);
     if (const char *why = whyNotKept(src))
         return fail(w, why, true);
-    if (!eighth) {
+    // At an eighth of the size libjpeg decodes only each block's DC coefficient: the blocks to
+    // be kept would lose the rest.
+    if (reduction != 2 && reduction != 4) {
         w.blocks = jpeg_read_coefficients(&src);
         const char *why = whyNotKept(src);
         return why == nullptr || fail(w, why, true);
     }
     src.buffered_image = TRUE;
     src.scale_num = 1;
-    src.scale_denom = 8;
+    src.scale_denom = unsigned(reduction);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    src.out_color_space = JCS_EXT_XRGB;
+#else
     src.out_color_space = JCS_EXT_BGRX;
+#endif
     jpeg_start_decompress(&src);
     while (jpeg_consume_input(&src) != JPEG_REACHED_EOI) {
     }
     jpeg_start_output(&src, src.input_scan_number);
-    w.eighthWidth = int(src.output_width);
-    w.eighthHeight = int(src.output_height);
-    w.eighth.resize(std::size_t(w.eighthWidth) * std::size_t(w.eighthHeight) * 4);
+    w.reducedWidth = int(src.output_width);
+    w.reducedHeight = int(src.output_height);
+    w.reduced.resize(std::size_t(w.reducedWidth) * std::size_t(w.reducedHeight) * 4);
     while (src.output_scanline < src.output_height) {
-        JSAMPROW row = w.eighth.data() + std::size_t(src.output_scanline) * w.eighthWidth * 4;
+        JSAMPROW row = w.reduced.data() + std::size_t(src.output_scanline) * w.reducedWidth * 4;
         jpeg_read_scanlines(&src, &row, 1);
     }
     jpeg_finish_output(&src);
@@ -335,7 +345,11 @@ bool writeOut(KeepWork &w, const std::optional<std::vector<MarkerSegment>> &segm
 // The blocks of a few MCUs as a JPEG of their own, in the source's mode of coding but baseline.
 bool writeRegion(KeepWork &w, const Area &mcus, MemorySink &sink) {
     jpeg_decompress_struct &src = w.source;
-    jpeg_compress_struct &region = w.patch;
+    jpeg_compress_struct &region = w.region;
+    if (!w.haveRegion) {
+        jpeg_create_compress(&region);
+        w.haveRegion = true;
+    }
     jpeg::Destination dest{};
     dest.sink = &sink;
     dest.buffer = w.patchBuffer.data();
@@ -379,7 +393,7 @@ bool writeRegion(KeepWork &w, const Area &mcus, MemorySink &sink) {
 
 } // namespace
 
-KeptBlocks::KeptBlocks(std::span<const std::uint8_t> source, bool readMarkers, bool eighth)
+KeptBlocks::KeptBlocks(std::span<const std::uint8_t> source, bool readMarkers, int reduction)
     : w_(std::make_unique<KeepWork>()) {
     KeepWork &w = *w_;
     if (!guarded(w, [&] {
@@ -390,7 +404,7 @@ KeptBlocks::KeptBlocks(std::span<const std::uint8_t> source, bool readMarkers, b
             w.havePatchIn = true;
             jpeg_create_compress(&w.out);
             w.haveOut = true;
-            return readSource(w, source, readMarkers, eighth);
+            return readSource(w, source, readMarkers, reduction);
         })) {
         // The photo was read by the program before; what stops libjpeg here stops the keep.
         if (!w.cannotKeep) {
@@ -415,14 +429,14 @@ int KeptBlocks::mcuWidth() const {
 int KeptBlocks::mcuHeight() const {
     return w_->mcuHeight();
 }
-const std::vector<std::uint8_t> &KeptBlocks::eighth() const {
-    return w_->eighth;
+const std::vector<std::uint8_t> &KeptBlocks::reduced() const {
+    return w_->reduced;
 }
-int KeptBlocks::eighthWidth() const {
-    return w_->eighthWidth;
+int KeptBlocks::reducedWidth() const {
+    return w_->reducedWidth;
 }
-int KeptBlocks::eighthHeight() const {
-    return w_->eighthHeight;
+int KeptBlocks::reducedHeight() const {
+    return w_->reducedHeight;
 }
 
 std::vector<std::uint8_t> KeptBlocks::regionJpeg(const Area &mcus) {
@@ -434,14 +448,11 @@ std::vector<std::uint8_t> KeptBlocks::regionJpeg(const Area &mcus) {
         throw std::runtime_error("not a rectangle of whole MCUs within the photo");
     if (!guarded(w, [&] { return writeRegion(w, mcus, sink); }))
         throwFailure(w);
-    // The patch compressor wrote elsewhere: it writes its own patches again from here on.
-    jpeg::attach(&w.patch, w.patchDest);
     return std::move(sink.bytes);
 }
 
 void KeptBlocks::replace(PatchRows &pixels, const ChangedAreas &changed) {
     KeepWork &w = *w_;
-    jpeg::attach(&w.patch, w.patchDest);
     if (!guarded(w, [&] { return replaceAreas(w, pixels, changed); }))
         throwFailure(w);
 }

@@ -43,10 +43,11 @@ struct KeepWork;
 class KeptBlocks {
 public:
     // Reads the coefficients of `source` (which must outlive this object). With `readMarkers`,
-    // its APPn and COM segments are held to be written as they were. With `eighth`, the picture
-    // at an eighth of its size is decoded from the same reading (see eighth()). Throws CannotKeep,
-    // or std::runtime_error with libjpeg's words for damaged data.
-    KeptBlocks(std::span<const std::uint8_t> source, bool readMarkers, bool eighth = false);
+    // its APPn and COM segments are held to be written as they were. With a `reduction` of 2 or
+    // 4, the picture at that fraction of its size is decoded from the same reading (see
+    // reduced()); not at an eighth, where libjpeg would not keep the blocks' AC coefficients.
+    // Throws CannotKeep, or std::runtime_error with libjpeg's words for damaged data.
+    KeptBlocks(std::span<const std::uint8_t> source, bool readMarkers, int reduction = 0);
     ~KeptBlocks();
     KeptBlocks(const KeptBlocks &) = delete;
     KeptBlocks &operator=(const KeptBlocks &) = delete;
@@ -56,11 +57,11 @@ public:
     int mcuWidth() const;
     int mcuHeight() const;
 
-    // The picture at an eighth of its size, each side rounded up: rows of 4 bytes a pixel
-    // (blue, green, red, 255), row after row; empty unless asked for at construction.
-    const std::vector<std::uint8_t> &eighth() const;
-    int eighthWidth() const;
-    int eighthHeight() const;
+    // The picture reduced as asked at construction, each side rounded up: row after row, each
+    // pixel the 32-bit value 0xFFRRGGBB in the machine's byte order; empty unless asked for.
+    const std::vector<std::uint8_t> &reduced() const;
+    int reducedWidth() const;
+    int reducedHeight() const;
 
     // A small baseline JPEG of the blocks of the MCUs in `mcus` (whole MCUs of the stored frame,
     // within it): decoded, it gives the pixels the photo has there, but for a strip along its

@@ -24,9 +24,10 @@ QString CameraDataPath(const QString &temp, const QString &tempBaseName);
 // The converter's command line, piece by piece:
 //   "TEMP/nconvert.exe"  -out jpeg   -q QUALITY -o "DESTINATION.jpg" "TEMP/ NNN.bmp"
 // The destination comes without its extension. A name holding bytes that are not text (see
-// platform/FileNames.h) goes as -o-hex BYTES, the bytes in hexadecimal. A double quote in a path is written as three,
-// which RunAndWait reads back as one. With an expectation (Destination::expectation), the
-// option -expect WHAT goes before -o: the converter then writes only over what was decided.
+// platform/FileNames.h) goes as -o-hex BYTES, the bytes in hexadecimal. A double quote in a path is
+// written as three, which RunAndWait reads back as one. With an expectation
+// (Destination::expectation), the option -expect WHAT goes before -o: the converter then writes
+// only over what was decided.
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
                              const QString &tempBaseName, const QString &expectation = QString());
 // The same command line for an output file named in full, extension included.

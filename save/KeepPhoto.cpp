@@ -74,40 +74,15 @@ bool isGrey(QRgb c) {
     return qRed(c) == qGreen(c) && qGreen(c) == qBlue(c);
 }
 
-bool hasColourIn(const QImage &picture, const QList<QRect> &areas) {
-    const QImage rgb =
-        picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
-            ? picture
-            : QImage();
-    for (const QRect &area : areas) {
-        const QRect r = area.intersected(picture.rect());
-        const QImage part =
-            rgb.isNull() ? picture.copy(r).convertToFormat(QImage::Format_RGB32) : QImage();
-        for (int y = 0; y < r.height(); ++y) {
-            const auto *line =
-                rgb.isNull() ? reinterpret_cast<const QRgb *>(part.constScanLine(y))
-                             : reinterpret_cast<const QRgb *>(rgb.constScanLine(r.y() + y)) + r.x();
-            for (int x = 0; x < r.width(); ++x) {
-                if (!isGrey(line[x])) {
-                    return true;
-                }
-            }
-        }
-    }
-    return false;
-}
-
 QString path(const QString &folder, const QString &base, const char *extension) {
     return folder + PathSeparator + base + QLatin1String(extension);
 }
 
 // The metadata file, and what follows the first picture, for the converter; true when the
 // source's pictures after its first were left out.
-bool writeMetadataFiles(const QString &folder, const QString &base, QList<JpegSegment> segments,
-                        const QByteArray &file, const SavedPicture &picture, bool sameFrame,
-                        QSize size = {}, const QList<QPoint> &sampling = {}) {
-    const PicturesAfterFirst after = CarryPicturesAfterFirst(segments, file, picture, sameFrame);
-    WriteFreshFile(MetaSidecar(segments, size, sampling), path(folder, base, ".meta"));
+bool writeMetadataFiles(const QString &folder, const QString &base, const QByteArray &meta,
+                        const PicturesAfterFirst &after) {
+    WriteFreshFile(meta, path(folder, base, ".meta"));
     if (!after.bytes.isEmpty()) {
         WriteFreshFile(after.bytes, path(folder, base, ".after"));
     }
@@ -115,6 +90,17 @@ bool writeMetadataFiles(const QString &folder, const QString &base, QList<JpegSe
         WriteFreshFile(after.fields, path(folder, base, ".mpf"));
     }
     return after.dropped;
+}
+
+// A JPG encoded anew holds YCbCr (or grey) data in the colours of its own picture: the source's
+// Adobe segment, whose transform code describes the source's data (RGB, YCCK), and a CMYK
+// source's colour profile would contradict it, and are left out.
+void dropSourceColourCoding(QList<JpegSegment> &segments, const JpegHeader &source) {
+    static const QByteArray iccHeader("ICC_PROFILE\0", 12);
+    segments.removeIf([&](const JpegSegment &s) {
+        return (s.marker == 0xEE && s.payload.startsWith("Adobe")) ||
+               (source.components == 4 && s.marker == 0xE2 && s.payload.startsWith(iccHeader));
+    });
 }
 
 } // namespace
@@ -157,6 +143,10 @@ QImage ShownToStored(const QImage &shown, int orientation) {
     }
 }
 
+QImage StoredToShown(const QImage &inStored, int orientation) {
+    return ShownToStored(inStored, inverse(orientation));
+}
+
 QString WhyBlocksCannotBeKept(const JpegHeader &source, const QImage &picture,
                               const QList<QRect> &areas) {
     if (!source.valid) {
@@ -174,7 +164,7 @@ QString WhyBlocksCannotBeKept(const JpegHeader &source, const QImage &picture,
     if (ShownSize(QSize(source.width, source.height), source.orientation) != picture.size()) {
         return QStringLiteral("the picture is not the size of the photo it came from");
     }
-    if (source.components == 1 && hasColourIn(picture, areas)) {
+    if (source.components == 1 && HasColourIn(picture, areas)) {
         return QStringLiteral("it is a greyscale photo and the caption has colour");
     }
     return {};
@@ -222,19 +212,54 @@ bool WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader
     WriteFreshFile(QStringLiteral("patch %1 %2\n").arg(around.x()).arg(around.y()).toLatin1() +
                        list,
                    path(folder, base, ".areas"));
-    const QList<JpegSegment> segments = MetadataForSave(
-        source, stored, false, ShownToStored(forThumbnail(source, picture), orientation));
-    return writeMetadataFiles(folder, base, segments, file, {picture, orientation}, true);
+    const KeepMetadata metadata = MetadataForKeep(source, picture, file);
+    return writeMetadataFiles(folder, base, MetaSidecar(metadata.segments), metadata.after);
+}
+
+KeepMetadata MetadataForKeep(const JpegHeader &source, const QImage &picture,
+                             const QByteArray &file) {
+    const int orientation = source.orientation;
+    KeepMetadata metadata;
+    metadata.segments = MetadataForSave(source, QSize(source.width, source.height), false,
+                                        ShownToStored(forThumbnail(source, picture), orientation));
+    metadata.after = CarryPicturesAfterFirst(metadata.segments, file, {picture, orientation}, true);
+    return metadata;
+}
+
+bool HasColourIn(const QImage &picture, const QList<QRect> &areas) {
+    const QImage rgb =
+        picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
+            ? picture
+            : QImage();
+    for (const QRect &area : areas) {
+        const QRect r = area.intersected(picture.rect());
+        const QImage part =
+            rgb.isNull() ? picture.copy(r).convertToFormat(QImage::Format_RGB32) : QImage();
+        for (int y = 0; y < r.height(); ++y) {
+            const auto *line =
+                rgb.isNull() ? reinterpret_cast<const QRgb *>(part.constScanLine(y))
+                             : reinterpret_cast<const QRgb *>(rgb.constScanLine(r.y() + y)) + r.x();
+            for (int x = 0; x < r.width(); ++x) {
+                if (!isGrey(line[x])) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
 }
 
 bool WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
                          const QImage &picture, const QByteArray &file) {
-    const QList<JpegSegment> segments =
+    QList<JpegSegment> segments =
         MetadataForSave(source, picture.size(), true, forThumbnail(source, picture));
+    dropSourceColourCoding(segments, source);
     const bool sameFrame =
         source.orientation == 1 && picture.size() == QSize(source.width, source.height);
-    return writeMetadataFiles(folder, base, segments, file, {picture, 1}, sameFrame, picture.size(),
-                              source.sampling);
+    const PicturesAfterFirst after =
+        CarryPicturesAfterFirst(segments, file, {picture, 1}, sameFrame);
+    return writeMetadataFiles(folder, base, MetaSidecar(segments, picture.size(), source.sampling),
+                              after);
 }
 
 void RemoveConverterFiles(const QString &folder, const QString &base) {

@@ -207,6 +207,14 @@ QString WhyPhotoCannotBeKept(Form1 &form, QByteArray &source, JpegHeader &header
     return WhyBlocksCannotBeKept(header, PictureToSave(form), record.stamped);
 }
 
+// Says why the photo cannot be saved as it was, and that nothing was saved.
+void RefuseKeeping(Form1 &form, const QString &why) {
+    form.MsgBox(QStringLiteral("The photo cannot be saved as it was: ") + why +
+                    QStringLiteral(".\r\n\r\nNothing was saved. \"JPG Files (*.jpg)\" "
+                                   "saves the picture as a new JPG."),
+                MsgButtons::Ok, 1, MsgIcon::Warning);
+}
+
 // The loaded JPEG photo with only the MCUs under its stamps encoded anew: the same quality, size
 // and metadata, every other block as it was. Nothing is written when the picture is not that
 // photo plus stamps at its own size; a message says why.
@@ -219,12 +227,7 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
     JpegHeader header;
     s(230, [&] { why = WhyPhotoCannotBeKept(form, source, header); });
     if (s.test(232, [&] { return !why.isEmpty(); })) {
-        s(234, [&] {
-            form.MsgBox(QStringLiteral("The photo cannot be saved as it was: ") + why +
-                            QStringLiteral(".\r\n\r\nNothing was saved. \"JPG Files (*.jpg)\" "
-                                           "saves the picture as a new JPG."),
-                        MsgButtons::Ok, 1, MsgIcon::Warning);
-        });
+        s(234, [&] { RefuseKeeping(form, why); });
         return false;
     }
     // 236 to 242
@@ -255,7 +258,17 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
         command = KeepCommandLine(folder, folder + PathSeparator + base + QStringLiteral(".jpg"),
                                   target, base, decided.expectation());
     });
-    const bool written = s(254, [&] { RunConverter(form, command, converterPlaced, target); });
+    bool written = false;
+    s(254, [&] {
+        try {
+            RunConverter(form, command, converterPlaced, target);
+            written = true;
+        } catch (const BlocksNotKept &refused) {
+            // What only reading the blocks shows (a zero quantizer, coefficients out of range)
+            // is said as the reasons found before.
+            RefuseKeeping(form, refused.reason());
+        }
+    });
     s(256, [&] { RemoveConverterFiles(folder, base); });
     return written;
 }

@@ -53,6 +53,7 @@ private slots:
     void baselineTablesAreAsSmallAsLibjpegs_data();
     void baselineTablesAreAsSmallAsLibjpegs();
     void aCmykPhotoIsRefusedAndNothingWritten();
+    void restartMarkersRestartTheDcPrediction();
 };
 
 void TestKeepBlocks::onlyTheCaptionsBlocksChange_data() {
@@ -127,9 +128,10 @@ void TestKeepBlocks::onlyTheCaptionsBlocksChange() {
     QCOMPARE(kept, had);
     const double ratio = double(result.size()) / double(source.size());
     QVERIFY2(ratio > 0.85 && ratio < 1.05, qPrintable(QString::number(ratio)));
-    // The caption is in the new blocks, also in the partial MCU at the corner.
+    // The caption is in the new blocks, also in the partial MCU row and column at the corner
+    // (rows 704 to 706 of an MCU row of 8 or 16).
     const QImage shown = QImage::fromData(result);
-    const QRgb corner = shown.pixel(995, 700), inside = shown.pixel(90, 55);
+    const QRgb corner = shown.pixel(995, 705), inside = shown.pixel(90, 55);
     for (const QRgb c : {corner, inside}) {
         if (grey)
             QVERIFY2(qGray(c) > 235, qPrintable(QString::number(qGray(c))));
@@ -186,6 +188,31 @@ void TestKeepBlocks::aCmykPhotoIsRefusedAndNothingWritten() {
     QCOMPARE(run.exitCode, 3);
     QVERIFY2(run.errors.contains("CMYK"), run.errors.constData());
     QVERIFY(!QFile::exists(dir.filePath("out.jpg")));
+}
+
+// A grey photo of flat bands, one MCU row each, a shade lighter every row, with a restart marker
+// after every row: inside a row each block's DC equals the one before it; each row starts its DC
+// prediction again from 0, so its first DC is coded whole, in ever larger magnitude categories
+// that no difference between neighbours ever needs. Every block must come back as it was.
+void TestKeepBlocks::restartMarkersRestartTheDcPrediction() {
+    QTemporaryDir dir;
+    QImage bands(256, 160, QImage::Format_RGB32);
+    for (int y = 0; y < bands.height(); ++y)
+        for (int x = 0; x < bands.width(); ++x)
+            bands.setPixel(x, y, qRgb(128 + y / 8, 128 + y / 8, 128 + y / 8));
+    const QByteArray source = EncodeJpeg(bands, 100, 1, 1, false, 1, true);
+    QVERIFY(writeFile(dir.filePath("source.jpg"), source));
+    QVERIFY(bands.copy(0, 0, 8, 8).save(dir.filePath(" 4.bmp"), "BMP"));
+    QVERIFY(writeFile(dir.filePath(" 4.areas"), "patch 0 0\n"));
+    const Run run = runConverter({"-out", "jpeg", "-keep", dir.filePath("source.jpg"), "-o",
+                                  dir.filePath("out.jpg"), dir.filePath(" 4.bmp")});
+    QVERIFY2(run.finished && run.exitCode == 0, run.errors.constData());
+    const JpegBlocks before = ReadJpegBlocks(source);
+    const JpegBlocks after = ReadJpegBlocks(readFile(dir.filePath("out.jpg")));
+    QVERIFY(before.ok && after.ok);
+    QCOMPARE(after.restartInterval, before.restartInterval);
+    QCOMPARE(after.warnings, 0);
+    QCOMPARE(CompareBlocks(before, after, {}).differentOutside, 0);
 }
 
 QTEST_GUILESS_MAIN(TestKeepBlocks)
