@@ -90,7 +90,8 @@ PictureResult CaptionListedPicture(const CaptionOptions &options, const CaptionR
         }
         CaptionOptions own = options;
         if (options.skipExisting && StatusOf(output.path).exists) {
-            if (IsCompleteOutput(OpenableName(output.path).path(), output.format)) {
+            if (IsCompleteOutput(OpenableName(output.path).path(), output.format,
+                                 OpenableName(result.input).path())) {
                 result.status = QStringLiteral("skipped");
                 result.reason = QStringLiteral("the output is already complete");
                 result.milliseconds = clock.elapsed();

@@ -8,14 +8,34 @@
 #include <QJsonObject>
 #include <QtEndian>
 
-bool IsCompleteOutput(const QString &path, const QString &format) {
+namespace {
+
+// The last bytes of a file, fewer when it is shorter.
+QByteArray lastBytes(QFile &file, qint64 count) {
+    const qint64 from = qMax<qint64>(0, file.size() - count);
+    return file.seek(from) ? file.read(file.size() - from) : QByteArray();
+}
+
+} // namespace
+
+bool IsCompleteOutput(const QString &path, const QString &format, const QString &input) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() == 0) {
         return false;
     }
     const qint64 size = file.size();
     if (format == QLatin1String("jpg")) {
-        return size >= 4 && file.seek(size - 2) && file.read(2) == QByteArray("\xFF\xD9", 2);
+        const QByteArray endOfImage("\xFF\xD9", 2);
+        if (size >= 4 && lastBytes(file, 2) == endOfImage) {
+            return true;
+        }
+        // A trailer after the pictures ends the file as it ended the source: from the source's
+        // last end-of-image marker on, or its last 64 KB when the trailer is longer.
+        QFile source(input);
+        QByteArray trailer =
+            !input.isEmpty() && source.open(QIODevice::ReadOnly) ? lastBytes(source, 65536) : "";
+        trailer = trailer.mid(qMax<qsizetype>(0, trailer.lastIndexOf(endOfImage)));
+        return trailer.size() > 2 && lastBytes(file, trailer.size()) == trailer;
     }
     if (format == QLatin1String("png")) {
         static const QByteArray iend("\0\0\0\0IEND\xAE\x42\x60\x82", 12);

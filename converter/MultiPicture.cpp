@@ -126,7 +126,8 @@ void writePicturesAfter(const PicturesAfter &after, CountingSink &sink,
         const std::uint64_t tiff = sink.mpfAt() + sizeof kMpf;
         for (const MpfField &field : after.fields) {
             const std::uint64_t value = field.first ? length : length + field.after - tiff;
-            if (field.at < sizeof kMpf || field.at + 4 > sink.mpfLength() || value > 0xFFFFFFFFu)
+            if (field.at < sizeof kMpf || field.at + 4 > sink.mpfLength() ||
+                field.after > after.bytes.size() || value > 0xFFFFFFFFu)
                 throw std::runtime_error("the pictures after the first cannot be indexed");
             std::uint8_t bytes[4];
             for (int i = 0; i < 4; ++i) {

@@ -142,15 +142,20 @@ PicturesAfterFirst CarryPicturesAfterFirst(QList<JpegSegment> &segments, const Q
                                            const SavedPicture &picture, bool sameFrame) {
     PicturesAfterFirst after;
     const FirstPicture first = ReadFirstPicture(file);
-    if (first.end >= 0) {
-        segments += first.betweenScans;
+    // The index is the first picture's own, before its first scan.
+    const qsizetype mpf =
+        std::find_if(segments.cbegin(), segments.cend(), isMpf) - segments.cbegin();
+    auto entries = mpf < segments.size() ? readMpIndex(segments[mpf].payload)
+                                         : std::optional<QList<MpEntry>>();
+    if (entries && entries->isEmpty()) {
+        entries.reset();
     }
-    const auto mpf = std::find_if(segments.begin(), segments.end(), isMpf);
-    const auto entries =
-        mpf != segments.end() ? readMpIndex(mpf->payload) : std::optional<QList<MpEntry>>();
     const QList<Piece> pieces = entries && first.end >= 0 && first.mpfTiff >= 0
                                     ? locate(*entries, first.mpfTiff, first.end, file.size())
                                     : QList<Piece>();
+    if (first.end >= 0) {
+        segments += first.betweenScans;
+    }
     if (!sameFrame || first.end < 0) {
         after.dropped = (entries && entries->size() > 1) || !pieces.isEmpty();
         DropPictureIndexes(segments);
@@ -172,7 +177,7 @@ PicturesAfterFirst CarryPicturesAfterFirst(QList<JpegSegment> &segments, const Q
         after.bytes = file.mid(first.end);
         return after;
     }
-    QByteArray &payload = mpf->payload;
+    QByteArray &payload = segments[mpf].payload;
     after.fields = "first " + QByteArray::number(entries->value(0).at + 4) + '\n';
     qsizetype cursor = first.end;
     QList<bool> placed(entries->size(), false);

@@ -236,10 +236,12 @@ void blankExtendedXmp(QList<JpegSegment> &segments) {
 
 bool HoldsPreviews(const QList<JpegSegment> &segments) {
     return std::any_of(segments.begin(), segments.end(), [](const JpegSegment &s) {
-        return (s.marker == App1 && s.payload.startsWith(QByteArray("Exif\0\0", 6))) ||
-               (s.marker == App0 &&
-                (s.payload.startsWith(JfifHeader) || s.payload.startsWith(JfxxHeader))) ||
-               (s.marker == App13 && s.payload.startsWith(PhotoshopHeader));
+        const QByteArray &p = s.payload;
+        const bool jfifThumbnail = p.startsWith(JfifHeader) && p.size() > 14 && p[12] && p[13];
+        return (s.marker == App1 && p.startsWith(QByteArray("Exif\0\0", 6))) ||
+               (s.marker == App0 && (jfifThumbnail || p.startsWith(JfxxHeader))) ||
+               (s.marker == App13 && p.startsWith(PhotoshopHeader) &&
+                (p.contains("8BIM\x04\x0C") || p.contains("8BIM\x04\x09")));
     });
 }
 

@@ -19,7 +19,8 @@
 
 #include <QImage>
 
-// True when the segments hold a picture a thumbnail is made for: EXIF, JFIF, JFXX or Photoshop.
+// True when the segments may hold a thumbnail to make anew: EXIF, a JFIF thumbnail, JFXX, or a
+// Photoshop thumbnail resource.
 bool HoldsPreviews(const QList<JpegSegment> &segments);
 
 // Makes the previews above anew from `thumbnailFrom` (the saved picture in the saved file's

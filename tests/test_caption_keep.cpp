@@ -200,6 +200,10 @@ private slots:
         const QByteArray written = ReadAll(dir.filePath("anew/turned.jpg"));
         QVERIFY(mpf::ReadIndex(written).isEmpty() && !written.contains(turned.gainMap));
         QVERIFY(written.endsWith(QByteArray("\xFF\xD9", 2) + turned.trailer));
+        // Ending in the trailer, it is complete: a run that skips what is done leaves it.
+        const Run again = caption({"--text", "Anew", "--quality", "90", "--skip-existing", "--out",
+                                   dir.filePath("anew"), dir.filePath("turned.jpg")});
+        QVERIFY2(again.exitCode == 0 && again.out.contains("; 1 skipped"), qPrintable(again.out));
     }
 };
 

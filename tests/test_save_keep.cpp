@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QtTest>
 
 using namespace savetest;
@@ -246,6 +247,69 @@ private slots:
         QVERIFY(s.f.services.reports().isEmpty());
         QVERIFY(Entries(s.out()).isEmpty());
         QVERIFY(s.cleanedUp());
+    }
+
+    // Every metadata segment of the photo reaches its JPG, kept or written anew: a comment, an
+    // extended XMP chunk as large as a segment holds, and a comment and a maker's segment that
+    // stood between the scans of the progressive photo (now after the others).
+    void everySegmentIsCarried_data() {
+        QTest::addColumn<int>("filter");
+        QTest::newRow("kept as it was") << KeepFilter;
+        QTest::newRow("written anew") << 2;
+    }
+    void everySegmentIsCarried() {
+        QFETCH(int, filter);
+        QByteArray jpeg = EncodeJpeg(Photo(96, 64), 80, 2, 2, true, 0);
+        QByteArray chunk = QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) +
+                           QByteArray(32, 'C') + QByteArray("\0\0\xFF\xBA\0\0\0\0", 8);
+        chunk += QByteArray(65533 - chunk.size(), 'x');
+        const QList<std::pair<int, QByteArray>> carried{
+            {0xFE, "made by hand"}, {0xE1, chunk}, {0xFE, "between the scans"}, {0xE9, "maker"}};
+        const auto segment = [](const std::pair<int, QByteArray> &s) {
+            const int length = int(s.second.size()) + 2;
+            return QByteArray(1, char(0xFF)) + char(s.first) + char(length >> 8) +
+                   char(length & 0xff) + s.second;
+        };
+        const qsizetype secondScan = jpeg.indexOf("\xFF\xDA", jpeg.indexOf("\xFF\xDA") + 2);
+        QVERIFY(secondScan > 0);
+        jpeg.insert(secondScan, segment(carried[2]) + segment(carried[3]));
+        jpeg.insert(2, segment(carried[0]) + segment(carried[1]));
+        Session s(WriteJpeg("segments.jpg", jpeg));
+        Stamp(s, 10, 10, "Mark");
+        s.save(s.dest("out"), filter);
+        QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
+        QList<std::pair<int, QByteArray>> found;
+        for (const auto &seg : jpegSegments(ReadAll(s.dest("out.jpg"))))
+            if (seg.first == 0xFE || seg.first == 0xE9 ||
+                seg.second.startsWith("http://ns.adobe.com/xmp/ext"))
+                found << seg;
+        QCOMPARE(found, carried);
+    }
+
+    // A photo turned by its orientation and written anew upright gets thumbnails turned alike:
+    // the saved picture in small (the corpus's flower, tagged by exiftool).
+    void thumbnailsOfATurnedPhotoAreUpright() {
+        const QString flower = CorpusFolder() + "/jpeg/pillow/flower2.jpg";
+        if (!QFileInfo::exists(flower) || QStandardPaths::findExecutable("exiftool").isEmpty())
+            QSKIP("needs the corpus and exiftool");
+        const QString path = WriteJpeg("turned.jpg", ReadAll(flower));
+        QProcess tag;
+        tag.start("exiftool", {"-q", "-n", "-overwrite_original", "-IFD0:Orientation=6", path});
+        QVERIFY(tag.waitForFinished(60000) && tag.exitCode() == 0);
+        Session s(path);
+        s.save(s.dest("upright"), 2);
+        const QImage saved(s.dest("upright.jpg"));
+        QCOMPARE(saved.size(), QSize(225, 300));
+        for (const char *name : {"-ThumbnailImage", "-PhotoshopThumbnail"}) {
+            QProcess read;
+            read.start("exiftool", {"-b", name, s.dest("upright.jpg")});
+            QVERIFY(read.waitForFinished(60000));
+            const QImage thumbnail = QImage::fromData(read.readAllStandardOutput());
+            QCOMPARE(thumbnail.size(), QSize(90, 120));
+            const QImage small =
+                saved.scaled(thumbnail.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            QVERIFY2(convertertest::meanError(thumbnail, small) < 8, name);
+        }
     }
 
     // A 4:2:2 photo turned by its EXIF orientation, saved as a new JPG at 85: still 4:2:2; its
