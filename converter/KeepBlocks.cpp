@@ -13,6 +13,10 @@
 
 namespace {
 
+// The most memory a photo's coefficients may take (those of a 24-megapixel photo take about
+// 72 MB).
+constexpr long long kMaxCoefficientBytes = 2LL << 30;
+
 // Collects a small JPEG in memory: the stamped pixels of one run of MCUs, encoded by libjpeg with
 // the source's tables, only to be read back as coefficients; or the blocks of a few MCUs, to be
 // decoded to pixels.
@@ -178,6 +182,16 @@ bool readSource(KeepWork &w, std::span<const std::uint8_t> bytes, bool readMarke
     jpeg_read_header(&src, TRUE);
     if (const char *why = whyNotKept(src))
         return fail(w, why, true);
+    // A frame header may claim any size (65500 pixels a side in a file of a few hundred bytes):
+    // the coefficients of more than this are not read.
+    const long long mcus =
+        (long long)((src.image_width + JDIMENSION(w.mcuWidth()) - 1) / JDIMENSION(w.mcuWidth())) *
+        (long long)((src.image_height + JDIMENSION(w.mcuHeight()) - 1) / JDIMENSION(w.mcuHeight()));
+    long long blocksPerMcu = 0;
+    for (int c = 0; c < src.num_components; ++c)
+        blocksPerMcu += src.comp_info[c].h_samp_factor * src.comp_info[c].v_samp_factor;
+    if (mcus * blocksPerMcu * (long long)sizeof(JBLOCK) > kMaxCoefficientBytes)
+        return fail(w, "it is too large for its blocks to be held", true);
     // At an eighth of the size libjpeg decodes only each block's DC coefficient: the blocks to
     // be kept would lose the rest.
     if (reduction != 2 && reduction != 4) {
