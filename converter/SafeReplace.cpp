@@ -3,7 +3,9 @@
 #include "Decision.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -14,6 +16,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
 #include <share.h>
 #else
 #include <dirent.h>
@@ -31,6 +34,9 @@ namespace {
 constexpr char kPrefix[] = ".glyphtack-";
 constexpr char kSuffix[] = ".tmp";
 constexpr std::size_t kHexDigits = 8;
+// The name: prefix, the writer's process id, '-', a random number, suffix.
+constexpr std::size_t kNameLength =
+    sizeof kPrefix - 1 + kHexDigits + 1 + kHexDigits + sizeof kSuffix - 1;
 // Written data is handed to the disk in steps of this size while the rest is still being made,
 // so that the sync at the end has little left to wait for.
 constexpr std::uint64_t kWritebackStep = std::uint64_t{1} << 20;
@@ -56,11 +62,36 @@ mode_t newFileMode() {
 }
 #endif
 
+long processId() {
+#ifdef _WIN32
+    return long(_getpid());
+#else
+    return long(getpid());
+#endif
+}
+
 std::string temporaryName(std::mt19937 &random) {
-    char name[sizeof kPrefix + kHexDigits + sizeof kSuffix];
-    std::snprintf(name, sizeof name, "%s%08x%s", kPrefix, unsigned(random()), kSuffix);
+    char name[kNameLength + 1];
+    std::snprintf(name, sizeof name, "%s%08lx-%08x%s", kPrefix, processId() & 0xffffffffL,
+                  unsigned(random()), kSuffix);
     return name;
 }
+
+bool lowerHex(const std::string &text, std::size_t from, std::size_t count) {
+    for (std::size_t i = from; i < from + count; ++i) {
+        const char c = text[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+#ifndef _WIN32
+// True unless the system says no process of that id exists (one of another user counts).
+bool processRuns(long pid) {
+    return pid <= 0 || kill(pid_t(pid), 0) == 0 || errno != ESRCH;
+}
+#endif
 
 } // namespace
 
@@ -150,16 +181,17 @@ fs::path resolve(const fs::path &path) {
 
 bool isTemporaryName(const std::string &name) {
     const std::size_t prefix = sizeof kPrefix - 1;
-    const std::size_t suffix = sizeof kSuffix - 1;
-    if (name.size() != prefix + kHexDigits + suffix || name.compare(0, prefix, kPrefix) != 0 ||
-        name.compare(prefix + kHexDigits, suffix, kSuffix) != 0)
-        return false;
-    for (std::size_t i = prefix; i < prefix + kHexDigits; ++i) {
-        const char c = name[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
+    const std::size_t dash = prefix + kHexDigits;
+    return name.size() == kNameLength && name.compare(0, prefix, kPrefix) == 0 &&
+           lowerHex(name, prefix, kHexDigits) && name[dash] == '-' &&
+           lowerHex(name, dash + 1, kHexDigits) &&
+           name.compare(dash + 1 + kHexDigits, sizeof kSuffix - 1, kSuffix) == 0;
+}
+
+long temporaryOwner(const std::string &name) {
+    if (!isTemporaryName(name))
+        return 0;
+    return std::strtol(name.substr(sizeof kPrefix - 1, kHexDigits).c_str(), nullptr, 16);
 }
 
 void removeLeftovers(const fs::path &folder) {
@@ -183,9 +215,10 @@ void removeLeftovers(const fs::path &folder) {
             continue;
         struct stat opened {};
         struct stat named {};
-        // Only our own plain files, and only when no writer holds the lock; the name must still
-        // be the file we locked.
-        if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == geteuid() &&
+        // Only our own plain files whose writer is gone: no lock held on it, and its process no
+        // longer running; the name must still be the file we locked.
+        if (!processRuns(temporaryOwner(entry->d_name)) && fstat(fd, &opened) == 0 &&
+            S_ISREG(opened.st_mode) && opened.st_uid == geteuid() &&
             flock(fd, LOCK_EX | LOCK_NB) == 0 &&
             fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             named.st_ino == opened.st_ino && named.st_dev == opened.st_dev)
@@ -196,15 +229,16 @@ void removeLeftovers(const fs::path &folder) {
 #endif
 }
 
-Replacement::Replacement(const fs::path &path, const Decision *decided)
+Replacement::Replacement(const fs::path &path, const Decision *decided, NamingHook naming)
     : named_(path), target_(resolve(path)), decided_(decided) {
     if (decided_ != nullptr)
         checkDecision(named_, *decided_);
     const fs::path folder = target_.parent_path();
-    removeLeftovers(folder);
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary_ = folder / temporaryName(random);
+        if (naming != nullptr)
+            naming(temporary_.c_str());
 #ifdef _WIN32
         fd_ = _wsopen(temporary_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYWR,
                       _S_IREAD | _S_IWRITE);
@@ -213,9 +247,9 @@ Replacement::Replacement(const fs::path &path, const Decision *decided)
 #else
         fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
-            // Held until the file is renamed or removed: while it is held, no other save
-            // takes the file for a leftover. A cleaner that got the lock first may have removed
-            // the name in between; then it is no longer ours and another name is tried.
+            // Held until the file is renamed or removed: while it is held, and while this
+            // process runs, no clean-up takes the file for a leftover. Should the name no longer
+            // be this file, another name is tried.
             struct stat opened {};
             struct stat named {};
             if (flock(fd_, LOCK_EX) == 0 && fstat(fd_, &opened) == 0 &&
@@ -328,19 +362,19 @@ void Replacement::commit() {
         } else {
             fchmod(fd_, newFileMode());
         }
-        const int closed = close(fd_);
-        fd_ = -1;
-        if (closed != 0)
-            throw failureFor(errno, target_);
         observe("rename");
         // What the user decided on is checked once more at the last moment; a name decided
         // empty gets the file only while it is still empty, whatever appears in between.
         if (decided_ != nullptr)
             checkDecision(named_, *decided_);
+        // The file stays open and locked until its temporary name is gone.
         if (decided_ != nullptr && decided_->absent)
             placeWithoutReplacing();
         else if (rename(temporary_.c_str(), target_.c_str()) != 0)
             throw failureFor(errno, target_);
+        temporary_.clear();
+        close(fd_); // synced already: nothing is left to fail
+        fd_ = -1;
 #endif
         temporary_.clear();
     } catch (...) {

@@ -15,8 +15,14 @@
 namespace {
 
 ParsedCaptionCommand parse(const QStringList &arguments) {
-    return ParseCaptionCommand(arguments);
+    QList<QByteArray> bytes;
+    for (const QString &argument : arguments) {
+        bytes << argument.toUtf8();
+    }
+    return ParseCaptionCommand(bytes);
 }
+
+using Path = std::filesystem::path;
 
 CaptionOptions options(const QStringList &arguments) {
     const ParsedCaptionCommand parsed = parse(arguments);
@@ -82,11 +88,11 @@ private slots:
         QCOMPARE(o.height, std::optional<int>(80));
         QCOMPARE(o.quality, std::optional<int>(77));
         QCOMPARE(o.format, QStringLiteral("png"));
-        QCOMPARE(o.outFolder, QStringLiteral("/tmp/x"));
+        QCOMPARE(o.outFolder, Path("/tmp/x"));
         QCOMPARE(o.namePattern, QStringLiteral("{name}-cap.{ext}"));
         QVERIFY(o.overwrite);
         QCOMPARE(o.jobs, 3);
-        QCOMPARE(o.files, (QStringList{"one.jpg", "--two.jpg"}));
+        QCOMPARE(o.files, (QList<Path>{"one.jpg", "--two.jpg"}));
 
         // What a caption is when nothing is said: the box's own start, bottom right, smart.
         const CaptionOptions d = options(Minimal);
@@ -228,19 +234,18 @@ private slots:
 
     void outputsAreNamedAfterTheirInputs() {
         const CaptionOptions o = options(Minimal);
-        QCOMPARE(OutputFor(o, "/in/holiday.jpeg").path, QStringLiteral("/tmp/out/holiday.jpeg"));
+        QCOMPARE(OutputFor(o, "/in/holiday.jpeg").path, Path("/tmp/out/holiday.jpeg"));
         QCOMPARE(OutputFor(o, "/in/holiday.jpeg").format, QStringLiteral("jpg"));
-        QCOMPARE(OutputFor(o, "/in/Card.BMP").path, QStringLiteral("/tmp/out/Card.BMP"));
+        QCOMPARE(OutputFor(o, "/in/Card.BMP").path, Path("/tmp/out/Card.BMP"));
         QCOMPARE(OutputFor(o, "/in/Card.BMP").format, QStringLiteral("bmp"));
         QCOMPARE(OutputFor(o, "/in/shot.png").format, QStringLiteral("png"));
         // Formats the program does not write come out as PNG.
-        QCOMPARE(OutputFor(o, "/in/anim.gif").path, QStringLiteral("/tmp/out/anim.png"));
+        QCOMPARE(OutputFor(o, "/in/anim.gif").path, Path("/tmp/out/anim.png"));
         QCOMPARE(OutputFor(o, "/in/scan.tiff").format, QStringLiteral("png"));
         const CaptionOptions asJpg =
             options(Minimal + QStringList{"--format", "jpg", "--name", "{name}-c.{ext}"});
-        QCOMPARE(OutputFor(asJpg, "/in/shot.png").path, QStringLiteral("/tmp/out/shot-c.jpg"));
-        QCOMPARE(OutputFor(asJpg, "/in/my.photo.jpeg").path,
-                 QStringLiteral("/tmp/out/my.photo-c.jpg"));
+        QCOMPARE(OutputFor(asJpg, "/in/shot.png").path, Path("/tmp/out/shot-c.jpg"));
+        QCOMPARE(OutputFor(asJpg, "/in/my.photo.jpeg").path, Path("/tmp/out/my.photo-c.jpg"));
     }
 
     // The real program on a folder: a broken picture in the middle does not stop the others,

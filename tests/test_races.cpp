@@ -10,6 +10,8 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 #include <QtTest>
@@ -238,20 +240,31 @@ private slots:
         QCOMPARE(read(drawing).pixel(0, 0), 0xff336699u);
     }
 
-    // SIGINT while pictures are being written: none starts after it, the one under way is
-    // finished, no partial file and no private folder stays, the summary names what was written
-    // and what was not, and the exit status is 130.
+    // SIGINT (Ctrl+C) or SIGTERM (a scheduler's stop) to the run's whole process group while a
+    // picture is being written: the converter, in a group of its own, finishes it; none starts
+    // after it; no partial file and no private folder stays; the summary names what was written
+    // and what was not, the report says "interrupted" for the pictures not started, and the
+    // exit status is 128 + the signal.
+    void interruptedCaptionRun_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
     void interruptedCaptionRun() {
+        QFETCH(int, signal);
         QTemporaryDir dir;
         QTemporaryDir temp;
-        qputenv("TEMP", QFile::encodeName(temp.path()));
+        const QByteArray tmpdir = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(temp.path()));
         const QString out = dir.filePath(QStringLiteral("out"));
+        const QString report = dir.filePath(QStringLiteral("report.jsonl"));
         QStringList files;
         for (int i = 0; i < 6; ++i) {
             files << WriteNoiseJpg(dir.filePath(QStringLiteral("n%1.jpg").arg(i)), 1800, 1200, i);
         }
         const CaptionRun run = RunCaptionProgram(
-            QStringList{"--text", "x", "--jobs", "1", "--out", out} + files, [&](QProcess &p) {
+            QStringList{"--text", "x", "--jobs", "1", "--report", report, "--out", out} + files,
+            [&](QProcess &p) {
                 QElapsedTimer waited;
                 waited.start();
                 while (waited.elapsed() < 60000) {
@@ -261,31 +274,44 @@ private slots:
                     }
                     QThread::msleep(2);
                 }
-                ::kill(pid_t(p.processId()), SIGINT);
+                ::kill(-pid_t(p.processId()), signal);
             });
-        qunsetenv("TEMP");
-        QCOMPARE(run.exitCode, 130);
+        qputenv("TMPDIR", tmpdir);
+        QCOMPARE(run.exitCode, 128 + signal);
         const QStringList written = Entries(out);
-        QVERIFY2(!written.isEmpty() && written.size() < 6, qPrintable(run.out));
+        QVERIFY2(!written.isEmpty() && written.size() < 6, qPrintable(run.out + run.err));
         QStringList summary;
+        QMap<QString, QString> last; // each input's last report line's status
+        for (const QByteArray &line : ReadAll(report).split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (!o.isEmpty()) {
+                last.insert(o.value("input").toString(), o.value("status").toString());
+            }
+        }
         for (int i = 0; i < 6; ++i) {
             const QString name = QStringLiteral("n%1.jpg").arg(i);
             if (written.contains(name)) {
                 QCOMPARE(QImage(QDir(out).filePath(name)).size(), QSize(1800, 1200));
                 summary << "written: " + QDir(out).filePath(name);
+                QCOMPARE(last.value(files[i]), QStringLiteral("written"));
             } else {
                 summary << "not written: " + files[i] + " (not started)";
+                QCOMPARE(last.value(files[i]), QStringLiteral("interrupted"));
             }
         }
-        summary << QStringLiteral("interrupted by SIGINT: captioned %1 of 6 pictures into %2")
+        summary << QStringLiteral("interrupted by %1: captioned %2 of 6 pictures into %3; %4 not "
+                                  "started")
+                       .arg(signal == SIGINT ? "SIGINT" : "SIGTERM")
                        .arg(written.size())
-                       .arg(out);
+                       .arg(out)
+                       .arg(6 - written.size());
         QCOMPARE(run.out.trimmed().split(QLatin1Char('\n')), summary);
         QCOMPARE(Entries(temp.path()), QStringList{});
     }
 
     // What killed runs left goes at the next start, of the window or of the command: private
-    // folders and partial files of ours that no running program holds; a held one stays.
+    // folders and partial files of ours that no running program holds; a held one (locked, or
+    // its process still running) stays.
     void leftoversOfKilledRunsGoAtStart() {
         QTemporaryDir temp;
         QTemporaryDir out;
@@ -303,16 +329,22 @@ private slots:
         window->Form_Load();
         QCOMPARE(Entries(temp.path()), QStringList{"glyphtack-Ef34Gh"});
 
-        WriteAll(out.filePath(QStringLiteral(".glyphtack-0123abcd.tmp")), QByteArray(4000, 'j'));
-        WriteAll(out.filePath(QStringLiteral(".glyphtack-4567cdef.tmp")), QByteArray(4000, 'j'));
-        const LockedFile writing(out.filePath(QStringLiteral(".glyphtack-4567cdef.tmp")));
+        const qint64 ended = EndedProcessId();
+        const QString left = TemporaryName(ended, 0x0123abcd);
+        const QString writing = TemporaryName(ended, 0x4567cdef);
+        const QString running = TemporaryName(QCoreApplication::applicationPid(), 0x89abcdef);
+        for (const QString &name : {left, writing, running}) {
+            WriteAll(out.filePath(name), QByteArray(4000, 'j'));
+        }
+        const LockedFile lock(out.filePath(writing));
         QVERIFY(Solid(30, 20, qRgb(9, 9, 9)).save(out.filePath(QStringLiteral("in.png"))));
         const CaptionRun run =
             RunCaptionProgram({"--text", "t", "--name", "{name}-c.{ext}", "--out", out.path(),
                                out.filePath(QStringLiteral("in.png"))});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(Entries(out.path()),
-                 (QStringList{".glyphtack-4567cdef.tmp", "in-c.png", "in.png"}));
+        QStringList expected = {writing, running, "in-c.png", "in.png"};
+        expected.sort();
+        QCOMPARE(Entries(out.path()), expected);
     }
 
     // The converter is never run from a folder someone else changed: a private folder swapped
@@ -384,7 +416,7 @@ private slots:
         QCOMPARE(picture.image.size(), QSize(1, 1));
         // Saved as PNG (by the window or the caption command), the damaged text is not carried.
         const QString saved = QDir(TestDataFolder()).filePath(QStringLiteral("sound-pixels.png"));
-        SaveImageReplacing(picture.image, saved, "png");
+        SaveImageReplacing(picture.image, saved.toStdString(), "png");
         QCOMPARE(QImage(saved).pixel(0, 0), picture.image.pixel(0, 0));
         QByteArray bytes = ReadAll(file);
         const qsizetype data = bytes.indexOf("IDAT");

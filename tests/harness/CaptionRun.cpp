@@ -4,6 +4,8 @@
 
 #include <QProcess>
 
+#include <unistd.h>
+
 CaptionRun RunCaptionProgram(const QStringList &arguments,
                              const std::function<void(QProcess &)> &started) {
     QProcess process;
@@ -13,6 +15,9 @@ CaptionRun RunCaptionProgram(const QStringList &arguments,
     env.remove(QStringLiteral("DISPLAY"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     process.setProcessEnvironment(env);
+    // In a process group of its own, as a shell starts a command: a signal to the group reaches
+    // the command and nothing of the test.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
     process.start();
     if (!process.waitForStarted(30000)) {
         return CaptionRun();

@@ -1,0 +1,40 @@
+#include "batch/RuntimeFolder.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#ifdef __unix__
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+LentRuntimeFolder::LentRuntimeFolder() {
+#ifdef __unix__
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime != '\0') {
+        return;
+    }
+    const char *temp = std::getenv("TMPDIR");
+    struct stat info {};
+    std::string base =
+        temp != nullptr && *temp != '\0' && ::stat(temp, &info) == 0 && S_ISDIR(info.st_mode)
+            ? temp
+            : "/tmp";
+    std::string name = base + "/glyphtack-runtime-XXXXXX";
+    // Made with owner-only access, as a runtime folder must be.
+    if (::mkdtemp(name.data()) != nullptr && ::setenv("XDG_RUNTIME_DIR", name.c_str(), 1) == 0) {
+        folder_ = name;
+    }
+#endif
+}
+
+LentRuntimeFolder::~LentRuntimeFolder() {
+#ifdef __unix__
+    if (!folder_.empty()) {
+        ::unsetenv("XDG_RUNTIME_DIR");
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+#endif
+}
