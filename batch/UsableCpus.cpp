@@ -1,13 +1,8 @@
 #include "batch/UsableCpus.h"
 
 #include <QFile>
-#include <QHash>
 #include <QList>
 #include <QThread>
-
-#ifdef Q_OS_LINUX
-#include <sched.h>
-#endif
 
 namespace {
 
@@ -15,21 +10,6 @@ namespace {
 QByteArray ReadSmallFile(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.read(64 * 1024) : QByteArray();
-}
-
-// The CPUs in this process's affinity mask, or 0 when it cannot be read.
-int AffinityCpus() {
-    for (int size = 1024; size <= 65536; size *= 4) {
-        cpu_set_t *set = CPU_ALLOC(size);
-        const size_t bytes = CPU_ALLOC_SIZE(size);
-        const bool read = sched_getaffinity(0, bytes, set) == 0;
-        const int count = read ? CPU_COUNT_S(bytes, set) : 0;
-        CPU_FREE(set);
-        if (read) {
-            return count;
-        }
-    }
-    return 0;
 }
 
 // The CPUs the quota of the process's control group allows (version 2, or the "cpu" controller
@@ -110,11 +90,9 @@ int CpusOfQuota(qint64 quota, qint64 period) {
 }
 
 int UsableCpuCount() {
+    // Qt counts the CPUs of the process's affinity where the system has one.
     int cpus = QThread::idealThreadCount();
 #ifdef Q_OS_LINUX
-    if (const int affinity = AffinityCpus(); affinity > 0) {
-        cpus = affinity;
-    }
     if (const int quota = QuotaCpus(); quota > 0) {
         cpus = qMin(cpus, quota);
     }

@@ -4,6 +4,7 @@
 #include "Harness.h"
 #include "batch/CaptionOptions.h"
 #include "batch/CaptionPicture.h"
+#include "batch/UsableCpus.h"
 #include "text/Caption.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sched.h>
 
 namespace {
 
@@ -140,6 +143,8 @@ private slots:
             << QStringList{"--text", "t", "a.jpg", "--out"} << "--out needs a value";
         QTest::newRow("unknown") << Minimal + QStringList{"--size", "4"}
                                  << "unknown option --size (see --help)";
+        QTest::newRow("unknown single dash")
+            << Minimal + QStringList{"-x"} << "unknown option -x (see --help)";
         QTest::newRow("name") << Minimal + QStringList{"--name", "fixed.jpg"}
                               << "--name takes a file name with {name} in it and no folder";
         QTest::newRow("shard past the last")
@@ -157,6 +162,30 @@ private slots:
         QVERIFY(!parsed.options);
         QCOMPARE(parsed.exitCode, 2);
         QCOMPARE(parsed.message, QStringLiteral("glyphtack caption: ") + message);
+    }
+
+    // By default as many pictures at once as this process may use CPUs: those of its affinity,
+    // and no more than its control group's quota allows, rounded up.
+    void jobsFollowTheCpusThisProcessMayUse() {
+        QCOMPARE(CpusOfQuota(150000, 100000), 2);
+        QCOMPARE(CpusOfQuota(50000, 100000), 1);
+        QCOMPARE(CpusOfQuota(400000, 100000), 4);
+        QCOMPARE(CpusOfQuota(-1, 100000), 0);
+        QCOMPARE(CpusOfQuota(100000, 0), 0);
+        cpu_set_t all;
+        QCOMPARE(sched_getaffinity(0, sizeof all, &all), 0);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &all)) {
+                CPU_SET(cpu, &one);
+                break;
+            }
+        }
+        QCOMPARE(sched_setaffinity(0, sizeof one, &one), 0);
+        const int jobs = options(Minimal).jobs;
+        QCOMPARE(sched_setaffinity(0, sizeof all, &all), 0);
+        QCOMPARE(jobs, 1);
     }
 
     void helpDescribesTheCommand() {

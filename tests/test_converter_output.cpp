@@ -296,6 +296,33 @@ private slots:
         QCOMPARE(entries(out.path()), (QStringList{"big.bmp", "other.jpg", "photo.jpg"}));
         QCOMPARE(readFile(output), QByteArray("old picture"));
     }
+
+    // SIGTERM the moment the converter has made its temporary file (a preloaded library sends it
+    // right as the file is created): the converter knew the file's name before it made it, and
+    // removes it as it ends. Nothing is left, and the old file stays.
+    void stoppedAsItsTemporaryFileIsMade() {
+        const QString shim = qEnvironmentVariable("GLYPHTACK_TERM_AFTER_CREATE");
+        if (shim.isEmpty()) {
+            QSKIP("the library that sends the signal was not built");
+        }
+        QTemporaryDir out;
+        const QString in = out.filePath("in.bmp");
+        QVERIFY(writeFile(in, encodeBmp(picture(64, 48), 24, false)));
+        const QString output = out.filePath("photo.jpg");
+        QVERIFY(writeFile(output, "old picture"));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", shim);
+        // A sanitizer build's converter accepts a library loaded ahead of its runtime.
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        process.setProcessEnvironment(env);
+        process.start(converterPath(), {"-q", "90", "-o", output, in});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(process.exitCode(), int(SIGTERM));
+        QCOMPARE(entries(out.path()), (QStringList{"in.bmp", "photo.jpg"}));
+        QCOMPARE(readFile(output), QByteArray("old picture"));
+    }
 };
 
 QTEST_MAIN(TestConverterOutput)
