@@ -88,7 +88,13 @@ bool CaptionReport::open(const fs::path &path) {
         error_ = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    return file_.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle);
+    // Added at the end by the handle itself, which may be a pipe: Qt is not asked to seek.
+    if (!file_.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        error_ = file_.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
 #else
     file_.setFileName(QtName(path));
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {

@@ -137,9 +137,9 @@ private slots:
 
     // SIGINT (Ctrl+C) or SIGTERM (a scheduler's stop) to the run's whole process group while a
     // picture is being written: the converter, in a group of its own, finishes it; none starts
-    // after it; no partial file and no private folder stays; the summary names what was written
-    // and what was not, the report says "interrupted" for the pictures not started, and the
-    // exit status is 128 + the signal.
+    // after it; no partial file and no private folder stays; the summary names what was written,
+    // skipped and not written, the report says "interrupted" for the pictures not started, and
+    // the exit status is 128 + the signal.
     void interruptedCaptionRun_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGINT") << int(SIGINT);
@@ -157,24 +157,29 @@ private slots:
         for (int i = 0; i < 6; ++i) {
             files << WriteNoiseJpg(dir.filePath(QStringLiteral("n%1.jpg").arg(i)), 1800, 1200, i);
         }
-        const CaptionRun run = RunCaptionProgram(
-            QStringList{"--text", "x", "--jobs", "1", "--report", report, "--out", out} + files,
-            [&](QProcess &p) {
-                QElapsedTimer waited;
-                waited.start();
-                while (waited.elapsed() < 60000) {
-                    const QStringList now = Entries(out);
-                    if (std::any_of(now.cbegin(), now.cend(), IsPartial)) {
-                        break;
-                    }
-                    QThread::msleep(2);
-                }
-                ::kill(-pid_t(p.processId()), signal);
-            });
+        // The first is done already, by an earlier run.
+        QVERIFY(QDir().mkpath(out));
+        QVERIFY(QFile::copy(files[0], QDir(out).filePath("n0.jpg")));
+        const CaptionRun run =
+            RunCaptionProgram(QStringList{"--text", "x", "--jobs", "1", "--skip-existing",
+                                          "--report", report, "--out", out} +
+                                  files,
+                              [&](QProcess &p) {
+                                  QElapsedTimer waited;
+                                  waited.start();
+                                  while (waited.elapsed() < 60000) {
+                                      const QStringList now = Entries(out);
+                                      if (std::any_of(now.cbegin(), now.cend(), IsPartial)) {
+                                          break;
+                                      }
+                                      QThread::msleep(2);
+                                  }
+                                  ::kill(-pid_t(p.processId()), signal);
+                              });
         qputenv("TMPDIR", tmpdir);
         QCOMPARE(run.exitCode, 128 + signal);
-        const QStringList written = Entries(out);
-        QVERIFY2(!written.isEmpty() && written.size() < 6, qPrintable(run.out + run.err));
+        const QStringList written = Entries(out).mid(1);
+        QVERIFY2(!written.isEmpty() && written.size() < 5, qPrintable(run.out + run.err));
         QStringList summary;
         QMap<QString, QString> last; // each input's last report line's status
         for (const QByteArray &line : ReadAll(report).split('\n')) {
@@ -183,7 +188,9 @@ private slots:
                 last.insert(o.value("input").toString(), o.value("status").toString());
             }
         }
-        for (int i = 0; i < 6; ++i) {
+        summary << "skipped: " + QDir(out).filePath("n0.jpg") + " (already complete)";
+        QCOMPARE(last.value(files[0]), QStringLiteral("skipped"));
+        for (int i = 1; i < 6; ++i) {
             const QString name = QStringLiteral("n%1.jpg").arg(i);
             if (written.contains(name)) {
                 QCOMPARE(QImage(QDir(out).filePath(name)).size(), QSize(1800, 1200));
@@ -194,12 +201,12 @@ private slots:
                 QCOMPARE(last.value(files[i]), QStringLiteral("interrupted"));
             }
         }
-        summary << QStringLiteral("interrupted by %1: captioned %2 of 6 pictures into %3; %4 not "
-                                  "started")
+        summary << QStringLiteral("interrupted by %1: captioned %2 of 6 pictures into %3; 1 "
+                                  "skipped, already complete; %4 not started")
                        .arg(signal == SIGINT ? "SIGINT" : "SIGTERM")
                        .arg(written.size())
                        .arg(out)
-                       .arg(6 - written.size());
+                       .arg(5 - written.size());
         QCOMPARE(run.out.trimmed().split(QLatin1Char('\n')), summary);
         QCOMPARE(Entries(temp.path()), QStringList{});
     }
