@@ -10,7 +10,6 @@
 #include "batch/Interrupt.h"
 #include "platform/FileNames.h"
 #include "platform/Services.h"
-#include "save/Destination.h"
 #include "save/FileUtils.h"
 #include "save/PrivateFolder.h"
 

@@ -116,7 +116,7 @@ void CaptionReport::add(const PictureResult &result) {
     line.insert(QStringLiteral("status"), result.status);
     line.insert(QStringLiteral("reason"), result.reason);
     line.insert(QStringLiteral("milliseconds"), result.milliseconds);
-    line.insert(QStringLiteral("quality"), result.kept           ? QJsonValue(QStringLiteral("keep"))
+    line.insert(QStringLiteral("quality"), result.kept          ? QJsonValue(QStringLiteral("keep"))
                                            : result.quality > 0 ? QJsonValue(result.quality)
                                                                 : QJsonValue(QJsonValue::Null));
     const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';

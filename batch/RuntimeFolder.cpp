@@ -16,15 +16,22 @@ LentRuntimeFolder::LentRuntimeFolder() {
         return;
     }
     const char *temp = std::getenv("TMPDIR");
-    struct stat info {};
-    std::string base =
-        temp != nullptr && *temp != '\0' && ::stat(temp, &info) == 0 && S_ISDIR(info.st_mode)
-            ? temp
-            : "/tmp";
-    std::string name = base + "/glyphtack-runtime-XXXXXX";
-    // Made with owner-only access, as a runtime folder must be.
-    if (::mkdtemp(name.data()) != nullptr && ::setenv("XDG_RUNTIME_DIR", name.c_str(), 1) == 0) {
-        folder_ = name;
+    for (const std::string &base :
+         {std::string(temp != nullptr ? temp : ""), std::string("/tmp")}) {
+        struct stat info {};
+        if (base.empty() || ::stat(base.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            continue;
+        }
+        // Made with owner-only access, as a runtime folder must be.
+        std::string name = base + "/glyphtack-runtime-XXXXXX";
+        if (::mkdtemp(name.data()) != nullptr) {
+            if (::setenv("XDG_RUNTIME_DIR", name.c_str(), 1) == 0) {
+                folder_ = name;
+            } else {
+                ::rmdir(name.c_str());
+            }
+            return;
+        }
     }
 #endif
 }

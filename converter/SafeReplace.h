@@ -51,6 +51,8 @@ Failure failureFor(int error, const std::filesystem::path &path);
 // to a folder, or a name the file system does not take.
 std::filesystem::path resolve(const std::filesystem::path &path);
 
+// The name this process gives a temporary file, with a random number (TemporaryNames.cpp).
+std::string temporaryName(std::uint32_t number);
 // True for the names of our temporary files.
 bool isTemporaryName(const std::string &name);
 

@@ -287,8 +287,9 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QCOMPARE(readFile(output), QByteArray("old picture"));
         const QString left = temporary();
-        QCOMPARE(left, QString::asprintf(".glyphtack-%08llx-", static_cast<unsigned long long>(pid)) +
-                           left.mid(20));
+        QCOMPARE(left,
+                 QString::asprintf(".glyphtack-%08llx-", static_cast<unsigned long long>(pid)) +
+                     left.mid(20));
 
         QCOMPARE(convert(input, out.filePath("other.jpg")).exitCode, 0);
         QCOMPARE(entries(out.path()), (QStringList{left, "big.bmp", "other.jpg", "photo.jpg"}));
