@@ -281,9 +281,8 @@ ParsedCaptionCommand ParseCaptionCommand(const QList<QByteArray> &arguments) {
             } else if (name == QLatin1String("--out")) {
                 options.outFolder = takePath();
             } else if (name == QLatin1String("--name")) {
-                options.namePattern = take();
-                if (!options.namePattern.contains(QLatin1String("{name}")) ||
-                    options.namePattern.contains(QLatin1Char('/'))) {
+                options.namePattern = takeBytes();
+                if (!options.namePattern.contains("{name}") || options.namePattern.contains('/')) {
                     bad(QStringLiteral("--name takes a file name with {name} in it and no folder"));
                 }
             } else if (name == QLatin1String("--jobs")) {

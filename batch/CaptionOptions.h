@@ -36,7 +36,7 @@ struct CaptionOptions {
     QString format;         // "bmp", "jpg" or "png"; empty: each input's own
     // Every file name as its bytes, as it was given (platform/FileNames.h).
     std::filesystem::path outFolder;
-    QString namePattern = QStringLiteral("{name}.{ext}");
+    QByteArray namePattern = "{name}.{ext}"; // bytes, as the names it makes
     bool overwrite = false;
     int jobs = 0; // pictures at once; by default one per CPU this process may use
     QList<std::filesystem::path> files; // shared by copies of the options: one list however many

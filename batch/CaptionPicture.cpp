@@ -85,7 +85,7 @@ CaptionOutput OutputFor(const CaptionOptions &options, const std::filesystem::pa
         extension = lower == "png" ? suffix : QByteArray("png");
     }
     // The pattern's fields in one pass, as bytes: the input's name keeps its own.
-    const QByteArray pattern = options.namePattern.toLocal8Bit();
+    const QByteArray &pattern = options.namePattern;
     const QByteArray base = PathBytes(file.stem());
     QByteArray name;
     for (qsizetype i = 0; i < pattern.size();) {

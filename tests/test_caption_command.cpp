@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(o.quality, std::optional<int>(77));
         QCOMPARE(o.format, QStringLiteral("png"));
         QCOMPARE(o.outFolder, Path("/tmp/x"));
-        QCOMPARE(o.namePattern, QStringLiteral("{name}-cap.{ext}"));
+        QCOMPARE(o.namePattern, QByteArray("{name}-cap.{ext}"));
         QVERIFY(o.overwrite);
         QCOMPARE(o.jobs, 3);
         QCOMPARE(o.files, (QList<Path>{"one.jpg", "--two.jpg"}));
