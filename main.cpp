@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "batch/CaptionCommand.h"
+#include "converter/HugePages.h"
 #include "platform/FileNames.h"
 #include "platform/Services.h"
 
@@ -51,6 +52,8 @@ int main(int argc, char *argv[]) {
     // `glyphtack caption ...` captions pictures from the command line: no window opens, and no
     // display is needed.
     if (argc > 1 && std::strcmp(argv[1], "caption") == 0) {
+        // JPEG photos are kept from their blocks, held in large arrays (converter/HugePages.h).
+        restartWithHugePages(argv);
         keepFreedPicturesForTheNext();
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication app(argc, argv);

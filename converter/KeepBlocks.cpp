@@ -7,10 +7,15 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <jerror.h>
 
 namespace {
+
+// The most memory a photo's coefficients may take (those of a 24-megapixel photo take about
+// 72 MB).
+constexpr long long kMaxCoefficientBytes = 2LL << 30;
 
 // Collects a small JPEG in memory: the stamped pixels of one run of MCUs, encoded by libjpeg with
 // the source's tables, only to be read back as coefficients; or the blocks of a few MCUs, to be
@@ -63,6 +68,8 @@ struct KeepWork {
     bool haveSource = false, havePatch = false, havePatchIn = false, haveOut = false;
     bool haveRegion = false;
     jvirt_barray_ptr *blocks = nullptr;
+    // The MCUs encoded anew, as ranges of MCU numbers in a sequential scan's order.
+    std::vector<std::pair<long, long>> replaced;
     jpeg::Destination dest{};
     jpeg::Destination patchDest{};
     MemorySink patchSink;
@@ -175,6 +182,16 @@ bool readSource(KeepWork &w, std::span<const std::uint8_t> bytes, bool readMarke
     jpeg_read_header(&src, TRUE);
     if (const char *why = whyNotKept(src))
         return fail(w, why, true);
+    // A frame header may claim any size (65500 pixels a side in a file of a few hundred bytes):
+    // the coefficients of more than this are not read.
+    const long long mcus =
+        (long long)((src.image_width + JDIMENSION(w.mcuWidth()) - 1) / JDIMENSION(w.mcuWidth())) *
+        (long long)((src.image_height + JDIMENSION(w.mcuHeight()) - 1) / JDIMENSION(w.mcuHeight()));
+    long long blocksPerMcu = 0;
+    for (int c = 0; c < src.num_components; ++c)
+        blocksPerMcu += src.comp_info[c].h_samp_factor * src.comp_info[c].v_samp_factor;
+    if (mcus * blocksPerMcu * (long long)sizeof(JBLOCK) > kMaxCoefficientBytes)
+        return fail(w, "it is too large for its blocks to be held", true);
     // At an eighth of the size libjpeg decodes only each block's DC coefficient: the blocks to
     // be kept would lose the rest.
     if (reduction != 2 && reduction != 4) {
@@ -280,7 +297,50 @@ bool replaceAreas(KeepWork &w, PatchRows &pixels, const ChangedAreas &changed) {
             return fail(w, "the stamped pixels do not cover a changed area");
         if (!replaceRun(w, pixels, changed, run))
             return false;
+        const long columns = w.source.num_components == 1
+                                 ? long(w.source.comp_info[0].width_in_blocks)
+                                 : (width + mcuWidth - 1) / mcuWidth;
+        for (int my = run.mcuY; my <= (run.bottom - 1) / mcuHeight; ++my)
+            w.replaced.emplace_back(my * columns + run.mcuX,
+                                    my * columns + (run.right - 1) / mcuWidth);
     }
+    return true;
+}
+
+// A single-scan sequential source's own Huffman tables code every MCU that was not encoded anew
+// as it coded it. When they also have a code for every symbol of the MCUs encoded anew, and of
+// the MCU after each run of them (whose DC difference changed), the photo is written with them,
+// in one pass as libjpeg writes any photo, about as large as it was.
+bool useSourceTables(KeepWork &w) {
+    jpeg_decompress_struct &src = w.source;
+    jpeg_compress_struct &out = w.out;
+    if (src.progressive_mode || src.arith_code || src.input_scan_number != 1 ||
+        src.comps_in_scan != src.num_components)
+        return false;
+    const auto common = reinterpret_cast<j_common_ptr>(&out);
+    for (int c = 0; c < src.num_components; ++c) {
+        const int dcSlot = src.comp_info[c].dc_tbl_no, acSlot = src.comp_info[c].ac_tbl_no;
+        if (dcSlot < 0 || dcSlot >= NUM_HUFF_TBLS || acSlot < 0 || acSlot >= NUM_HUFF_TBLS ||
+            src.dc_huff_tbl_ptrs[dcSlot] == nullptr || src.ac_huff_tbl_ptrs[acSlot] == nullptr)
+            return false;
+        out.comp_info[c].dc_tbl_no = dcSlot;
+        out.comp_info[c].ac_tbl_no = acSlot;
+        if (out.dc_huff_tbl_ptrs[dcSlot] == nullptr)
+            out.dc_huff_tbl_ptrs[dcSlot] = jpeg_alloc_huff_table(common);
+        if (out.ac_huff_tbl_ptrs[acSlot] == nullptr)
+            out.ac_huff_tbl_ptrs[acSlot] = jpeg_alloc_huff_table(common);
+        *out.dc_huff_tbl_ptrs[dcSlot] = *src.dc_huff_tbl_ptrs[dcSlot];
+        *out.ac_huff_tbl_ptrs[acSlot] = *src.ac_huff_tbl_ptrs[acSlot];
+        out.dc_huff_tbl_ptrs[dcSlot]->sent_table = FALSE;
+        out.ac_huff_tbl_ptrs[acSlot]->sent_table = FALSE;
+    }
+    w.counts = SymbolCounts();
+    for (const auto &[first, last] : w.replaced)
+        if (!countSequentialSymbols(&src, w.blocks, &out, w.counts, first, last + 1))
+            return false;
+    if (!tablesCodeEverySymbol(&out, w.counts))
+        return false;
+    out.optimize_coding = FALSE;
     return true;
 }
 
@@ -323,7 +383,8 @@ bool writeOut(KeepWork &w, const std::optional<std::vector<MarkerSegment>> &segm
     w.out.optimize_coding = src.arith_code ? FALSE : TRUE;
     if (src.progressive_mode)
         useSpectralScans(w);
-    else if (!src.arith_code) {
+    else if (!src.arith_code && !useSourceTables(w)) {
+        w.counts = SymbolCounts();
         if (!countSequentialSymbols(&src, w.blocks, &w.out, w.counts))
             return fail(w, "its blocks hold coefficients out of the range a JPEG can code", true);
         useOptimalTables(&w.out, w.counts);

@@ -17,6 +17,7 @@
 #include "BmpReader.h"
 #include "Decision.h"
 #include "Exif.h"
+#include "HugePages.h"
 #include "InputBitmap.h"
 #include "JpegWriter.h"
 #include "KeepBlocks.h"
@@ -40,9 +41,6 @@
 
 #ifndef _WIN32
 #include <unistd.h>
-#if defined(__linux__) && defined(__GLIBC__)
-#include <sys/auxv.h>
-#endif
 #endif
 
 namespace fs = std::filesystem;
@@ -52,9 +50,6 @@ namespace {
 constexpr int kDefaultQuality = 85;
 // The largest source JPEG whose blocks are kept.
 constexpr std::uint64_t kMaxSourceJpeg = std::uint64_t{2} << 30;
-#if defined(__linux__) && defined(__GLIBC__)
-constexpr const char *kHugePages = "glibc.malloc.hugetlb=1";
-#endif
 
 struct Options {
     int quality = kDefaultQuality;
@@ -250,24 +245,6 @@ void convert(const Options &options) {
         throw;
     }
     g_havePartialFile = 0;
-}
-
-// A kept photo's coefficients fill a few arrays of tens of megabytes; faulting them in page by
-// page costs about as much as decoding them. glibc's malloc backs large allocations with huge
-// pages when its hugetlb tunable is set, and reads it only at start: so the converter starts
-// itself once more with it set, unless tunables were chosen for it already.
-void restartWithHugePages(char **argv) {
-#if defined(__linux__) && defined(__GLIBC__)
-    // Started with another effective user than the real one, the C library drops such settings
-    // at start: a restart would only start again without them, over and over.
-    if (getauxval(AT_SECURE) != 0 || std::getenv("GLIBC_TUNABLES") != nullptr ||
-        setenv("GLIBC_TUNABLES", kHugePages, 1) != 0)
-        return;
-    execv("/proc/self/exe", argv);
-    unsetenv("GLIBC_TUNABLES"); // not restarted: go on as it is
-#else
-    (void)argv;
-#endif
 }
 
 } // namespace
