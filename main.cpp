@@ -1,7 +1,7 @@
 #include "app/Form1.h"
 #include "batch/CaptionCommand.h"
+#include "batch/RuntimeFolder.h"
 #include "converter/HugePages.h"
-#include "platform/FileNames.h"
 #include "platform/Services.h"
 
 #include <QApplication>
@@ -12,6 +12,7 @@
 #include <malloc.h>
 #endif
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -56,12 +57,14 @@ int main(int argc, char *argv[]) {
         restartWithHugePages(argv);
         keepFreedPicturesForTheNext();
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        QGuiApplication app(argc, argv);
         // File names are taken as the bytes they are, whatever their encoding.
-        QStringList arguments;
+        QList<QByteArray> arguments;
         for (int i = 2; i < argc; ++i) {
-            arguments << FileNameFromBytes(QByteArray(argv[i]));
+            arguments << QByteArray(argv[i]);
         }
+        auto lent = std::make_unique<LentRuntimeFolder>();
+        QGuiApplication app(argc, argv);
+        lent.reset();
         return RunCaptionCommand(arguments);
     }
     QApplication app(argc, argv);

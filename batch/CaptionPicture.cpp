@@ -7,9 +7,7 @@
 #include "save/Quality.h"
 #include "workspace/PictureLoader.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <cmath>
 
 namespace {
@@ -30,9 +28,35 @@ Caption ownCaption(const Caption &caption) {
 }
 
 // True when the file's content starts as a JPEG does (start of image, then a marker).
-bool holdsJpeg(const QString &path) {
-    QFile file(OpenableName(path).path());
+bool holdsJpeg(const std::filesystem::path &path) {
+    if (!StatusOf(path).isFile) {
+        return false; // a pipe or a device is not read here: it might never answer
+    }
+    const OpenableName name(path);
+    QFile file(name.path());
     return file.open(QIODevice::ReadOnly) && file.read(3) == QByteArray("\xFF\xD8\xFF", 3);
+}
+
+// The output's name: the pattern's fields filled in one pass, as bytes, so that the input's
+// name keeps its own.
+QByteArray outputName(const CaptionOptions &options, const std::filesystem::path &file,
+                      const QByteArray &extension) {
+    const QByteArray &pattern = options.namePattern;
+    const QByteArray base = PathBytes(file.stem());
+    QByteArray name;
+    for (qsizetype i = 0; i < pattern.size();) {
+        const QByteArrayView rest = QByteArrayView(pattern).sliced(i);
+        if (rest.startsWith("{name}")) {
+            name += base;
+            i += 6;
+        } else if (rest.startsWith("{ext}")) {
+            name += extension;
+            i += 5;
+        } else {
+            name += pattern[i++];
+        }
+    }
+    return name;
 }
 
 } // namespace
@@ -73,41 +97,40 @@ CaptionPlan PlanCaption(const CaptionOptions &options, QSize picture) {
     return plan;
 }
 
-CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
-    const QFileInfo file(input);
-    const QString suffix = file.suffix();
-    const QString lower = suffix.toLower();
+CaptionOutput OutputFor(const CaptionOptions &options, const std::filesystem::path &input) {
+    const std::filesystem::path file = input.filename();
+    const QByteArray suffix = PathBytes(file.extension()).mid(1);
+    const QByteArray lower = suffix.toLower();
     CaptionOutput output;
-    QString extension;
-    const bool jpegName = lower == QLatin1String("jpg") || lower == QLatin1String("jpeg") ||
-                          lower == QLatin1String("jpe") || lower == QLatin1String("jfif");
+    QByteArray extension;
+    const bool jpegName = lower == "jpg" || lower == "jpeg" || lower == "jpe" || lower == "jfif";
     if (!options.format.isEmpty()) {
         output.format = options.format;
-        extension = options.format;
+        extension = options.format.toLatin1();
     } else if (jpegName || holdsJpeg(input)) {
         output.format = QStringLiteral("jpg");
-        extension = jpegName || lower == QLatin1String("mpo") ? suffix : QStringLiteral("jpg");
-    } else if (lower == QLatin1String("bmp")) {
+        extension = jpegName || lower == "mpo" ? suffix : QByteArray("jpg");
+    } else if (lower == "bmp") {
         output.format = QStringLiteral("bmp");
         extension = suffix;
     } else {
         output.format = QStringLiteral("png");
-        extension = lower == QLatin1String("png") ? suffix : QStringLiteral("png");
+        extension = lower == "png" ? suffix : QByteArray("png");
     }
-    QString name = options.namePattern;
-    name.replace(QLatin1String("{name}"), file.completeBaseName());
-    name.replace(QLatin1String("{ext}"), extension);
-    output.path = QDir(options.outFolder).filePath(name);
+    output.path = options.outFolder / PathFromBytes(outputName(options, file, extension));
     return output;
 }
 
-CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &input,
+QByteArray OutputNameKey(const CaptionOptions &options, const std::filesystem::path &input) {
+    return outputName(options, input.filename(), QByteArray());
+}
+
+CaptionResult CaptionPictureFile(const CaptionOptions &options, const std::filesystem::path &input,
                                  const CaptionOutput &output, CaptionWriter &writer, int index) {
     const NameStatus target = StatusOf(output.path);
     if (target.isLink && !target.exists) {
-        throw RuntimeError(QStringLiteral("the output %1 is a link to nothing (to %2)")
-                               .arg(output.path, LinkTarget(output.path))
-                               .toStdString());
+        throw RuntimeError("the output " + output.path.string() + " is a link to nothing (to " +
+                           LinkTarget(output.path).string() + ")");
     }
     if (target.exists) {
         if (!options.overwrite) {
@@ -138,6 +161,7 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
     if (options.keepBlocks && !file.isEmpty()) {
         const KeptCaption kept = CaptionKeepingBlocks(own, file, output);
         if (kept.notKept.isEmpty()) {
+            result.kept = true;
             result.droppedPictures = kept.droppedPictures;
             return result;
         }

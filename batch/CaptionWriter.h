@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QMutex>
 #include <QString>
+#include <filesystem>
 
 struct CaptionOutput;
 

@@ -4,6 +4,7 @@
 #include "save/Shell32.h"
 
 #include <QString>
+#include <filesystem>
 
 class PrivateFolder;
 
@@ -25,5 +26,5 @@ private:
 // saying what went wrong ("JPG converter could not be started: ...", "JPG converter failed with
 // exit code N: the converter's own reason", or what the checks found); BlocksNotKept for exit
 // code 3.
-void RunConverterFor(const PrivateFolder &folder, const QString &command, const QString &target,
-                     const WaitTick &tick);
+void RunConverterFor(const PrivateFolder &folder, const QString &command,
+                     const std::filesystem::path &target, const WaitTick &tick);

@@ -1,6 +1,5 @@
 #include "save/KeptJpeg.h"
 
-#include "save/Destination.h"
 #include "workspace/JpegDecoder.h"
 
 #include "converter/KeepBlocks.h"
@@ -127,14 +126,14 @@ void KeptJpeg::replace(const QImage &stamped, QPoint at, const QList<QRect> &are
     }
 }
 
-void KeptJpeg::write(const QString &path, const safe::Decision *decided,
+void KeptJpeg::write(const std::filesystem::path &path, const safe::Decision *decided,
                      const QList<JpegSegment> &segments, const PicturesAfterFirst &after) {
     std::vector<MarkerSegment> markers;
     for (const JpegSegment &s : segments) {
         markers.push_back(MarkerSegment{s.marker, vectorOf(s.payload)});
     }
     try {
-        safe::Replacement replacement(NativePath(path), decided);
+        safe::Replacement replacement(path, decided);
         ReplacementSink sink(replacement);
         CountingSink counted(sink);
         try {

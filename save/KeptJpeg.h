@@ -15,6 +15,7 @@
 #include <QList>
 #include <QRect>
 
+#include <filesystem>
 #include <memory>
 
 class KeptBlocks;
@@ -51,7 +52,7 @@ public:
     // Writes the photo at `path` (over only what `decided` allows), `segments` after its start
     // and `after` after its first picture. Throws CannotKeepPhoto (nothing written) or
     // RuntimeError saying what went wrong.
-    void write(const QString &path, const safe::Decision *decided,
+    void write(const std::filesystem::path &path, const safe::Decision *decided,
                const QList<JpegSegment> &segments, const PicturesAfterFirst &after);
 
 private:
