@@ -36,7 +36,7 @@ struct PictureResult {
     QString status; // "written", "skipped", "failed", or "interrupted" (never started)
     QString reason; // why it failed or was skipped
     qint64 milliseconds = 0;
-    int quality = 0;   // the JPG quality it was written at; 0 for other formats or a kept photo
+    int quality = 0;   // the JPG quality it was written at; 0 for other formats
     bool kept = false; // a JPEG photo written with its own blocks kept but the caption's
     QString notKept;   // why a JPEG photo's blocks could not be kept, when it was written anew
     bool droppedPictures = false; // its pictures after the first were left out

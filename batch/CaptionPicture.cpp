@@ -29,8 +29,34 @@ Caption ownCaption(const Caption &caption) {
 
 // True when the file's content starts as a JPEG does (start of image, then a marker).
 bool holdsJpeg(const std::filesystem::path &path) {
-    QFile file(OpenableName(path).path());
+    if (!StatusOf(path).isFile) {
+        return false; // a pipe or a device is not read here: it might never answer
+    }
+    const OpenableName name(path);
+    QFile file(name.path());
     return file.open(QIODevice::ReadOnly) && file.read(3) == QByteArray("\xFF\xD8\xFF", 3);
+}
+
+// The output's name: the pattern's fields filled in one pass, as bytes, so that the input's
+// name keeps its own.
+QByteArray outputName(const CaptionOptions &options, const std::filesystem::path &file,
+                      const QByteArray &extension) {
+    const QByteArray &pattern = options.namePattern;
+    const QByteArray base = PathBytes(file.stem());
+    QByteArray name;
+    for (qsizetype i = 0; i < pattern.size();) {
+        const QByteArrayView rest = QByteArrayView(pattern).sliced(i);
+        if (rest.startsWith("{name}")) {
+            name += base;
+            i += 6;
+        } else if (rest.startsWith("{ext}")) {
+            name += extension;
+            i += 5;
+        } else {
+            name += pattern[i++];
+        }
+    }
+    return name;
 }
 
 } // namespace
@@ -91,24 +117,12 @@ CaptionOutput OutputFor(const CaptionOptions &options, const std::filesystem::pa
         output.format = QStringLiteral("png");
         extension = lower == "png" ? suffix : QByteArray("png");
     }
-    // The pattern's fields in one pass, as bytes: the input's name keeps its own.
-    const QByteArray &pattern = options.namePattern;
-    const QByteArray base = PathBytes(file.stem());
-    QByteArray name;
-    for (qsizetype i = 0; i < pattern.size();) {
-        const QByteArrayView rest = QByteArrayView(pattern).sliced(i);
-        if (rest.startsWith("{name}")) {
-            name += base;
-            i += 6;
-        } else if (rest.startsWith("{ext}")) {
-            name += extension;
-            i += 5;
-        } else {
-            name += pattern[i++];
-        }
-    }
-    output.path = options.outFolder / PathFromBytes(name);
+    output.path = options.outFolder / PathFromBytes(outputName(options, file, extension));
     return output;
+}
+
+QByteArray OutputNameKey(const CaptionOptions &options, const std::filesystem::path &input) {
+    return outputName(options, input.filename(), QByteArray());
 }
 
 CaptionResult CaptionPictureFile(const CaptionOptions &options, const std::filesystem::path &input,

@@ -27,6 +27,9 @@ struct CaptionOutput {
     QString format;
 };
 CaptionOutput OutputFor(const CaptionOptions &options, const std::filesystem::path &input);
+// The output's name in its folder with the extension's field left empty, from the input's name
+// alone (no file is read): pictures whose outputs are one file have the same key.
+QByteArray OutputNameKey(const CaptionOptions &options, const std::filesystem::path &input);
 
 class CaptionWriter;
 

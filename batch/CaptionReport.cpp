@@ -75,14 +75,11 @@ bool IsCompleteOutput(const fs::path &path, const QString &format, const fs::pat
         }
         // A trailer after the pictures ends the file as it ended the source: from the source's
         // last end-of-image marker on, or its last 64 KB when the trailer is longer.
-        QByteArray trailer;
-        if (!input.empty()) {
-            const OpenableName readable(input);
-            QFile source(readable.path());
-            if (!readable.path().isEmpty() && source.open(QIODevice::ReadOnly)) {
-                trailer = lastBytes(source, 65536);
-            }
-        }
+        const OpenableName source(input);
+        QFile sourceFile(source.path());
+        QByteArray trailer = !input.empty() && sourceFile.open(QIODevice::ReadOnly)
+                                 ? lastBytes(sourceFile, 65536)
+                                 : "";
         trailer = trailer.mid(qMax<qsizetype>(0, trailer.lastIndexOf(endOfImage)));
         return trailer.size() > 2 && lastBytes(file, trailer.size()) == trailer;
     }

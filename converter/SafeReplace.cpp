@@ -197,8 +197,7 @@ void Replacement::discard() noexcept {
     }
 }
 
-bool Replacement::write(const void *data, std::size_t size) {
-    const auto *bytes = static_cast<const char *>(data);
+bool Replacement::put(const char *bytes, std::size_t size) {
     while (size > 0) {
 #ifdef _WIN32
         const int chunk = size > (1u << 30) ? int(1u << 30) : int(size);
@@ -214,8 +213,14 @@ bool Replacement::write(const void *data, std::size_t size) {
         }
         bytes += done;
         size -= std::size_t(done);
-        written_ += std::uint64_t(done);
     }
+    return true;
+}
+
+bool Replacement::write(const void *data, std::size_t size) {
+    if (!put(static_cast<const char *>(data), size))
+        return false;
+    written_ += size;
 #ifdef __linux__
     if (written_ - flushed_ >= kWritebackStep) {
         sync_file_range(fd_, off64_t(flushed_), off64_t(written_ - flushed_),
@@ -232,29 +237,25 @@ bool Replacement::writeAt(std::uint64_t offset, const void *data, std::size_t si
         return false;
     }
 #ifdef _WIN32
-    const auto back = _lseeki64(fd_, 0, SEEK_CUR);
-    const bool done = _lseeki64(fd_, __int64(offset), SEEK_SET) == __int64(offset) &&
-                      _write(fd_, data, unsigned(size)) == int(size);
-    if (!done)
-        error_ = errno;
-    _lseeki64(fd_, back, SEEK_SET);
-    return done;
+    const auto seek = [&](std::uint64_t to) {
+        return _lseeki64(fd_, __int64(to), SEEK_SET) == __int64(to);
+    };
 #else
-    const auto *bytes = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t done = ::pwrite(fd_, bytes, size, off_t(offset));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0) {
-            error_ = done == 0 ? ENOSPC : errno;
-            return false;
-        }
-        bytes += done;
-        size -= std::size_t(done);
-        offset += std::uint64_t(done);
-    }
-    return true;
+    const auto seek = [&](std::uint64_t to) {
+        return lseek(fd_, off_t(to), SEEK_SET) == off_t(to);
+    };
 #endif
+    if (!seek(offset)) {
+        error_ = errno;
+        return false;
+    }
+    const bool done = put(static_cast<const char *>(data), size);
+    // Appending goes on at the end.
+    if (!seek(written_)) {
+        error_ = errno;
+        return false;
+    }
+    return done;
 }
 
 void Replacement::throwFailure() const {

@@ -106,6 +106,8 @@ public:
 
 private:
     void discard() noexcept;
+    // Writes all the bytes where the file stands; false with the error kept.
+    bool put(const char *bytes, std::size_t size);
 
     // Puts the temporary file at the target's name, failing if a file stands there now.
     void placeWithoutReplacing();
