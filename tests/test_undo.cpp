@@ -197,6 +197,34 @@ private slots:
         QVERIFY(!h.canRedo());
     }
 
+    // A picture with unsaved stamps that a load replaced stays within undo's reach however many
+    // stamps follow; only a load past the step limit would push it out.
+    void unsavedPictureBehindALoadStaysWithinReach() {
+        StampHistory h;
+        PictureState shown = shade(3);
+        const QRect corner(0, 0, 2, 2);
+        h.recordStamp(change(false, corner, shade(2, 2, 2).image, shown.himetric));
+        PictureChange load = replaced(3);
+        load.record.path = QStringLiteral("/pictures/first.jpg");
+        h.recordLoad(load);
+        for (int i = 0; i < 12; ++i) {
+            h.recordStamp(change(false, corner, shade(10 + i, 2, 2).image, shown.himetric));
+        }
+        QCOMPARE(h.undoSteps(), 13);
+        const QList<UnsavedPicture> behind = h.unsavedEarlierPictures();
+        QCOMPARE(behind.size(), 1);
+        QCOMPARE(behind.first().path, QStringLiteral("/pictures/first.jpg"));
+        QCOMPARE(behind.first().stepsBack, 13);
+        PictureChange next = replaced(4);
+        next.load = true;
+        QCOMPARE(h.unsavedLostBy(next).size(), 1);
+        for (int i = 0; i < 13; ++i) {
+            QVERIFY(h.undo(shown));
+        }
+        QCOMPARE(greyOf(shown), 3);
+        QVERIFY(h.showsUnsavedStamps());
+    }
+
     // ---- Through the window ----
 
     void ctrlZAndCtrlYStepThroughStamps() {
@@ -411,9 +439,9 @@ private slots:
         QVERIFY(f->Zoom_Ori->picture() != secondStamped);
     }
 
-    // Whether stamps that were never saved would be lost: a stamp makes it so wherever the
-    // history holds it (undone, or under a later load); a save of the stamped picture clears it,
-    // and moving through the history to and from saved or loaded pictures changes nothing.
+    // Whether stamps that were never saved would be lost: the picture is compared with the file it
+    // was last loaded from or saved to, whatever lies between; a stamped picture that a load
+    // replaced still counts while undo can bring it back.
     void unsavedStampsAreTracked() {
         FormFixture f;
         QTemporaryDir temp;
@@ -423,25 +451,27 @@ private slots:
         QVERIFY(!f->hasUnsavedStamps());
         stamp(f, 60, 60, QStringLiteral("one"));
         QVERIFY(f->hasUnsavedStamps());
-        // Undone, the stamp is still one redo away.
+        // Undone, the picture is the file again.
         f->UndoStamp();
-        QVERIFY(f->hasUnsavedStamps());
+        QVERIFY(!f->hasUnsavedStamps());
         f->RedoStamp();
         QVERIFY(f->hasUnsavedStamps());
-        // A save that is cancelled leaves it unsaved; one that writes the file does not.
+        // A save that is cancelled leaves it unsaved; one that writes the file does not, nor
+        // does the state with one stamp of two that lies before it.
+        stamp(f, 60, 120, QStringLiteral("two"));
         f->PushButton4_Click();
         QVERIFY(f->hasUnsavedStamps());
         f.services.saveAnswers << SaveDialogResult{true, temp.filePath(QStringLiteral("a")), 1};
         f->PushButton4_Click();
         QVERIFY(QFile::exists(temp.filePath(QStringLiteral("a.bmp"))));
         QVERIFY(!f->hasUnsavedStamps());
-        // Back to the loaded picture and forward to the saved one: both are in files.
+        // Back to the one-stamp state, which is in no file, and forward to the saved one.
         f->UndoStamp();
-        QVERIFY(!f->hasUnsavedStamps());
+        QVERIFY(f->hasUnsavedStamps());
         f->RedoStamp();
         QVERIFY(!f->hasUnsavedStamps());
         // A save that fails leaves it unsaved.
-        stamp(f, 80, 80, QStringLiteral("two"));
+        stamp(f, 80, 80, QStringLiteral("three"));
         f.services.saveAnswers << SaveDialogResult{
             true, temp.filePath(QStringLiteral("no/such/folder/b")), 1};
         f->PushButton4_Click();
@@ -450,6 +480,8 @@ private slots:
         // A load over it keeps the unsaved stamp one undo away.
         f.loadPicture(picture(300, 200));
         QVERIFY(f->hasUnsavedStamps());
+        QCOMPARE(f->history.unsavedEarlierPictures().size(), 1);
+        QCOMPARE(f->history.unsavedEarlierPictures().first().stepsBack, 1);
         f->UndoStamp();
         QVERIFY(f->hasUnsavedStamps());
     }
@@ -472,7 +504,7 @@ private slots:
         QVERIFY(!f->close());
         QCOMPARE(f.services.messages.size(), 1);
         const MessageRequest &q = f.services.messages.last();
-        QCOMPARE(q.text, QStringLiteral("The picture has text stamped into it that has not been "
+        QCOMPARE(q.text, QStringLiteral("The text stamped into undo-400x300.bmp has not been "
                                         "saved.\r\n\r\nSave it before closing?"));
         QCOMPARE(q.buttons, MsgButtons::SaveDiscardCancel);
         QCOMPARE(q.defaultButton, 1);
@@ -507,8 +539,9 @@ private slots:
         QVERIFY(!f->close());
         QCOMPARE(f.services.messages.size(), 1);
         const MessageRequest q = f.services.messages.last();
-        QCOMPARE(q.text, QStringLiteral("Text stamped into an earlier picture has not been saved; "
-                                        "Undo Stamp and Redo Stamp bring it back.\r\n\r\n"
+        QCOMPARE(q.text, QStringLiteral("The text stamped into undo-400x300.bmp has not been "
+                                        "saved: another picture was loaded over it, and Undo "
+                                        "Stamp brings it back in 1 step.\r\n\r\n"
                                         "Close without it?"));
         QCOMPARE(q.buttons, MsgButtons::YesNo);
         QCOMPARE(q.defaultButton, 2);
@@ -525,17 +558,69 @@ private slots:
         QVERIFY(g->close());
         QVERIFY(g.services.messages.isEmpty());
 
+        // Two stamps, then a save: the file holds both, whatever the state between them.
         FormFixture h;
         QTemporaryDir temp;
         h.services.env[QStringLiteral("TEMP")] = temp.path();
         h.loadPicture(picture(400, 300));
         h->show();
-        stamp(h, 60, 60, QStringLiteral("saved"));
+        stamp(h, 60, 60, QStringLiteral("First"));
+        stamp(h, 60, 120, QStringLiteral("Second"));
         h.services.saveAnswers << SaveDialogResult{true, temp.filePath(QStringLiteral("s")), 1};
         h->PushButton4_Click();
-        h->UndoStamp();
         QVERIFY(h->close());
         QVERIFY(h.services.messages.isEmpty());
+
+        // A stamp undone: the picture is the file it was loaded from.
+        FormFixture k;
+        k.loadPicture(picture(400, 300));
+        k->show();
+        stamp(k, 60, 60, QStringLiteral("gone"));
+        k->UndoStamp();
+        QVERIFY(k->close());
+        QVERIFY(k.services.messages.isEmpty());
+    }
+
+    // Loads push the oldest steps out of the history: the one that would take a stamped picture
+    // that was never saved out of undo's reach asks first. No keeps everything as it was; Yes
+    // loads, and the stamp is gone for good.
+    void aLoadAsksBeforeUnsavedStampsLeaveTheHistory() {
+        FormFixture f;
+        const QString first = picture(400, 300);
+        f.loadPicture(first);
+        stamp(f, 60, 60, QStringLiteral("one"));
+        const QImage stamped = f->Zoom_Ori->picture().copy();
+        for (int i = 0; i < 10; ++i) {
+            f.loadPicture(picture(300 + i, 200));
+        }
+        QVERIFY(f.services.messages.isEmpty());
+        f.services.messageAnswers << MsgAnswer::No;
+        f.loadPicture(picture(320, 200));
+        QCOMPARE(f.services.messages.size(), 1);
+        const MessageRequest q = f.services.messages.last();
+        QCOMPARE(q.text, QStringLiteral("The text stamped into undo-400x300.bmp has not been "
+                                        "saved: another picture was loaded over it, and Undo "
+                                        "Stamp brings it back in 10 steps, but not after another "
+                                        "load.\r\n\r\nLoad the picture anyway?"));
+        QCOMPARE(q.buttons, MsgButtons::YesNo);
+        QCOMPARE(q.defaultButton, 2);
+        QCOMPARE(f->Zoom_Ori->picture().size(), QSize(309, 200));
+        for (int i = 0; i < 10; ++i) {
+            f->UndoStamp();
+        }
+        QCOMPARE(f->Zoom_Ori->picture(), stamped);
+        QCOMPARE(f->doc.OriginalPath, first);
+        for (int i = 0; i < 10; ++i) {
+            f->RedoStamp();
+        }
+
+        f.services.messageAnswers << MsgAnswer::Yes;
+        f.loadPicture(picture(320, 200));
+        QCOMPARE(f->Zoom_Ori->picture().size(), QSize(320, 200));
+        QVERIFY(!f->hasUnsavedStamps());
+        f->show();
+        QVERIFY(f->close());
+        QCOMPARE(f.services.messages.size(), 2);
     }
 
     void ignoredWhileTheBoxIsOpenOrASaveRuns() {

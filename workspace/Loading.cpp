@@ -77,6 +77,10 @@ void Form1::PushButton1_Click() {
         return;
     }
     s(112, [&] { path = parts.at(0); });
+    // Unsaved stamps that this load would put out of undo's reach are asked about first.
+    if (s.test(113, [&] { return !mayLoadOverUnsavedStamps(); })) {
+        return;
+    }
     LoadedPicture loaded;
     bool fileLoaded = false;
     s(116, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
@@ -100,6 +104,9 @@ void Form1::PushButton7_Click() {
     Steps s(*this, "PushButton7_Click");
     QString path;
     s(100, [&] { path = ProgramFolder() + QStringLiteral("/Samples/sample.jpg"); });
+    if (s.test(101, [&] { return !mayLoadOverUnsavedStamps(); })) {
+        return;
+    }
     LoadedPicture loaded;
     bool fileLoaded = false;
     s(104, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
@@ -123,6 +130,9 @@ void Form1::PushButton12_Click() {
         answer = MsgBox(QStringLiteral("Are You sure?\r\n\r\nAll edited text will lost."),
                         MsgButtons::YesNo, 2);
     });
+    if (answer == MsgAnswer::Yes && s.test(103, [&] { return !mayLoadOverUnsavedStamps(); })) {
+        answer = MsgAnswer::No;
+    }
     if (answer == MsgAnswer::Yes) {
         // The file is read before anything is cleared, so a file that can no longer be read
         // leaves the picture on screen as it was instead of a blank box.
