@@ -39,6 +39,18 @@ public:
     // The image the box shows, at the box's size. For a view at another scale than 1 this makes
     // a scaled copy: only the save of a zoomed picture asks for one.
     QImage image() const;
+    // What the box shows, taken so that its image can be made later, on any thread: the picture
+    // (shared, not copied) and how the box shows it.
+    struct Shown {
+        QImage source;
+        QSize size;
+        qreal scale = 1.0;
+        QColor background;
+        bool view = false;
+        // The same image as PictureBox::image() gives.
+        QImage image() const;
+    };
+    Shown shown() const;
     // The persistent image for drawing into, at the box's current size; for a view, the source
     // picture itself (at its own resolution; see canvas()).
     QImage &surface();
@@ -98,9 +110,6 @@ protected:
 private:
     void fitSurface();
     void paintBorder(QPainter &painter);
-    // Draws the part of the view that lies in the box's rectangle `area` with the painter, whose
-    // origin is the box's; returns the bytes of the largest image it had to make.
-    qint64 paintView(QPainter &painter, const QRect &area) const;
 
     QImage picture_;
     QSize himetric_;

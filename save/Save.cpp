@@ -7,6 +7,7 @@
 #include "save/JpegMetadata.h"
 #include "save/KeepPhoto.h"
 #include "save/SaveFiles.h"
+#include "save/SaveWork.h"
 #include "save/Shell32.h"
 
 #include <QFileInfo>
@@ -31,22 +32,18 @@ QString OverwritePrompt(const Destination &existing) {
 }
 
 // Marks the window as saving for as long as the save runs, so that a second save, a load or a
-// stamp started while the converter runs is ignored.
+// stamp started while it works is ignored; a save that takes a while shows it.
 class BusyGuard {
 public:
-    explicit BusyGuard(SaveState &state) : state_(state) { state_.busy = true; }
+    explicit BusyGuard(Form1 &form) : state_(form.saving), sign_(form) { state_.busy = true; }
     ~BusyGuard() { state_.busy = false; }
     BusyGuard(const BusyGuard &) = delete;
     BusyGuard &operator=(const BusyGuard &) = delete;
 
 private:
     SaveState &state_;
+    SavingSign sign_;
 };
-
-// The picture a save writes.
-QImage PictureToSave(Form1 &form) {
-    return form.Picture1->image();
-}
 
 // The overwrite prompt for the file that would be replaced: true when the save may go on. A
 // name that must not be followed (a link to nothing or to a folder) ends the save. What stands
@@ -66,7 +63,7 @@ bool MayReplace(Form1 &form, Steps &s, const QString &target, int line, Destinat
 }
 
 // Each format's steps answer whether the picture was written.
-bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
+bool SaveAsBmp(Form1 &form, Steps &s, const QString &path, const QImage &picture) {
     const QString target = path + QStringLiteral(".bmp");
     // 144 to 150
     Destination decided;
@@ -75,13 +72,14 @@ bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     }
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
-    return s(154,
-             [&] { SaveImageReplacing(PictureToSave(form), target, "bmp", decided.decision()); });
+    return s(154, [&] {
+        RunWhileResponsive([&] { SaveImageReplacing(picture, target, "bmp", decided.decision()); });
+    });
 }
 
 // A lossless PNG, written by the program itself like the bitmap (colour profile included). A
 // picture from a JPEG carries its camera data and XMP packet along, upright.
-bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
+bool SaveAsPng(Form1 &form, Steps &s, const QString &path, const QImage &picture) {
     const QString target = path + QStringLiteral(".png");
     // 208 to 214
     Destination decided;
@@ -90,15 +88,19 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
     }
     // 216: nothing is deleted first (see 152).
     return s(218, [&] {
-        const QImage picture = PictureToSave(form);
-        const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
-        if (!source.valid) {
-            SaveImageReplacing(picture, target, "png", decided.decision());
-            return;
-        }
-        const QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
-        SaveImageReplacing(picture, target, "png", decided.decision(), [&](const QByteArray &png) {
-            return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
+        const QByteArray head = form.doc.SourceHead;
+        RunWhileResponsive([&] {
+            const JpegHeader source = ReadJpegHeader(head);
+            if (!source.valid) {
+                SaveImageReplacing(picture, target, "png", decided.decision());
+                return;
+            }
+            const QList<JpegSegment> metadata =
+                MetadataForSave(source, picture.size(), true, QImage());
+            SaveImageReplacing(
+                picture, target, "png", decided.decision(), [&](const QByteArray &png) {
+                    return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
+                });
         });
     });
 }
@@ -110,11 +112,12 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     }
     RunConverterFor(form.saving.privateFolder, command, target, [&form](QProcess &process) {
         form.services().processEvents();
-        process.waitForFinished(100);
+        WaitResponsive(process, 100);
     });
 }
 
-bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
+bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, const QImage &picture,
+               bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
@@ -141,16 +144,20 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     // not ours. The camera data of the file loaded (a JPG's) goes beside it for the converter.
     if (!s(182, [&] {
             folder = saving.privateFolder.inside(TempFolder(services));
-            SaveFreshBitmap(PictureToSave(form),
-                            IntermediateBitmapPath(folder, saving.TempBaseName));
-            // The metadata of the JPEG the picture came from, upright and with a new thumbnail;
-            // its camera data alone where its head could not be read.
-            const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
-            if (source.valid) {
-                WriteSourceMetadata(folder, saving.TempBaseName, source, PictureToSave(form));
-            } else {
-                WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
-            }
+            const QString base = saving.TempBaseName;
+            const QByteArray head = form.doc.SourceHead;
+            const QByteArray exif = form.doc.SourceExif;
+            RunWhileResponsive([&] {
+                SaveFreshBitmap(picture, IntermediateBitmapPath(folder, base));
+                // The metadata of the JPEG the picture came from, upright and with a new
+                // thumbnail; its camera data alone where its head could not be read.
+                const JpegHeader source = ReadJpegHeader(head);
+                if (source.valid) {
+                    WriteSourceMetadata(folder, base, source, picture);
+                } else {
+                    WriteCameraData(exif, CameraDataPath(folder, base));
+                }
+            });
         })) {
         return false;
     }
@@ -175,8 +182,9 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
 
 // Why the picture on screen cannot be saved as the JPEG it was loaded from with only the
 // caption's blocks encoded anew; empty when it can, with the file's verified bytes and header.
-QString WhyPhotoCannotBeKept(Form1 &form, QByteArray &source, JpegHeader &header) {
-    const PictureRecord &record = form.shownRecord;
+QString WhyPhotoCannotBeKept(Form1 &form, const QImage &picture, QByteArray &source,
+                             JpegHeader &header) {
+    const PictureRecord record = form.shownRecord;
     if (!record.file.isSet()) {
         return QStringLiteral("the picture was not loaded from a JPEG file");
     }
@@ -184,26 +192,32 @@ QString WhyPhotoCannotBeKept(Form1 &form, QByteArray &source, JpegHeader &header
         return QStringLiteral("it would be saved at a zoom of %1%, not at its own size")
             .arg(qRound(form.doc.ZoomFactor * 100));
     }
-    try {
-        source = ReadUnchangedFile(record.path, record.file);
-    } catch (const RuntimeError &e) {
-        return QString::fromUtf8(e.what());
-    }
-    header = ReadJpegHeader(source);
-    return WhyBlocksCannotBeKept(header, PictureToSave(form), record.stamped);
+    QString why;
+    RunWhileResponsive([&] {
+        try {
+            source = ReadUnchangedFile(record.path, record.file);
+        } catch (const RuntimeError &e) {
+            why = QString::fromUtf8(e.what());
+            return;
+        }
+        header = ReadJpegHeader(source);
+        why = WhyBlocksCannotBeKept(header, picture, record.stamped);
+    });
+    return why;
 }
 
 // The loaded JPEG photo with only the MCUs under its stamps encoded anew: the same quality, size
 // and metadata, every other block as it was. Nothing is written when the picture is not that
 // photo plus stamps at its own size; a message says why.
-bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
+bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, const QImage &picture,
+                      bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
     QString why;
     QByteArray source;
     JpegHeader header;
-    s(230, [&] { why = WhyPhotoCannotBeKept(form, source, header); });
+    s(230, [&] { why = WhyPhotoCannotBeKept(form, picture, source, header); });
     if (s.test(232, [&] { return !why.isEmpty(); })) {
         s(234, [&] {
             form.MsgBox(QStringLiteral("The photo cannot be saved as it was: ") + why +
@@ -228,8 +242,11 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
     // 248: the file's bytes as they were checked, the stamped pixels and the areas beside them.
     if (!s(248, [&] {
             folder = saving.privateFolder.inside(TempFolder(services));
-            WriteFreshFile(source, folder + PathSeparator + base + QStringLiteral(".jpg"));
-            WriteKeepFiles(folder, base, header, PictureToSave(form), form.shownRecord.stamped);
+            const QList<QRect> stamped = form.shownRecord.stamped;
+            RunWhileResponsive([&] {
+                WriteFreshFile(source, folder + PathSeparator + base + QStringLiteral(".jpg"));
+                WriteKeepFiles(folder, base, header, picture, stamped);
+            });
         })) {
         s(249, [&] { RemoveConverterFiles(folder, base); });
         return false;
@@ -252,6 +269,22 @@ void Form1::PushButton4_Click() {
         return;
     }
     Steps s(*this, "PushButton4_Click");
+    // Before any picture has loaded there is nothing to write.
+    if (s.test(100, [&] { return !Zoom_Ori->hasPicture(); })) {
+        s(100, [&] {
+            MsgBox(QStringLiteral("There is no picture to save yet.\r\n\r\nLoad a picture first."),
+                   MsgButtons::Ok, 1, MsgIcon::Information);
+        });
+        return;
+    }
+    // What the open box shows is part of what is saved: it is stamped first, as Finish Editing
+    // Text does. A box that cannot be stamped stays open, and nothing is saved.
+    if (s.test(102, [&] { return !Text1->isHidden(); })) {
+        s(104, [&] { FinishEditing(); });
+        if (s.test(104, [&] { return !Text1->isHidden(); })) {
+            return;
+        }
+    }
     bool proceed = false;
     QString path;
     s(106, [&] { proceed = false; });
@@ -275,7 +308,7 @@ void Form1::PushButton4_Click() {
         return;
     }
 
-    BusyGuard busy(saving);
+    BusyGuard busy(*this);
     s(130, [&] { setMousePointer(vbHourglass); });
     QByteArray converter;
     bool converterPlaced = false;
@@ -295,15 +328,23 @@ void Form1::PushButton4_Click() {
     }
     qint16 format = 0;
     s(142, [&] { format = saving.SaveFormatIndex; });
+    // The picture as the display shows it; a zoomed one is scaled while the window goes on.
+    QImage picture;
+    const bool pictured = s(143, [&] {
+        const PictureBox::Shown shown = Picture1->shown();
+        RunWhileResponsive([&] { picture = shown.image(); });
+    });
     bool written = false;
-    if (format == 1) {
-        written = SaveAsBmp(*this, s, path);
+    if (!pictured) {
+        // Reported; nothing to write.
+    } else if (format == 1) {
+        written = SaveAsBmp(*this, s, path, picture);
     } else if (format == 2) {
-        written = SaveAsJpg(*this, s, path, converterPlaced);
+        written = SaveAsJpg(*this, s, path, picture, converterPlaced);
     } else if (format == 3) {
-        written = SaveAsPng(*this, s, path);
+        written = SaveAsPng(*this, s, path, picture);
     } else if (format == 4) {
-        written = SaveKeepingPhoto(*this, s, path, converterPlaced);
+        written = SaveKeepingPhoto(*this, s, path, picture, converterPlaced);
     }
     // What is on file now is the picture as it stands: closing asks nothing more of it.
     if (written) {

@@ -337,6 +337,65 @@ private slots:
         QVERIFY(s.f.services.processEventsCalls > 1);
         QVERIFY(s.cleanedUp());
     }
+
+    // Before any load there is nothing to save: a message says so, and nothing is asked, placed
+    // or written.
+    void nothingToSaveBeforeALoad() {
+        FormFixture f;
+        QTemporaryDir temp;
+        QTemporaryDir out;
+        f.services.env["TEMP"] = temp.path();
+        f.services.saveAnswers << SaveDialogResult{true, out.filePath("card"), 1};
+        f->PushButton4_Click();
+        QCOMPARE(f.services.messages.size(), 1);
+        QCOMPARE(f.services.messages.at(0).text,
+                 QStringLiteral("There is no picture to save yet.\r\n\r\nLoad a picture first."));
+        QVERIFY(f.services.saveTitles.isEmpty());
+        QVERIFY(Entries(out.path()).isEmpty());
+        QVERIFY(Entries(temp.path()).isEmpty());
+        QCOMPARE(f->MousePointer(), int(vbDefault));
+    }
+
+    // What the open box shows is saved: the save stamps it first. Closing with text typed in an
+    // open box asks before it is lost.
+    void saveWithTheBoxOpenWritesTheCaption() {
+        FormFixture f;
+        QTemporaryDir temp;
+        QTemporaryDir out;
+        f.services.env["TEMP"] = temp.path();
+        f.loadPicture(WriteTestPicture("box-open.bmp", 300, 200, "BMP"));
+        const QImage plain = f->Picture1->image().copy();
+        f->show();
+        f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 170, 130);
+        f->Picture1_Click();
+        f->Text1->setText(QStringLiteral("Caption"));
+        const QRect box = f->Text1->geometry();
+
+        // Closing now asks; Cancel stays.
+        f.services.messageAnswers << MsgAnswer::Cancel;
+        QVERIFY(!f->close());
+        QCOMPARE(f.services.messages.last().text,
+                 QStringLiteral("The text typed in the box on box-open.bmp has not been stamped or "
+                                "saved.\r\n\r\nSave it before closing?"));
+        QCOMPARE(f.services.messages.last().buttons, MsgButtons::SaveDiscardCancel);
+
+        f.services.saveAnswers << SaveDialogResult{true, out.filePath("card"), 1};
+        f->PushButton4_Click();
+        QVERIFY(f->Text1->isHidden());
+        const QImage saved = QImage(out.filePath("card.bmp")).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(saved.size(), QSize(300, 200));
+        const QRect ink = DifferingBounds(plain, saved);
+        QVERIFY(!ink.isEmpty());
+        QVERIFY2(box.contains(ink), qPrintable(QStringLiteral("ink at %1,%2 %3x%4")
+                                                   .arg(ink.x())
+                                                   .arg(ink.y())
+                                                   .arg(ink.width())
+                                                   .arg(ink.height())));
+        QCOMPARE(saved, f->Picture1->image().convertToFormat(QImage::Format_RGB32));
+        // All of it is in the file: closing asks nothing more.
+        QVERIFY(f->close());
+        QCOMPARE(f.services.messages.size(), 1);
+    }
 };
 
 QTEST_MAIN(SaveTest)
