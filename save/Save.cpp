@@ -182,15 +182,15 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, const QImage &picture
 
 // Why the picture on screen cannot be saved as the JPEG it was loaded from with only the
 // caption's blocks encoded anew; empty when it can, with the file's verified bytes and header.
-QString WhyPhotoCannotBeKept(Form1 &form, const QImage &picture, QByteArray &source,
+QString WhyPhotoCannotBeKept(Form1 &form, const QImage &picture, float zoom, QByteArray &source,
                              JpegHeader &header) {
     const PictureRecord record = form.shownRecord;
     if (!record.file.isSet()) {
         return QStringLiteral("the picture was not loaded from a JPEG file");
     }
-    if (form.doc.ZoomFactor != 1.0f) {
+    if (zoom != 1.0f) {
         return QStringLiteral("it would be saved at a zoom of %1%, not at its own size")
-            .arg(qRound(form.doc.ZoomFactor * 100));
+            .arg(qRound(zoom * 100));
     }
     QString why;
     RunWhileResponsive([&] {
@@ -209,7 +209,7 @@ QString WhyPhotoCannotBeKept(Form1 &form, const QImage &picture, QByteArray &sou
 // The loaded JPEG photo with only the MCUs under its stamps encoded anew: the same quality, size
 // and metadata, every other block as it was. Nothing is written when the picture is not that
 // photo plus stamps at its own size; a message says why.
-bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, const QImage &picture,
+bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, const QImage &picture, float zoom,
                       bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
@@ -217,7 +217,7 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, const QImage &
     QString why;
     QByteArray source;
     JpegHeader header;
-    s(230, [&] { why = WhyPhotoCannotBeKept(form, picture, source, header); });
+    s(230, [&] { why = WhyPhotoCannotBeKept(form, picture, zoom, source, header); });
     if (s.test(232, [&] { return !why.isEmpty(); })) {
         s(234, [&] {
             form.MsgBox(QStringLiteral("The photo cannot be saved as it was: ") + why +
@@ -309,6 +309,11 @@ void Form1::PushButton4_Click() {
     }
 
     BusyGuard busy(*this);
+    // What is saved is the picture as the window shows it now: the window works on while the save
+    // writes (a zoom clicked meanwhile changes the view, not the file).
+    PictureBox::Shown shown;
+    const float shownZoom = doc.ZoomFactor;
+    const bool pictured = s(129, [&] { shown = Picture1->shown(); });
     s(130, [&] { setMousePointer(vbHourglass); });
     QByteArray converter;
     bool converterPlaced = false;
@@ -328,14 +333,10 @@ void Form1::PushButton4_Click() {
     }
     qint16 format = 0;
     s(142, [&] { format = saving.SaveFormatIndex; });
-    // The picture as the display shows it; a zoomed one is scaled while the window goes on.
+    // A zoomed picture is scaled while the window goes on.
     QImage picture;
-    const bool pictured = s(143, [&] {
-        const PictureBox::Shown shown = Picture1->shown();
-        RunWhileResponsive([&] { picture = shown.image(); });
-    });
     bool written = false;
-    if (!pictured) {
+    if (!pictured || !s(143, [&] { RunWhileResponsive([&] { picture = shown.image(); }); })) {
         // Reported; nothing to write.
     } else if (format == 1) {
         written = SaveAsBmp(*this, s, path, picture);
@@ -344,7 +345,7 @@ void Form1::PushButton4_Click() {
     } else if (format == 3) {
         written = SaveAsPng(*this, s, path, picture);
     } else if (format == 4) {
-        written = SaveKeepingPhoto(*this, s, path, picture, converterPlaced);
+        written = SaveKeepingPhoto(*this, s, path, picture, shownZoom, converterPlaced);
     }
     // What is on file now is the picture as it stands: closing asks nothing more of it.
     if (written) {

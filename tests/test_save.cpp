@@ -5,6 +5,7 @@
 #include "save/ConverterCommand.h"
 
 #include <QDir>
+#include <QPushButton>
 #include <QFile>
 #include <QProcess>
 #include <QRadioButton>
@@ -335,6 +336,36 @@ private slots:
         QCOMPARE(s.f->Picture1->image().size(), QSize(64, 48));
         QCOMPARE(Entries(s.out.path()), QStringList{"card.jpg"});
         QVERIFY(s.f.services.processEventsCalls > 1);
+        QVERIFY(s.cleanedUp());
+    }
+
+    // A PNG save writes while the window works: a Zoom Out clicked meanwhile takes effect at
+    // once, and the file holds the picture as it was when the save began, whole.
+    void windowWorksWhileAPngSaveWrites() {
+        Session s;
+        QImage photo(1200, 800, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y) {
+            for (int x = 0; x < photo.width(); ++x) {
+                photo.setPixel(x, y, qRgb((x * 13) % 256, (y * 7 + x) % 256, (x ^ y) & 0xff));
+            }
+        }
+        const QString path = QDir(TestDataFolder()).filePath("busy.bmp");
+        QVERIFY(photo.save(path, "BMP"));
+        s.f.loadPicture(path);
+        float zoomWhileSaving = 0.0f;
+        QTimer poke;
+        QObject::connect(&poke, &QTimer::timeout, [&] {
+            if (s.f->saving.busy && zoomWhileSaving == 0.0f) {
+                QTest::mouseClick(s.f->PushButton11, Qt::LeftButton);
+                zoomWhileSaving = s.f->doc.ZoomFactor;
+            }
+        });
+        poke.start(0);
+        s.save(s.dest("busy"), 3);
+        poke.stop();
+        QCOMPARE(zoomWhileSaving, 0.75f);
+        QCOMPARE(QImage(s.dest("busy.png")).convertToFormat(QImage::Format_RGB32), photo);
+        QVERIFY(s.f.services.reports().isEmpty());
         QVERIFY(s.cleanedUp());
     }
 
