@@ -5,6 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <chrono>
 #include <cmath>
 #include <stdexcept>
 
@@ -113,6 +114,15 @@ void PictureBox::setPicture(const QImage &picture, QSize himetric) {
     viewSource_ = nullptr;
     surface_ = picture_;
     resize(picture_.size());
+    update();
+}
+
+void PictureBox::showFirstView(const QImage &part, QSize whole) {
+    viewSource_ = nullptr;
+    picture_ = QImage();
+    himetric_ = QSize();
+    surface_ = part;
+    resize(whole);
     update();
 }
 
@@ -283,8 +293,18 @@ void PictureBox::paintBorder(QPainter &painter) {
 }
 
 void PictureBox::paintEvent(QPaintEvent *event) {
-    QPainter painter(this);
-    const QRect exposed = event->rect();
+    {
+        QPainter painter(this);
+        paintPicture(painter, event->rect());
+    }
+    if (paintStats_.firstPaintEndNs < 0) {
+        paintStats_.firstPaintEndNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count();
+    }
+}
+
+void PictureBox::paintPicture(QPainter &painter, const QRect &exposed) {
     if (border_ > 0) {
         paintBorder(painter);
         return;

@@ -68,6 +68,10 @@ public:
     // pixel by pixel. The box lets go of its own picture and surface; its size is the caller's.
     void showScaled(PictureBox *source, qreal scale);
     bool isView() const { return viewSource_ != nullptr; }
+    // Shows the first part of a picture still being loaded at the top left of a box of the whole
+    // picture's size, the rest in the background colour, until a picture is assigned or the box
+    // becomes a view again.
+    void showFirstView(const QImage &part, QSize whole);
     qreal viewScale() const { return viewScale_; }
 
     // What painting has allocated so far: the number of paint events and the largest image made
@@ -75,6 +79,9 @@ public:
     struct PaintStats {
         qint64 paints = 0;
         qint64 largestAllocation = 0;
+        // When the first paint since the stats were reset ended, on the steady clock
+        // (std::chrono::steady_clock, in nanoseconds); -1 before it.
+        qint64 firstPaintEndNs = -1;
     };
     PaintStats paintStats() const { return paintStats_; }
     // Bytes of pixels the box holds itself (its picture and its surface, shared ones once): none
@@ -109,6 +116,7 @@ protected:
 
 private:
     void fitSurface();
+    void paintPicture(QPainter &painter, const QRect &exposed);
     void paintBorder(QPainter &painter);
 
     QImage picture_;

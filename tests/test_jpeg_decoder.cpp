@@ -65,6 +65,43 @@ private slots:
         QCOMPARE(DecodeJpeg(sampled, part).covered, QRect(128, 88, 22, 12));
     }
 
+    // Turned upright as it is decoded, for every EXIF orientation: the same pixels as the photo
+    // decoded as stored and then turned by the image library. A part of the upright photo's top
+    // left comes from the stored rectangle under it, and equals the whole photo there (but at
+    // the part's own edges, where upsampling lacks the neighbours beyond them).
+    void turnedAsItIsDecoded_data() {
+        QTest::addColumn<int>("orientation");
+        for (int o = 1; o <= 8; ++o) {
+            QTest::addRow("%d", o) << o;
+        }
+    }
+    void turnedAsItIsDecoded() {
+        QFETCH(int, orientation);
+        const QByteArray file = EncodeJpeg(Detailed(150, 100), 90, 2, 2, false, 0);
+        const QImage stored = DecodeJpeg(file).image;
+        const QTransform quarter = QTransform().rotate(90);
+        const QImage expected[] = {
+            stored,
+            stored.mirrored(true, false),
+            stored.mirrored(true, true),
+            stored.mirrored(false, true),
+            stored.transformed(quarter).mirrored(true, false),
+            stored.transformed(quarter),
+            stored.transformed(quarter).mirrored(false, true),
+            stored.transformed(QTransform().rotate(270)),
+        };
+        JpegDecodeOptions turned;
+        turned.orientation = orientation;
+        const QImage upright = DecodeJpeg(file, turned).image;
+        QCOMPARE(upright, expected[orientation - 1]);
+
+        turned.region = StoredRect(QRect(0, 0, 37, 21), QSize(150, 100), orientation);
+        const JpegDecoded part = DecodeJpeg(file, turned);
+        QCOMPARE(UprightRect(part.covered, part.frame, orientation).topLeft(), QPoint(0, 0));
+        QVERIFY(part.image.width() >= 37 && part.image.height() >= 21);
+        QCOMPARE(part.image.copy(0, 0, 37, 21), upright.copy(0, 0, 37, 21));
+    }
+
     // Valid JPEGs libjpeg does not decode are named as such in the load step's report, which
     // keeps its form: a 12-bit frame, a lossless one (SOF3), a height that follows the data.
     void kindsNotDecodedAreNamed_data() {

@@ -1,5 +1,6 @@
 // The three loading commands, the picture document and the quality estimate, through the real
 // window.
+#include "ConverterTestTools.h"
 #include "Harness.h"
 #include "save/Quality.h"
 #include "workspace/PictureLoader.h"
@@ -56,6 +57,28 @@ qint16 expectedQuality(QSize pixels, qint64 length) {
     const double q = std::nearbyint(101.0 - double(w) * double(h) * 3.0 / double(length));
     return qint16(std::clamp(q, 1.0, 100.0));
 }
+
+// Runs a check at the first paint of a widget (not again while the check paints it itself).
+class FirstPaint : public QObject {
+public:
+    FirstPaint(QWidget *widget, std::function<void()> check) : check_(std::move(check)) {
+        widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint && !inside_) {
+            inside_ = true;
+            check_();
+            inside_ = false;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> check_;
+    bool inside_ = false;
+};
 
 } // namespace
 
@@ -217,6 +240,40 @@ private slots:
         g.loadPicture(path);
         QVERIFY2(g.services.reports().isEmpty(), qPrintable(g.services.reports().value(0).text));
         QCOMPARE(g->Picture1->size(), QSize(9000, 6000));
+    }
+
+    // A big photo (a camera's, turned upright by its orientation) shows the part the viewport
+    // holds before the rest is decoded, with the very pixels the whole photo then has there.
+    void bigPhotoShowsItsFirstViewFirst() {
+        QImage photo(4000, 2400, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
+            for (int x = 0; x < photo.width(); ++x) {
+                line[x] = qRgb((x * 3) % 256, (y * 5) % 256, ((x / 16) ^ (y / 16)) % 256);
+            }
+        }
+        const QString path = QDir(TestDataFolder()).filePath("camera-big.jpg");
+        WriteAll(path, convertertest::cameraJpeg(photo, convertertest::exifBlock(false, 6)));
+        photo = QImage();
+        FormFixture f;
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+        const QSize viewport(f->Picture2->scaleWidth(), f->Picture2->scaleHeight());
+        QImage firstView;
+        FirstPaint watch(f->Picture1, [&] {
+            if (!f->Picture1->isView() && !f->Picture1->hasPicture() && firstView.isNull()) {
+                firstView = f->Picture1->grab(QRect(QPoint(0, 0), viewport))
+                                .toImage()
+                                .convertToFormat(QImage::Format_RGB32);
+            }
+        });
+        f.loadPicture(path);
+        QVERIFY(f.services.reports().isEmpty());
+        QCOMPARE(f->Picture1->size(), QSize(2400, 4000));
+        QCOMPARE(firstView.size(), viewport);
+        QCOMPARE(firstView, f->Picture1->image().copy(QRect(QPoint(0, 0), viewport)));
+        QVERIFY(f->doc.SourceFile.isSet());
+        QCOMPARE(f->doc.SourceFile.size, QFileInfo(path).size());
     }
 
     void sampleLoadsFromTheProgramFolder() {

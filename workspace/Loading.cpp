@@ -28,12 +28,41 @@ void AssignPicture(PictureBox *box, const LoadedPicture &picture) {
     }
 }
 
-// Loads the file and assigns it to the box; true once done. A file that cannot be read throws
-// the load error before anything is assigned.
-bool LoadInto(PictureBox *box, const QString &path, LoadedPicture *loaded) {
-    *loaded = LoadPicture(path);
-    AssignPicture(box, *loaded);
+// Loads the file for the window and assigns it to the display; true once done. A big photo shows
+// its first part, where the viewport shows it, while the rest is decoded. A file that cannot be
+// read throws the load error before anything is assigned, the display showing what it showed.
+bool LoadInto(Form1 &form, const QString &path, LoadedPicture *loaded) {
+    bool firstViewShown = false;
+    WindowLoad window;
+    window.firstViewArea = QSize(form.Picture2->scaleWidth(), form.Picture2->scaleHeight());
+    window.showFirstView = [&](const QImage &part, QSize whole) {
+        firstViewShown = true;
+        form.Picture1->showFirstView(part, whole);
+        form.Picture1->move(0, 0);
+        form.Picture1->show();
+        form.Picture1->repaint();
+        form.setMousePointer(vbHourglass);
+    };
+    try {
+        *loaded = LoadPicture(path, MaxDecodedPictureBytes, &window);
+    } catch (...) {
+        if (firstViewShown) {
+            form.setMousePointer(vbDefault);
+            form.Picture1->release();
+            form.ApplyZoom();
+        }
+        throw;
+    }
+    AssignPicture(form.Picture1, *loaded);
     return true;
+}
+
+// The fingerprint of the JPEG file the picture came from: of the bytes decoded, or read anew.
+SourceFingerprint FingerprintFor(const QString &path, const LoadedPicture &picture) {
+    if (picture.jpegHead.isEmpty()) {
+        return {};
+    }
+    return picture.jpegFile.isSet() ? picture.jpegFile : FingerprintOf(path);
 }
 
 // The open dialog's filter: the five formats of old first, as they always were, then the other
@@ -50,7 +79,7 @@ void RecordSource(PictureDocument &doc, const QString &path, const LoadedPicture
     doc.OriginalPath = path;
     doc.SourceExif = picture.exif;
     doc.SourceHead = picture.jpegHead;
-    doc.SourceFile = picture.jpegHead.isEmpty() ? SourceFingerprint() : FingerprintOf(path);
+    doc.SourceFile = FingerprintFor(path, picture);
 }
 
 } // namespace
@@ -83,7 +112,7 @@ void Form1::PushButton1_Click() {
     }
     LoadedPicture loaded;
     bool fileLoaded = false;
-    s(116, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
+    s(116, [&] { fileLoaded = LoadInto(*this, TrimBlanks(path), &loaded); });
     // The picture area shows once there is a picture for it: a first load that fails leaves it
     // hidden, so there is no empty box to click on.
     s(114, [&] { Picture1->setVisible(fileLoaded || Zoom_Ori->hasPicture()); });
@@ -109,7 +138,7 @@ void Form1::PushButton7_Click() {
     }
     LoadedPicture loaded;
     bool fileLoaded = false;
-    s(104, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
+    s(104, [&] { fileLoaded = LoadInto(*this, TrimBlanks(path), &loaded); });
     s(102, [&] { Picture1->setVisible(fileLoaded || Zoom_Ori->hasPicture()); });
     if (fileLoaded) {
         s(106, [&] { RecordSource(doc, TrimBlanks(path), loaded); });
@@ -139,7 +168,8 @@ void Form1::PushButton12_Click() {
         LoadedPicture reloaded;
         bool loaded = false;
         s(108, [&] {
-            reloaded = LoadPicture(doc.OriginalPath);
+            const WindowLoad fingerprinted;
+            reloaded = LoadPicture(doc.OriginalPath, MaxDecodedPictureBytes, &fingerprinted);
             loaded = true;
         });
         if (loaded) {
@@ -150,8 +180,7 @@ void Form1::PushButton12_Click() {
                 // The camera data comes with the pixels, as Load Picture takes it.
                 doc.SourceExif = reloaded.exif;
                 doc.SourceHead = reloaded.jpegHead;
-                doc.SourceFile = reloaded.jpegHead.isEmpty() ? SourceFingerprint()
-                                                             : FingerprintOf(doc.OriginalPath);
+                doc.SourceFile = FingerprintFor(doc.OriginalPath, reloaded);
             });
         }
         s(110, [&] { SetPicture(); });
