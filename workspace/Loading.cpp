@@ -3,7 +3,9 @@
 #include "save/Quality.h"
 #include "workspace/PictureLoader.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
+#include <QScopeGuard>
 
 namespace {
 
@@ -40,9 +42,14 @@ bool LoadInto(Form1 &form, const QString &path, LoadedPicture *loaded) {
         form.Picture1->showFirstView(part, whole);
         form.Picture1->move(0, 0);
         form.Picture1->show();
-        form.Picture1->repaint();
         form.setMousePointer(vbHourglass);
+        // Painted now, with the place the closed open dialog leaves: the window's own events run
+        // once (none of the user's), then the display is painted for sure.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        form.Picture1->repaint();
     };
+    form.doc.loading = true;
+    const auto done = qScopeGuard([&form] { form.doc.loading = false; });
     try {
         *loaded = LoadPicture(path, MaxDecodedPictureBytes, &window);
     } catch (...) {
@@ -85,7 +92,7 @@ void RecordSource(PictureDocument &doc, const QString &path, const LoadedPicture
 } // namespace
 
 void Form1::PushButton1_Click() {
-    if (saving.busy) {
+    if (saving.busy || doc.loading) {
         return;
     }
     Steps s(*this, "PushButton1_Click");
@@ -127,7 +134,7 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton7_Click() {
-    if (saving.busy) {
+    if (saving.busy || doc.loading) {
         return;
     }
     Steps s(*this, "PushButton7_Click");
@@ -149,7 +156,7 @@ void Form1::PushButton7_Click() {
 }
 
 void Form1::PushButton12_Click() {
-    if (saving.busy) {
+    if (saving.busy || doc.loading) {
         return;
     }
     Steps s(*this, "PushButton12_Click");
