@@ -218,6 +218,19 @@ private slots:
         PictureChange next = replaced(4);
         next.load = true;
         QCOMPARE(h.unsavedLostBy(next).size(), 1);
+        // Undone steps are forgotten by the load itself, so they make no room for it.
+        StampHistory room;
+        room.recordStamp(change(false, corner, shade(2, 2, 2).image, shown.himetric));
+        room.recordLoad(load);
+        for (int i = 0; i < 9; ++i) {
+            room.recordStamp(change(false, corner, shade(10 + i, 2, 2).image, shown.himetric));
+        }
+        QCOMPARE(room.undoSteps(), 10);
+        PictureState other = shade(5);
+        QVERIFY(room.undo(other) && room.undo(other));
+        QVERIFY(room.unsavedLostBy(next).isEmpty());
+        QVERIFY(room.redo(other) && room.redo(other));
+        QCOMPARE(room.unsavedLostBy(next).size(), 1);
         for (int i = 0; i < 13; ++i) {
             QVERIFY(h.undo(shown));
         }

@@ -39,8 +39,10 @@ bool StampHistory::keeps(const PictureChange &change) const {
 StampHistory::Room StampHistory::roomFor(const QImage &incoming, Push push) const {
     Room room;
     for (;;) {
+        // A new step forgets what could be redone before it is pushed.
         const QList<PictureChange> undo = undo_.mid(room.undoDrops);
-        const QList<PictureChange> redo = redo_.mid(room.redoDrops);
+        const QList<PictureChange> redo =
+            push == Push::Step ? redo_.mid(room.redoDrops) : QList<PictureChange>();
         if (undo.isEmpty() && redo.isEmpty()) {
             break;
         }
