@@ -73,7 +73,11 @@ bool SaveAsBmp(Form1 &form, Steps &s, const QString &path, const QImage &picture
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
     return s(154, [&] {
-        RunWhileResponsive([&] { SaveImageReplacing(picture, target, "bmp", decided.decision()); });
+        RunWhileResponsive([&] {
+            const std::filesystem::path file = NativePath(target);
+            RemoveLeftoversBeside(file);
+            SaveImageReplacing(picture, file, "bmp", decided.decision());
+        });
     });
 }
 
@@ -90,15 +94,17 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path, const QImage &picture
     return s(218, [&] {
         const QByteArray head = form.doc.SourceHead;
         RunWhileResponsive([&] {
+            const std::filesystem::path file = NativePath(target);
+            RemoveLeftoversBeside(file);
             const JpegHeader source = ReadJpegHeader(head);
             if (!source.valid) {
-                SaveImageReplacing(picture, target, "png", decided.decision());
+                SaveImageReplacing(picture, file, "png", decided.decision());
                 return;
             }
             const QList<JpegSegment> metadata =
                 MetadataForSave(source, picture.size(), true, QImage());
             SaveImageReplacing(
-                picture, target, "png", decided.decision(), [&](const QByteArray &png) {
+                picture, file, "png", decided.decision(), [&](const QByteArray &png) {
                     return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
                 });
         });
@@ -110,10 +116,11 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     if (!placed || command.isEmpty()) {
         throw RuntimeError("JPG converter could not be started");
     }
-    RunConverterFor(form.saving.privateFolder, command, target, [&form](QProcess &process) {
-        form.services().processEvents();
-        WaitResponsive(process, 100);
-    });
+    RunConverterFor(form.saving.privateFolder, command, NativePath(target),
+                    [&form](QProcess &process) {
+                        form.services().processEvents();
+                        WaitResponsive(process, 100);
+                    });
 }
 
 bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, const QImage &picture,
@@ -254,8 +261,9 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, const QImage &
     s(250, [&] { ProbeWritable(target); });
     QString command;
     s(252, [&] {
-        command = KeepCommandLine(folder, folder + PathSeparator + base + QStringLiteral(".jpg"),
-                                  target, base, decided.expectation());
+        command = KeepCommandLine(
+            folder, NativePath(folder + PathSeparator + base + QStringLiteral(".jpg")),
+            NativePath(target), base, decided.expectation());
     });
     const bool written = s(254, [&] { RunConverter(form, command, converterPlaced, target); });
     s(256, [&] { RemoveConverterFiles(folder, base); });

@@ -115,7 +115,7 @@ private slots:
         QImage image(5, 3, QImage::Format_RGB32);
         image.fill(qRgb(10, 20, 30));
         Recording = true;
-        SaveImageReplacing(image, path, "png");
+        SaveImageReplacing(image, path.toStdString(), "png");
         Recording = false;
         safe::commitStepObserver = nullptr;
         QCOMPARE(Steps.size(), 4);
@@ -141,7 +141,7 @@ private slots:
         image.setDotsPerMeterY(2835);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("photo.png"));
-        SaveImageReplacing(image, path, "png");
+        SaveImageReplacing(image, path.toStdString(), "png");
         const QImage read(path);
         QCOMPARE(read.size(), image.size());
         for (int y = 0; y < image.height(); ++y) {
