@@ -3,6 +3,7 @@
 #include "InputBitmap.h"
 #include "JpegCommon.h"
 #include "OptimalHuffman.h"
+#include "ProgressiveScans.h"
 
 #include <algorithm>
 #include <cstring>
@@ -381,6 +382,28 @@ bool writeOut(KeepWork &w, const std::optional<std::vector<MarkerSegment>> &segm
     w.out.restart_interval = src.restart_interval;
     w.out.arith_code = src.arith_code;
     w.out.optimize_coding = src.arith_code ? FALSE : TRUE;
+    if (src.progressive_mode && !src.arith_code) {
+        // libjpeg would count each scan's symbols in a pass of its own through its pipeline.
+        useSpectralScans(w);
+        std::vector<MarkerSegment> written;
+        if (segments) {
+            for (const MarkerSegment &segment : *segments)
+                if (segment.data.size() <= 65533)
+                    written.push_back(segment);
+        } else {
+            for (jpeg_saved_marker_ptr m = src.marker_list; m != nullptr; m = m->next)
+                written.push_back({m->marker, {m->data, m->data + m->data_length}});
+        }
+        switch (writeSpectralProgressive(&src, w.blocks, &w.out, written, *w.dest.sink)) {
+        case ScanWrite::Written:
+            return true;
+        case ScanWrite::SinkFailed:
+            w.dest.sinkFailed = true;
+            return fail(w, "the output refused the data");
+        case ScanWrite::CoefficientOutOfRange:
+            return fail(w, "its blocks hold coefficients out of the range a JPEG can code", true);
+        }
+    }
     if (src.progressive_mode)
         useSpectralScans(w);
     else if (!src.arith_code && !useSourceTables(w)) {

@@ -42,9 +42,9 @@ void countPadding(std::uint32_t *dc, std::uint32_t *ac) {
     ++ac[kEndOfBlock];
 }
 
-// The optimal code lengths for `counts` limited to 16 bits, as the JPEG standard builds them: one
-// reserved symbol of count 1 keeps any code from being all ones, and is dropped at the end.
-void buildTable(const std::array<std::uint32_t, 256> &counts, JHUFF_TBL &table) {
+} // namespace
+
+void buildOptimalTable(const std::array<std::uint32_t, 256> &counts, JHUFF_TBL &table) {
     constexpr int kSymbols = 257;
     long long freq[kSymbols];
     int codeSize[kSymbols];
@@ -111,8 +111,6 @@ void buildTable(const std::array<std::uint32_t, 256> &counts, JHUFF_TBL &table) 
                 table.huffval[p++] = UINT8(symbol);
     table.sent_table = FALSE;
 }
-
-} // namespace
 
 long sequentialMcuCount(j_decompress_ptr src) {
     if (src->num_components == 1)
@@ -274,13 +272,13 @@ void useOptimalTables(j_compress_ptr out, const SymbolCounts &counts) {
         if (!dcDone[dcSlot]) {
             if (out->dc_huff_tbl_ptrs[dcSlot] == nullptr)
                 out->dc_huff_tbl_ptrs[dcSlot] = jpeg_alloc_huff_table(common);
-            buildTable(counts.dc[std::size_t(dcSlot)], *out->dc_huff_tbl_ptrs[dcSlot]);
+            buildOptimalTable(counts.dc[std::size_t(dcSlot)], *out->dc_huff_tbl_ptrs[dcSlot]);
             dcDone[dcSlot] = true;
         }
         if (!acDone[acSlot]) {
             if (out->ac_huff_tbl_ptrs[acSlot] == nullptr)
                 out->ac_huff_tbl_ptrs[acSlot] = jpeg_alloc_huff_table(common);
-            buildTable(counts.ac[std::size_t(acSlot)], *out->ac_huff_tbl_ptrs[acSlot]);
+            buildOptimalTable(counts.ac[std::size_t(acSlot)], *out->ac_huff_tbl_ptrs[acSlot]);
             acDone[acSlot] = true;
         }
     }

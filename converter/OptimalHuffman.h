@@ -30,6 +30,10 @@ long sequentialMcuCount(j_decompress_ptr src);
 // True when the Huffman tables `out`'s components use have a code for every symbol counted.
 bool tablesCodeEverySymbol(j_compress_ptr out, const SymbolCounts &counts);
 
+// The optimal code for `counts` limited to 16 bits, as the JPEG standard builds it: one reserved
+// symbol of count 1 keeps any code from being all ones, and is dropped at the end.
+void buildOptimalTable(const std::array<std::uint32_t, 256> &counts, JHUFF_TBL &table);
+
 // Builds the optimal length-limited code for each table slot used by `out`'s components and sets
 // it in place of the default tables; libjpeg then writes with optimize_coding off.
 void useOptimalTables(j_compress_ptr out, const SymbolCounts &counts);

@@ -1,0 +1,402 @@
+#include "ProgressiveScans.h"
+
+#include "BlockSymbols.h"
+#include "OptimalHuffman.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+
+namespace {
+
+using namespace symbols;
+
+constexpr int kSoi = 0xD8, kSof2 = 0xC2, kDht = 0xC4, kDqt = 0xDB, kDri = 0xDD, kSos = 0xDA;
+
+// Bytes to the sink in large pieces; entropy-coded bits with a zero byte stuffed after each 0xFF.
+class BitWriter {
+public:
+    explicit BitWriter(JpegSink &sink) : sink_(sink), buffer_(kFlushAt + 64) {}
+
+    // Appends the low `count` bits of `bits` (count below 32, the bits above them zero).
+    void put(std::uint32_t bits, int count) {
+        acc_ = (acc_ << count) | bits;
+        filled_ += count;
+        if (filled_ >= 32)
+            drain();
+    }
+    // Ends the entropy-coded bits on a byte boundary, padding with ones.
+    void align() {
+        const int pad = (8 - filled_ % 8) % 8;
+        put((1u << pad) - 1u, pad);
+        drain();
+    }
+    void byte(int value) {
+        buffer_[size_++] = std::uint8_t(value);
+        if (size_ >= kFlushAt)
+            flush();
+    }
+    void word(int value) {
+        byte(value >> 8);
+        byte(value & 0xFF);
+    }
+    // A marker segment's start: the marker and the length of the payload that follows.
+    void segment(int marker, std::size_t payload) {
+        byte(0xFF);
+        byte(marker);
+        word(int(payload + 2));
+    }
+    // False when the sink refused bytes.
+    bool flush() {
+        if (ok_ && size_ > 0)
+            ok_ = sink_.write(buffer_.data(), size_);
+        size_ = 0;
+        return ok_;
+    }
+
+private:
+    static constexpr std::size_t kFlushAt = 256 * 1024;
+    void drain() {
+        while (filled_ >= 8) {
+            filled_ -= 8;
+            const auto b = std::uint8_t(acc_ >> filled_);
+            buffer_[size_++] = b;
+            if (b == 0xFF)
+                buffer_[size_++] = 0;
+        }
+        if (size_ >= kFlushAt)
+            flush();
+    }
+    JpegSink &sink_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t size_ = 0;
+    std::uint64_t acc_ = 0;
+    int filled_ = 0;
+    bool ok_ = true;
+};
+
+// One scan's symbols counted per table slot.
+struct Counter {
+    std::array<std::array<std::uint32_t, 256>, NUM_HUFF_TBLS> counts{};
+    void symbol(int slot, unsigned symbol, std::uint32_t, int) { ++counts[slot][symbol]; }
+    void restart(int) {}
+};
+
+// One scan's symbols coded with the tables fitted to them.
+struct Coder {
+    struct Table {
+        std::array<std::uint16_t, 256> code{};
+        std::array<std::uint8_t, 256> size{};
+    };
+    BitWriter &bits;
+    std::array<Table, NUM_HUFF_TBLS> tables{};
+    void symbol(int slot, unsigned symbol, std::uint32_t extra, int extraBits) {
+        const Table &t = tables[slot];
+        bits.put((std::uint32_t(t.code[symbol]) << extraBits) | extra, t.size[symbol] + extraBits);
+    }
+    void restart(int number) {
+        bits.align();
+        bits.byte(0xFF);
+        bits.byte(JPEG_RST0 + number);
+    }
+};
+
+void setCodes(const JHUFF_TBL &table, Coder::Table &codes) {
+    unsigned code = 0;
+    int p = 0;
+    for (int length = 1; length <= 16; ++length) {
+        for (int i = 0; i < table.bits[length]; ++i) {
+            codes.code[table.huffval[p]] = std::uint16_t(code++);
+            codes.size[table.huffval[p++]] = std::uint8_t(length);
+        }
+        code <<= 1;
+    }
+}
+
+std::uint32_t extraBits(int value, unsigned bits) {
+    return std::uint32_t(value < 0 ? value - 1 : value) & ((1u << bits) - 1u);
+}
+
+struct Scan {
+    j_decompress_ptr src;
+    jvirt_barray_ptr *blocks;
+    j_compress_ptr out;
+    const jpeg_scan_info &info;
+
+    JBLOCKARRAY rows(int c, JDIMENSION first, JDIMENSION count) const {
+        return (*src->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(src), blocks[c],
+                                               first, count, FALSE);
+    }
+
+    // Asked before each MCU but the scan's first: puts a restart marker before the first MCU of
+    // every interval.
+    template <typename Sink> struct Restarts {
+        Sink &sink;
+        unsigned interval;
+        unsigned untilRestart;
+        int number = 0;
+        // True when a restart marker was put before this MCU.
+        bool next() {
+            if (interval == 0)
+                return false;
+            if (untilRestart == 0) {
+                sink.restart(number);
+                number = (number + 1) & 7;
+                untilRestart = interval - 1;
+                return true;
+            }
+            --untilRestart;
+            return false;
+        }
+    };
+
+    // The DC of each component in turn, MCU by MCU: interleaved with the padding blocks past the
+    // right and bottom edges (each repeating the DC before it), or one component's blocks alone.
+    template <typename Sink> bool dc(Sink &sink) const {
+        const int components = info.comps_in_scan;
+        int last[MAX_COMPS_IN_SCAN] = {};
+        Restarts<Sink> restarts{sink, out->restart_interval, out->restart_interval - 1};
+        const auto code = [&](int slot, const JCOEF *block, int &previous) {
+            const int diff = block[0] - previous;
+            previous = block[0];
+            const unsigned bits = magnitudeBits(diff);
+            if (bits > kMaxDcBits)
+                return false;
+            sink.symbol(slot, bits, extraBits(diff, bits), int(bits));
+            return true;
+        };
+        const auto restart = [&] {
+            if (restarts.next())
+                std::fill(std::begin(last), std::end(last), 0);
+        };
+        if (components == 1) {
+            const int c = info.component_index[0];
+            const jpeg_component_info &comp = src->comp_info[c];
+            const int slot = out->comp_info[c].dc_tbl_no;
+            bool first = true;
+            for (JDIMENSION y = 0; y < comp.height_in_blocks; ++y) {
+                const JBLOCKROW row = rows(c, y, 1)[0];
+                for (JDIMENSION x = 0; x < comp.width_in_blocks; ++x) {
+                    if (!first)
+                        restart();
+                    first = false;
+                    if (!code(slot, row[x], last[0]))
+                        return false;
+                }
+            }
+            return true;
+        }
+        const long mcuWidth = src->max_h_samp_factor * DCTSIZE;
+        const long mcuHeight = src->max_v_samp_factor * DCTSIZE;
+        const long columns = (long(src->image_width) + mcuWidth - 1) / mcuWidth;
+        const long mcuRows = (long(src->image_height) + mcuHeight - 1) / mcuHeight;
+        JBLOCKARRAY blockRows[MAX_COMPS_IN_SCAN];
+        for (long my = 0; my < mcuRows; ++my) {
+            for (int i = 0; i < components; ++i) {
+                const jpeg_component_info &comp = src->comp_info[info.component_index[i]];
+                blockRows[i] =
+                    rows(info.component_index[i], JDIMENSION(my) * JDIMENSION(comp.v_samp_factor),
+                         JDIMENSION(comp.v_samp_factor));
+            }
+            for (long mx = 0; mx < columns; ++mx) {
+                if (my != 0 || mx != 0)
+                    restart();
+                for (int i = 0; i < components; ++i) {
+                    const int c = info.component_index[i];
+                    const jpeg_component_info &comp = src->comp_info[c];
+                    const int slot = out->comp_info[c].dc_tbl_no;
+                    for (int v = 0; v < comp.v_samp_factor; ++v) {
+                        const JDIMENSION y =
+                            JDIMENSION(my) * JDIMENSION(comp.v_samp_factor) + JDIMENSION(v);
+                        for (int h = 0; h < comp.h_samp_factor; ++h) {
+                            const JDIMENSION x =
+                                JDIMENSION(mx) * JDIMENSION(comp.h_samp_factor) + JDIMENSION(h);
+                            if (y >= comp.height_in_blocks || x >= comp.width_in_blocks)
+                                sink.symbol(slot, 0, 0, 0);
+                            else if (!code(slot, blockRows[i][v][x], last[i]))
+                                return false;
+                        }
+                    }
+                }
+            }
+        }
+        return true;
+    }
+
+    // One component's band Ss..Se, block by block in rows: each block's nonzero coefficients
+    // with the zeros before them, and runs of blocks whose band ends in zeros as one
+    // end-of-band run (at most 32767 blocks, ended by a restart marker and by the scan's end).
+    template <typename Sink> bool ac(Sink &sink) const {
+        const int c = info.component_index[0];
+        const jpeg_component_info &comp = src->comp_info[c];
+        const int slot = out->comp_info[c].ac_tbl_no;
+        const int first = info.Ss, lastK = info.Se;
+        const std::uint64_t band =
+            (lastK == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (lastK + 1)) - 1) &
+            ~((std::uint64_t{1} << first) - 1);
+        unsigned eobRun = 0;
+        const auto endRun = [&] {
+            if (eobRun == 0)
+                return;
+            const int bits = std::bit_width(eobRun) - 1;
+            sink.symbol(slot, unsigned(bits << 4), eobRun & ((1u << bits) - 1u), bits);
+            eobRun = 0;
+        };
+        struct RestartSink {
+            Sink &sink;
+            decltype(endRun) &end;
+            void restart(int number) {
+                end();
+                sink.restart(number);
+            }
+        } restartSink{sink, endRun};
+        Restarts<RestartSink> restarts{restartSink, out->restart_interval,
+                                       out->restart_interval - 1};
+        bool firstBlock = true;
+        for (JDIMENSION y = 0; y < comp.height_in_blocks; ++y) {
+            const JBLOCKROW row = rows(c, y, 1)[0];
+            for (JDIMENSION x = 0; x < comp.width_in_blocks; ++x) {
+                if (!firstBlock)
+                    restarts.next();
+                firstBlock = false;
+                const JCOEF *block = row[x];
+                std::uint64_t nonzero = codedNonzero(block) & band;
+                if (nonzero == 0) {
+                    if (++eobRun == 0x7FFF)
+                        endRun();
+                    continue;
+                }
+                endRun();
+                int previous = first - 1;
+                while (nonzero != 0) {
+                    const int k = std::countr_zero(nonzero);
+                    nonzero &= nonzero - 1;
+                    int run = k - previous - 1;
+                    for (; run > 15; run -= 16)
+                        sink.symbol(slot, kZeroRun16, 0, 0);
+                    const int value = block[kZigzag[k]];
+                    const unsigned bits = magnitudeBits(value);
+                    if (bits > kMaxAcBits)
+                        return false;
+                    sink.symbol(slot, unsigned(run << 4) + bits, extraBits(value, bits), int(bits));
+                    previous = k;
+                }
+                if (previous != lastK && ++eobRun == 0x7FFF)
+                    endRun();
+            }
+        }
+        endRun();
+        return true;
+    }
+
+    template <typename Sink> bool walk(Sink &sink) const {
+        return info.Ss == 0 ? dc(sink) : ac(sink);
+    }
+};
+
+void writeTable(BitWriter &w, int index, const JHUFF_TBL &table) {
+    int symbols = 0;
+    for (int length = 1; length <= 16; ++length)
+        symbols += table.bits[length];
+    w.segment(kDht, std::size_t(1 + 16 + symbols));
+    w.byte(index);
+    for (int length = 1; length <= 16; ++length)
+        w.byte(table.bits[length]);
+    for (int i = 0; i < symbols; ++i)
+        w.byte(table.huffval[i]);
+}
+
+void writeFrame(BitWriter &w, j_compress_ptr out) {
+    bool sent[NUM_QUANT_TBLS] = {};
+    for (int c = 0; c < out->num_components; ++c) {
+        const int slot = out->comp_info[c].quant_tbl_no;
+        if (sent[slot])
+            continue;
+        sent[slot] = true;
+        const JQUANT_TBL &table = *out->quant_tbl_ptrs[slot];
+        const bool wide = std::any_of(std::begin(table.quantval), std::end(table.quantval),
+                                      [](UINT16 q) { return q > 255; });
+        w.segment(kDqt, std::size_t(1 + (wide ? 128 : 64)));
+        w.byte((wide ? 0x10 : 0) + slot);
+        for (int k = 0; k < DCTSIZE2; ++k) {
+            const int q = table.quantval[kZigzag[k]];
+            if (wide)
+                w.word(q);
+            else
+                w.byte(q);
+        }
+    }
+    w.segment(kSof2, std::size_t(6 + 3 * out->num_components));
+    w.byte(8);
+    w.word(int(out->image_height));
+    w.word(int(out->image_width));
+    w.byte(out->num_components);
+    for (int c = 0; c < out->num_components; ++c) {
+        const jpeg_component_info &comp = out->comp_info[c];
+        w.byte(comp.component_id);
+        w.byte((comp.h_samp_factor << 4) + comp.v_samp_factor);
+        w.byte(comp.quant_tbl_no);
+    }
+}
+
+} // namespace
+
+ScanWrite writeSpectralProgressive(j_decompress_ptr src, jvirt_barray_ptr *blocks,
+                                   j_compress_ptr out, const std::vector<MarkerSegment> &segments,
+                                   JpegSink &sink) {
+    // Every scan is counted before a byte is written: a coefficient no scan can code leaves the
+    // sink untouched.
+    std::vector<Counter> counters(std::size_t(std::max(out->num_scans, 0)));
+    for (int s = 0; s < out->num_scans; ++s)
+        if (!Scan{src, blocks, out, out->scan_info[s]}.walk(counters[std::size_t(s)]))
+            return ScanWrite::CoefficientOutOfRange;
+    BitWriter w(sink);
+    w.byte(0xFF);
+    w.byte(kSoi);
+    for (const MarkerSegment &segment : segments) {
+        w.segment(segment.marker, segment.data.size());
+        for (const std::uint8_t b : segment.data)
+            w.byte(b);
+    }
+    writeFrame(w, out);
+    for (int s = 0; s < out->num_scans; ++s) {
+        const jpeg_scan_info &info = out->scan_info[s];
+        const Scan scan{src, blocks, out, info};
+        const Counter &counter = counters[std::size_t(s)];
+        Coder coder{w};
+        bool built[NUM_HUFF_TBLS] = {};
+        for (int i = 0; i < info.comps_in_scan; ++i) {
+            const jpeg_component_info &comp = out->comp_info[info.component_index[i]];
+            const int slot = info.Ss == 0 ? comp.dc_tbl_no : comp.ac_tbl_no;
+            if (built[slot])
+                continue;
+            built[slot] = true;
+            JHUFF_TBL table{};
+            buildOptimalTable(counter.counts[slot], table);
+            setCodes(table, coder.tables[slot]);
+            writeTable(w, (info.Ss == 0 ? 0 : 0x10) + slot, table);
+        }
+        if (s == 0 && out->restart_interval != 0) {
+            w.segment(kDri, 2);
+            w.word(int(out->restart_interval));
+        }
+        w.segment(kSos, std::size_t(4 + 2 * info.comps_in_scan));
+        w.byte(info.comps_in_scan);
+        for (int i = 0; i < info.comps_in_scan; ++i) {
+            const jpeg_component_info &comp = out->comp_info[info.component_index[i]];
+            w.byte(comp.component_id);
+            w.byte(info.Ss == 0 ? comp.dc_tbl_no << 4 : comp.ac_tbl_no);
+        }
+        w.byte(info.Ss);
+        w.byte(info.Se);
+        w.byte(0);
+        scan.walk(coder);
+        w.align();
+        if (!w.flush())
+            return ScanWrite::SinkFailed;
+    }
+    w.byte(0xFF);
+    w.byte(JPEG_EOI);
+    return w.flush() ? ScanWrite::Written : ScanWrite::SinkFailed;
+}
