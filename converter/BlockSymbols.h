@@ -58,11 +58,25 @@ inline std::uint64_t nonzeroPositions(const JCOEF *block) {
 #endif
 }
 
+// For each row of the block and each pattern of nonzero coefficients in it, where they come in
+// coded order.
+inline const std::array<std::array<std::uint64_t, 256>, 8> kCodedRows = [] {
+    std::array<std::array<std::uint64_t, 256>, 8> rows{};
+    for (int row = 0; row < 8; ++row)
+        for (int pattern = 0; pattern < 256; ++pattern)
+            for (int bit = 0; bit < 8; ++bit)
+                if ((pattern >> bit) & 1)
+                    rows[std::size_t(row)][std::size_t(pattern)] |=
+                        std::uint64_t{1} << kCodedOrder[std::size_t(row * 8 + bit)];
+    return rows;
+}();
+
 // Bit k set where the k-th coefficient in coded order is not zero.
 inline std::uint64_t codedNonzero(const JCOEF *block) {
+    const std::uint64_t natural = nonzeroPositions(block);
     std::uint64_t coded = 0;
-    for (std::uint64_t natural = nonzeroPositions(block); natural != 0; natural &= natural - 1)
-        coded |= std::uint64_t{1} << kCodedOrder[std::size_t(std::countr_zero(natural))];
+    for (int row = 0; row < 8; ++row)
+        coded |= kCodedRows[std::size_t(row)][(natural >> (8 * row)) & 0xFF];
     return coded;
 }
 
