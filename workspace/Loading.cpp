@@ -38,10 +38,11 @@ bool LoadInto(PictureBox *box, const QString &path, LoadedPicture *loaded) {
 
 // The open dialog's filter: the five formats of old first, as they always were, then the other
 // pictures the loader reads.
-const QString OpenFilter =
-    QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.ico;*.wmf|"
-                   "Other Pictures (*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp)|"
-                   "*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp");
+const QString OpenFilter = QStringLiteral(
+    "All Pictures (*.bmp;*.jpg;*.gif;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.ico;*.wmf|"
+    "Other Pictures (*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp;*.heic;*.heif;"
+    "*.hif;*.avif;*.jxl)|"
+    "*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp;*.heic;*.heif;*.hif;*.avif;*.jxl");
 
 // Where the picture on screen came from. Set only once its file has loaded: a file that could
 // not be read leaves the record of the picture still on screen, so that Reload Original Picture
