@@ -105,6 +105,8 @@ public:
 
     // Loads a file dropped on the window as "Load Picture" would with it chosen (app/FileDrop.cpp).
     void LoadDroppedFile(const QString &path); // dropped a picture file on the window
+    // The same for the file the program was started with (`glyphtack FILE`, app/Startup.cpp).
+    void LoadStartFile(const QString &path); // opened a picture with the program
 
     // ---- Saving (save/) ----
     void PushButton4_Click(); // clicked "Save As Image File"

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -84,6 +85,12 @@ void Form1::Form_Load() {
     s(166, [&] { RichTextBox1->setSelStart(0); });
     s(168, [&] { RichTextBox1->setSelLength(int(RichTextBox1->text().size())); });
     s(170, [&] { RichTextBox1->setSelColor(Text1->selColor()); });
+}
+
+void Form1::LoadStartFile(const QString &path) {
+    // A name relative to where the program was started, made whole so that a later Reload
+    // Original Picture reads the same file.
+    LoadDroppedFile(QFileInfo(path).isRelative() ? QDir::current().filePath(path) : path);
 }
 
 void Form1::ApplySkin() {

@@ -22,6 +22,11 @@ class Layout:
         self.cursor = os.path.join(self.program_dir, "HAND-M.CUR")
 
 
+# The media types of the pictures the program reads.
+READ_TYPES = {"image/bmp", "image/jpeg", "image/gif", "image/vnd.microsoft.icon", "image/wmf",
+              "image/png", "image/tiff", "image/webp", "image/heif", "image/avif", "image/jxl"}
+
+
 def install(cmake, build_dir, prefix, config=""):
     """`cmake --install` of the build folder into prefix; raises with cmake's output on failure.
     The build folder's install_manifest.txt is left as it was: it lists the files of the user's
@@ -102,6 +107,13 @@ def check(layout):
         command = entry.get("Exec", "").split()
         if not command or command[0] != os.path.basename(layout.launcher):
             problems.append(f"menu entry Exec={entry.get('Exec')!r} does not start the launcher")
+        # A file manager's "Open With" hands it one file, of any type the program reads.
+        if command[1:] != ["%f"]:
+            problems.append(f"menu entry Exec={entry.get('Exec')!r} takes no file (%f)")
+        offered = set(entry.get("MimeType", "").split(";"))
+        missing = sorted(READ_TYPES - offered)
+        if missing:
+            problems.append(f"menu entry MimeType leaves out {', '.join(missing)}")
         if "Graphics" not in entry.get("Categories", "").split(";"):
             problems.append("menu entry is not in the Graphics category")
         validator = shutil.which("desktop-file-validate")
