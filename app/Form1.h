@@ -57,6 +57,10 @@ public:
     void HoverPointer(int value);
     QString ApplicationTitle() const { return appTitle_; }
     QString ProgramFolder() const;
+    // One of the files the program reads from its folder (the name starting with "/"): there
+    // when it is there, else where an installed program keeps it (Services::dataFolder), else
+    // (absent) in the program's folder.
+    QString ProgramFile(const QString &name) const;
 
     // ---- Picture workspace (workspace/) ----
     void SetPicture();

@@ -9,7 +9,7 @@ packages=(
     fonts-liberation2 fonts-dejavu-core fonts-wqy-microhei fonts-noto-color-emoji
     libheif-dev libjxl-dev
     xvfb xauth xdotool x11-apps imagemagick libimage-exiftool-perl time python3 desktop-file-utils
-    dpkg-dev appstream parallel
+    dpkg-dev appstream parallel lintian
 )
 
 missing=()

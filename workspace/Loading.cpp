@@ -100,7 +100,7 @@ void Form1::PushButton7_Click() {
     }
     Steps s(*this, "PushButton7_Click");
     QString path;
-    s(100, [&] { path = ProgramFolder() + QStringLiteral("/Samples/sample.jpg"); });
+    s(100, [&] { path = ProgramFile(QStringLiteral("/Samples/sample.jpg")); });
     LoadedPicture loaded;
     bool fileLoaded = false;
     s(104, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
