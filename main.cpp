@@ -1,6 +1,6 @@
 #include "app/Form1.h"
 #include "batch/CaptionCommand.h"
-#include "platform/FileNames.h"
+#include "batch/RuntimeFolder.h"
 #include "platform/Services.h"
 
 #include <QApplication>
@@ -13,6 +13,7 @@
 #include <malloc.h>
 #endif
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -55,12 +56,14 @@ int main(int argc, char *argv[]) {
     if (argc > 1 && std::strcmp(argv[1], "caption") == 0) {
         keepFreedPicturesForTheNext();
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        QGuiApplication app(argc, argv);
         // File names are taken as the bytes they are, whatever their encoding.
-        QStringList arguments;
+        QList<QByteArray> arguments;
         for (int i = 2; i < argc; ++i) {
-            arguments << FileNameFromBytes(QByteArray(argv[i]));
+            arguments << QByteArray(argv[i]);
         }
+        auto lent = std::make_unique<LentRuntimeFolder>();
+        QGuiApplication app(argc, argv);
+        lent.reset();
         return RunCaptionCommand(arguments);
     }
     QApplication app(argc, argv);

@@ -10,12 +10,9 @@
 #include "batch/Interrupt.h"
 #include "platform/FileNames.h"
 #include "platform/Services.h"
-#include "save/Destination.h"
 #include "save/FileUtils.h"
 #include "save/PrivateFolder.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QMutex>
 #include <atomic>
 #include <csignal>
@@ -28,9 +25,12 @@
 
 namespace {
 
-// Text for the terminal: file names in it with their own bytes.
+// A name on the terminal: its own bytes, as the user's system shows them.
+QByteArray Printed(const std::filesystem::path &path) {
+    return PathBytes(path);
+}
 QByteArray Printed(const QString &text) {
-    return FileNameBytes(text);
+    return text.toLocal8Bit();
 }
 
 // One picture's outcome.
@@ -46,16 +46,14 @@ struct Outcome {
 class Progress {
 public:
     explicit Progress(int total) : total_(total), terminal_(isatty(STDERR_FILENO) != 0) {}
-    void finished(const QString &file) {
+    void finished(const std::filesystem::path &file) {
         const QMutexLocker lock(&mutex_);
         ++done_;
         if (terminal_) {
-            const QString line = QStringLiteral("captioned %1 of %2: %3")
-                                     .arg(done_)
-                                     .arg(total_)
-                                     .arg(QFileInfo(file).fileName())
-                                     .left(78);
-            std::fprintf(stderr, "\r%-78s", Printed(line).constData());
+            const QByteArray line = QByteArrayLiteral("captioned ") + QByteArray::number(done_) +
+                                    " of " + QByteArray::number(total_) + ": " +
+                                    Printed(file.filename());
+            std::fprintf(stderr, "\r%-78s", line.left(78).constData());
             std::fflush(stderr);
         }
     }
@@ -73,56 +71,116 @@ private:
     bool terminal_;
 };
 
-// The summary of a run cut short by a signal: what was written, what failed, and what was not
-// started; 128 + the signal's number is the exit status.
-int ReportInterruptedRun(const CaptionOptions &options, const CaptionRun &run,
-                         const std::vector<Outcome> &outcomes, int signal) {
+// The counts of a run, each apart.
+struct Counts {
+    int total = 0;
     int written = 0;
+    int skipped = 0;
+    int failed = 0;
+    int notKept = 0;
+    int notStarted = 0;
+};
+
+// "captioned W of T pictures into DIR (shard K/N); S skipped, already complete; ..."
+void PrintSummary(const CaptionOptions &options, const Counts &counts) {
+    std::printf("captioned %d of %d pictures into %s", counts.written, counts.total,
+                Printed(options.outFolder).constData());
+    if (options.shards > 1) {
+        std::printf(" (shard %d/%d)", options.shard, options.shards);
+    }
+    if (counts.skipped > 0) {
+        std::printf("; %d skipped, already complete", counts.skipped);
+    }
+    if (counts.notKept > 0) {
+        std::printf("; %d written anew", counts.notKept);
+    }
+    if (counts.failed > 0) {
+        std::printf("; %d failed", counts.failed);
+    }
+    if (counts.notStarted > 0) {
+        std::printf("; %d not started", counts.notStarted);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// The summary of a run cut short by a signal: what was written, skipped, failed and not started
+// (in the report too, as "interrupted"); 128 + the signal's number is the exit status.
+int ReportInterruptedRun(const CaptionOptions &options, const CaptionRun &run,
+                         const std::vector<Outcome> &outcomes, CaptionReport &report, int signal) {
+    const char *name = signal == SIGINT ? "SIGINT" : "SIGTERM";
+    Counts counts;
+    counts.total = int(outcomes.size());
     for (size_t i = 0; i < outcomes.size(); ++i) {
-        const QString &input = options.files.at(run.pictures[i]);
-        if (!outcomes[i].done) {
+        const std::filesystem::path &input = options.files.at(run.pictures[i]);
+        const Outcome &outcome = outcomes[i];
+        if (!outcome.done) {
+            ++counts.notStarted;
             std::printf("not written: %s (not started)\n", Printed(input).constData());
-        } else if (!outcomes[i].failure.isEmpty()) {
+            PictureResult result;
+            result.input = input;
+            result.output = OutputFor(options, input).path;
+            result.status = QStringLiteral("interrupted");
+            result.reason =
+                QStringLiteral("not started: the run was stopped by ") + QLatin1String(name);
+            report.add(result);
+        } else if (!outcome.failure.isEmpty()) {
+            ++counts.failed;
             std::printf("not written: %s: %s\n", Printed(input).constData(),
-                        Printed(outcomes[i].failure).constData());
+                        Printed(outcome.failure).constData());
+        } else if (outcome.skipped) {
+            ++counts.skipped;
+            std::printf("skipped: %s (already complete)\n",
+                        Printed(OutputFor(options, input).path).constData());
         } else {
-            ++written;
+            ++counts.written;
             std::printf("written: %s\n", Printed(OutputFor(options, input).path).constData());
         }
     }
-    std::printf("interrupted by %s: captioned %d of %d pictures into %s\n",
-                signal == SIGINT ? "SIGINT" : "SIGTERM", written, int(outcomes.size()),
-                Printed(QDir::toNativeSeparators(options.outFolder)).constData());
-    std::fflush(stdout);
+    std::printf("interrupted by %s: ", name);
+    PrintSummary(options, counts);
     return 128 + signal;
+}
+
+// A report that could not be written fails the run: the pictures are named in nothing else.
+int Closed(CaptionReport &report, const CaptionOptions &options, int status) {
+    if (!report.close()) {
+        std::fprintf(stderr, "glyphtack caption: cannot write the report %s: %s\n",
+                     Printed(options.reportPath).constData(), Printed(report.error()).constData());
+        return status == 0 ? 1 : status;
+    }
+    return status;
 }
 
 } // namespace
 
-int RunCaptionCommand(const QStringList &arguments) {
+int RunCaptionCommand(const QList<QByteArray> &arguments) {
     const ParsedCaptionCommand parsed = ParseCaptionCommand(arguments);
     if (!parsed.options) {
         std::fprintf(parsed.exitCode == 0 ? stdout : stderr, "%s\n",
                      Printed(parsed.message.trimmed()).constData());
         return parsed.exitCode;
     }
+#ifdef SIGPIPE
+    // A report or summary into a pipe that closed is a failed write, not the end of the run.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     CaptionOptions options = *parsed.options;
     CaptionReport report;
     try {
-        if (!options.filesFrom.isEmpty()) {
+        if (!options.filesFrom.empty()) {
             options.files += ReadFileList(options.filesFrom, options.nulSeparated);
         }
-        if (!options.reportPath.isEmpty() && !report.open(options.reportPath)) {
-            throw RuntimeError(QStringLiteral("cannot write the report %1: %2")
-                                   .arg(options.reportPath, report.error())
-                                   .toStdString());
+        if (!options.reportPath.empty() && !report.open(options.reportPath)) {
+            throw RuntimeError("cannot write the report " + options.reportPath.string() + ": " +
+                               report.error().toStdString());
         }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "glyphtack caption: %s\n", e.what());
         return 2;
     }
     std::error_code notMade;
-    std::filesystem::create_directories(NativePath(options.outFolder), notMade);
+    std::filesystem::create_directories(options.outFolder, notMade);
     if (!StatusOf(options.outFolder).isDir) {
         std::fprintf(stderr, "glyphtack caption: cannot make the output folder %s\n",
                      Printed(options.outFolder).constData());
@@ -136,11 +194,12 @@ int RunCaptionCommand(const QStringList &arguments) {
     std::vector<Outcome> outcomes(static_cast<size_t>(total));
 
     // JPGs go through the converter in a private folder inside the temporary folder. What killed
-    // runs left there, and their partial files in the output folder, go first.
+    // runs left there, and their partial files in the output folder, go first, once: no picture
+    // looks through the folders again.
     RealServices services;
-    const QString temp = TempFolder(services);
+    const QString temp = CommandTempFolder(services);
     PrivateFolder::removeAbandoned(temp);
-    safe::removeLeftovers(NativePath(options.outFolder));
+    safe::removeLeftovers(options.outFolder);
     CaptionWriter writer(temp);
 
     // One picture per worker at a time: memory stays bounded by the pictures in flight. After
@@ -175,44 +234,34 @@ int RunCaptionCommand(const QStringList &arguments) {
     }
     progress.end();
     if (InterruptWatch::signal() != 0) {
-        return ReportInterruptedRun(options, run, outcomes, InterruptWatch::signal());
+        const int signal = InterruptWatch::signal();
+        return Closed(report, options,
+                      ReportInterruptedRun(options, run, outcomes, report, signal));
     }
 
-    int failed = 0;
-    int skipped = 0;
-    int notKept = 0;
+    Counts counts;
+    counts.total = total;
     for (int k = 0; k < total; ++k) {
         const Outcome &outcome = outcomes[size_t(k)];
-        skipped += outcome.skipped ? 1 : 0;
-        if (!outcome.notKept.isEmpty() && outcome.failure.isEmpty()) {
-            ++notKept;
+        const std::filesystem::path &input = options.files.at(run.pictures[size_t(k)]);
+        if (!outcome.failure.isEmpty()) {
+            ++counts.failed;
+            std::fprintf(stderr, "failed: %s: %s\n", Printed(input).constData(),
+                         Printed(outcome.failure).constData());
+            continue;
+        }
+        if (outcome.skipped) {
+            ++counts.skipped;
+            continue;
+        }
+        ++counts.written;
+        if (!outcome.notKept.isEmpty()) {
+            ++counts.notKept;
             std::printf("written anew at quality %d: %s: its blocks cannot be kept: %s\n",
-                        outcome.quality,
-                        Printed(options.files.at(run.pictures[size_t(k)])).constData(),
+                        outcome.quality, Printed(input).constData(),
                         Printed(outcome.notKept).constData());
         }
-        if (!outcome.failure.isEmpty()) {
-            ++failed;
-            std::fprintf(stderr, "failed: %s: %s\n",
-                         Printed(options.files.at(run.pictures[size_t(k)])).constData(),
-                         Printed(outcome.failure).constData());
-        }
     }
-    std::printf("captioned %d of %d pictures into %s", total - failed - skipped, total,
-                Printed(QDir::toNativeSeparators(options.outFolder)).constData());
-    if (options.shards > 1) {
-        std::printf(" (shard %d/%d)", options.shard, options.shards);
-    }
-    if (skipped > 0) {
-        std::printf("; %d skipped, already complete", skipped);
-    }
-    if (notKept > 0) {
-        std::printf("; %d written anew", notKept);
-    }
-    if (failed > 0) {
-        std::printf("; %d failed", failed);
-    }
-    std::printf("\n");
-    std::fflush(stdout);
-    return failed == 0 ? 0 : 1;
+    PrintSummary(options, counts);
+    return Closed(report, options, counts.failed == 0 ? 0 : 1);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
 
 // `glyphtack caption ...`: stamps one caption onto many pictures without a window. Takes the
-// arguments after "caption"; returns the process's exit status.
-int RunCaptionCommand(const QStringList &arguments);
+// arguments after "caption", as their bytes; returns the process's exit status.
+int RunCaptionCommand(const QList<QByteArray> &arguments);

@@ -7,35 +7,52 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <fstream>
+#include <iterator>
+#include <optional>
 
-QStringList ReadFileList(const QString &from, bool nulSeparated) {
-    QFile file(from);
-    const bool opened = from == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
-                                                   : file.open(QIODevice::ReadOnly);
-    const QByteArray bytes = opened ? file.readAll() : QByteArray();
-    if (!opened || file.error() != QFileDevice::NoError) {
-        throw RuntimeError(QStringLiteral("cannot read the list %1: %2")
-                               .arg(from, file.errorString())
-                               .toStdString());
+namespace fs = std::filesystem;
+
+QList<fs::path> ReadFileList(const fs::path &from, bool nulSeparated) {
+    QByteArray bytes;
+    const auto cannotRead = [&](const std::string &why) {
+        return RuntimeError("cannot read the list " + from.string() + ": " + why);
+    };
+    if (from == "-") {
+        QFile in;
+        if (!in.open(stdin, QIODevice::ReadOnly) || (bytes = in.readAll(), false) ||
+            in.error() != QFileDevice::NoError) {
+            throw cannotRead(in.errorString().toStdString());
+        }
+    } else {
+        std::ifstream in(from, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        if (!in.is_open() || in.bad()) {
+            throw cannotRead(std::strerror(errno));
+        }
+        bytes = QByteArray::fromStdString(text);
     }
-    QStringList paths;
+    QList<fs::path> paths;
     for (QByteArray entry : bytes.split(nulSeparated ? '\0' : '\n')) {
         if (!nulSeparated && entry.endsWith('\r')) {
             entry.chop(1);
         }
         if (!entry.isEmpty()) {
-            paths << FileNameFromBytes(entry);
+            paths.push_back(PathFromBytes(entry));
         }
     }
     return paths;
 }
 
-quint64 PathHash(const QString &path) {
+quint64 PathHash(const fs::path &path) {
     quint64 hash = 14695981039346656037ULL;
-    for (const char byte : FileNameBytes(path)) {
+    for (const char byte : PathBytes(path)) {
         hash ^= quint64(uchar(byte));
         hash *= 1099511628211ULL;
     }
@@ -44,37 +61,78 @@ quint64 PathHash(const QString &path) {
 
 CaptionRun PlanCaptionRun(const CaptionOptions &options) {
     CaptionRun run;
-    // The first picture to claim each output file, by the hash of its full path: a list of a
-    // million pictures keeps a number per picture, not a path.
-    QHash<quint64, int> claimed;
-    const auto target = [&](int i) {
-        return QFileInfo(OutputFor(options, options.files.at(i)).path).absoluteFilePath();
-    };
-    for (int i = 0; i < int(options.files.size()); ++i) {
-        const bool mine =
-            PathHash(options.files.at(i)) % quint64(options.shards) == quint64(options.shard);
-        // A picture that is not there writes nothing, so it takes no name from one that is.
-        if (!StatusOf(options.files.at(i)).isFile) {
-            if (mine) {
-                run.pictures.push_back(i);
-            }
-            continue;
-        }
-        const QString path = target(i);
-        const auto it = claimed.constFind(PathHash(path));
-        if (it == claimed.constEnd()) {
-            claimed.insert(PathHash(path), i);
-        } else if (mine && target(*it) == path) {
-            run.clashes.insert(
-                i, QStringLiteral("would write %1, as %2 does")
-                       .arg(OutputFor(options, options.files.at(i)).path, options.files.at(*it)));
-        }
-        if (mine) {
+    const int count = int(options.files.size());
+    // Each picture's output name as a number, with its place in the list: a list of a million
+    // pictures keeps two numbers per picture, not a path. Outputs share one folder, so the name
+    // alone tells which write one file.
+    std::vector<std::pair<quint64, int>> names(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const fs::path &input = options.files.at(i);
+        if (PathHash(input) % quint64(options.shards) == quint64(options.shard)) {
             run.pictures.push_back(i);
         }
+        names[size_t(i)] = {PathHash(OutputFor(options, input).path.filename()), i};
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<bool> mine(static_cast<size_t>(count), false);
+    for (const int i : run.pictures) {
+        mine[size_t(i)] = true;
+    }
+    // Among the pictures of one name, the first in the list that is there writes it; a later one
+    // of this shard is not written. A picture that is not there writes nothing, so it takes no
+    // name from one that is. Only pictures that share a name are looked at.
+    for (size_t first = 0; first < names.size();) {
+        size_t end = first + 1;
+        while (end < names.size() && names[end].first == names[first].first) {
+            ++end;
+        }
+        for (size_t k = first + 1; k < end; ++k) {
+            const int later = names[k].second;
+            if (!mine[size_t(later)] || !StatusOf(options.files.at(later)).isFile) {
+                continue;
+            }
+            const fs::path output = OutputFor(options, options.files.at(later)).path;
+            for (size_t e = first; e < k; ++e) {
+                const fs::path &earlier = options.files.at(names[e].second);
+                if (OutputFor(options, earlier).path == output && StatusOf(earlier).isFile) {
+                    run.clashes.insert(later, QStringLiteral("would write %1, as %2 does")
+                                                  .arg(ShownName(output), ShownName(earlier)));
+                    break;
+                }
+            }
+        }
+        first = end;
     }
     return run;
 }
+
+namespace {
+
+// Whether what stands at an output lets --skip-existing skip its picture: only a complete
+// picture that this command could have written there (it places its files whole, by a rename),
+// never a link nor anything else; those are the picture's failure, and stay as they are.
+bool AlreadyWritten(const CaptionOutput &output, bool overwrite) {
+    const NameStatus at = StatusOf(output.path);
+    if (!at.exists && !at.isLink) {
+        return false;
+    }
+    if (!at.isLink && at.isFile && IsCompleteOutput(output.path, output.format)) {
+        return true;
+    }
+    if (overwrite) {
+        return false;
+    }
+    const std::string name = output.path.string();
+    if (at.isLink) {
+        throw RuntimeError("the output " + name +
+                           " is a link; it is left as it is (use --overwrite to write through it)");
+    }
+    throw RuntimeError("the output " + name +
+                       " is not a complete picture; it is left as it is (use --overwrite to "
+                       "replace it)");
+}
+
+} // namespace
 
 PictureResult CaptionListedPicture(const CaptionOptions &options, const CaptionRun &run, int index,
                                    CaptionWriter &writer) {
@@ -88,21 +146,18 @@ PictureResult CaptionListedPicture(const CaptionOptions &options, const CaptionR
         if (const auto clash = run.clashes.constFind(index); clash != run.clashes.constEnd()) {
             throw RuntimeError(clash->toStdString());
         }
-        CaptionOptions own = options;
-        if (options.skipExisting && StatusOf(output.path).exists) {
-            if (IsCompleteOutput(OpenableName(output.path).path(), output.format)) {
-                result.status = QStringLiteral("skipped");
-                result.reason = QStringLiteral("the output is already complete");
-                result.milliseconds = clock.elapsed();
-                return result;
-            }
-            // Left unfinished by a run that was stopped: written again, unless it is the input.
-            own.overwrite = options.overwrite || !SameFile(output.path, result.input);
+        if (options.skipExisting && AlreadyWritten(output, options.overwrite)) {
+            result.status = QStringLiteral("skipped");
+            result.reason = QStringLiteral("the output is already complete");
+            result.milliseconds = clock.elapsed();
+            return result;
         }
+        CaptionOptions own = options;
         own.caption.text =
             CaptionTextFor(options.caption.text, result.input, index + 1, options.dateFormat);
         const CaptionResult written = CaptionPictureFile(own, result.input, output, writer, index);
         result.quality = written.quality;
+        result.kept = written.kept;
         result.notKept = written.notKept;
         if (!written.notKept.isEmpty()) {
             result.reason =
@@ -111,7 +166,7 @@ PictureResult CaptionListedPicture(const CaptionOptions &options, const CaptionR
         result.status = QStringLiteral("written");
     } catch (const std::exception &e) {
         result.status = QStringLiteral("failed");
-        result.reason = QString::fromUtf8(e.what());
+        result.reason = QString::fromLocal8Bit(e.what());
     } catch (...) {
         result.status = QStringLiteral("failed");
         result.reason = QStringLiteral("unknown failure");

@@ -1,10 +1,11 @@
 #include "batch/CaptionOptions.h"
 
 #include "batch/FontFamilies.h"
+#include "batch/UsableCpus.h"
+#include "platform/FileNames.h"
 
 #include <QColor>
 #include <QRegularExpression>
-#include <QThread>
 #include <stdexcept>
 
 namespace {
@@ -172,78 +173,7 @@ QString captionText(const QString &text) {
 
 } // namespace
 
-QString CaptionCommandHelp() {
-    return QStringLiteral(
-        "Usage: glyphtack caption [OPTIONS] --out DIR FILE...\n"
-        "       glyphtack caption [OPTIONS] --out DIR --files-from LIST\n"
-        "\n"
-        "Stamps the same caption onto every FILE and writes each as DIR/<its own name>, with the\n"
-        "renderer of Glyphtack's text box: what the window would stamp, pixel for pixel. No "
-        "window\n"
-        "opens. Pictures are captioned one per core at a time.\n"
-        "\n"
-        "The caption:\n"
-        "  --text TEXT            the text; \\n in it starts a new line (required)\n"
-        "  --font \"FAMILY,SIZE[,bold][,italic]\"\n"
-        "                         font and size in points at 96 dots per inch (Arial,9,bold)\n"
-        "  --color #RRGGBB        colour of the text (#000000)\n"
-        "  --align left|center|right\n"
-        "                         alignment of the lines across the caption's width (left)\n"
-        "  --outline WIDTH[,#RRGGBB]\n"
-        "                         an outline around the glyphs, WIDTH pixels wide (black)\n"
-        "  --shadow               a soft drop shadow\n"
-        "  --plate #RRGGBB[,OPACITY]\n"
-        "                         a plate behind the text, OPACITY percent opaque (100)\n"
-        "  --height-share PERCENT the font's size as a share of each picture's height (all\n"
-        "                         lengths of the caption grow with it), instead of its points\n"
-        "\n"
-        "Where it goes (lengths in pixels of the picture):\n"
-        "  --anchor top-left|top|top-right|left|center|right|bottom-left|bottom|bottom-right\n"
-        "                         one of nine places (bottom-right)\n"
-        "  --margin PIXELS        distance from the picture's edges at the anchor (10)\n"
-        "  --at X,Y               the caption's top-left corner instead of an anchor\n"
-        "  --width PIXELS         the caption's width: lines wrap at it (its own width, at most\n"
-        "                         the picture's width less the margins)\n"
-        "  --height PIXELS        the caption's height: a plate covers at least this much\n"
-        "\n"
-        "What is written:\n"
-        "  --out DIR              the folder the pictures are written to (required)\n"
-        "  --name PATTERN         file names, from {name} (the input's name without its\n"
-        "                         extension) and {ext} (the output's extension) ({name}.{ext})\n"
-        "  --format bmp|jpg|png   the output format; by default each picture's own (BMP, JPG,\n"
-        "                         PNG), PNG for the other formats\n"
-        "  --quality keep|smart|1-100\n"
-        "                         JPG quality: keep writes a JPEG photo again with only the\n"
-        "                         caption's blocks encoded anew, at its own quality, sampling\n"
-        "                         and metadata (for other pictures, or where a photo cannot be\n"
-        "                         kept, smart); smart estimates each input's quality (a JPEG's\n"
-        "                         from its quantization tables); a number is used for every\n"
-        "                         picture (keep)\n"
-        "  --overwrite            replace files that exist, inputs included (never otherwise)\n"
-        "  --jobs N               pictures at once (one per core)\n"
-        "  --help                 this text\n"
-        "\n"
-        "A whole archive:\n"
-        "  --files-from FILE      the pictures listed in FILE, one path a line (- reads standard\n"
-        "                         input), after any FILE given on the command line\n"
-        "  -0, --null             the list's paths end with a NUL byte (find -print0)\n"
-        "  --shard K/N            only this run's share of the pictures: shard K of N, K from 0\n"
-        "                         to N - 1; N runs given the same list write what one run would\n"
-        "  --skip-existing        skip pictures whose output is already complete (a run that was\n"
-        "                         stopped starts again where it was)\n"
-        "  --report FILE          add one JSON line per picture to FILE: input, output, status\n"
-        "                         (written, skipped, failed), reason, milliseconds, quality\n"
-        "  --date-format FORMAT   how {date} is written, in Qt's date format (yyyy-MM-dd)\n"
-        "\n"
-        "In --text, {name} is the picture's file name without its extension, {date} the date it\n"
-        "was taken (its camera data, else the file's time), {camera} the camera's make and\n"
-        "model, {n} its number in the list from 1.\n"
-        "\n"
-        "The exit status is 0 when every picture was written, 1 when any failed (each is named),\n"
-        "2 when the command line is wrong.\n");
-}
-
-ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
+ParsedCaptionCommand ParseCaptionCommand(const QList<QByteArray> &arguments) {
     ParsedCaptionCommand parsed;
     CaptionOptions options;
     options.caption.font = QFont(QStringLiteral("Arial"));
@@ -252,34 +182,40 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
     bool haveText = false;
     try {
         for (qsizetype i = 0; i < arguments.size(); ++i) {
-            const QString &argument = arguments.at(i);
-            if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            const QByteArray &argument = arguments.at(i);
+            if (argument == "--help" || argument == "-h") {
                 parsed.message = CaptionCommandHelp();
                 parsed.exitCode = 0;
                 return parsed;
             }
-            if (argument == QLatin1String("--")) {
-                options.files += arguments.mid(i + 1);
+            if (argument == "--") {
+                for (qsizetype k = i + 1; k < arguments.size(); ++k) {
+                    options.files.push_back(PathFromBytes(arguments.at(k)));
+                }
                 break;
             }
-            if (argument == QLatin1String("-0")) {
+            if (argument == "-0") {
                 options.nulSeparated = true;
                 continue;
             }
-            if (!argument.startsWith(QLatin1String("--"))) {
-                options.files << argument;
+            if (argument.startsWith('-') && !argument.startsWith("--") && argument.size() > 1) {
+                bad(QStringLiteral("unknown option %1 (see --help)")
+                        .arg(QString::fromLocal8Bit(argument)));
+            }
+            if (!argument.startsWith("--")) {
+                options.files.push_back(PathFromBytes(argument));
                 continue;
             }
             // --option=value or --option value.
-            QString name = argument;
-            QString value;
+            QString name = QString::fromLocal8Bit(argument);
+            QByteArray value;
             bool inlineValue = false;
-            if (const qsizetype equals = argument.indexOf(QLatin1Char('=')); equals > 0) {
-                name = argument.left(equals);
+            if (const qsizetype equals = argument.indexOf('='); equals > 0) {
+                name = QString::fromLocal8Bit(argument.left(equals));
                 value = argument.mid(equals + 1);
                 inlineValue = true;
             }
-            const auto take = [&]() -> QString {
+            const auto takeBytes = [&]() -> QByteArray {
                 if (inlineValue) {
                     return value;
                 }
@@ -288,6 +224,8 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
                 }
                 return arguments.at(++i);
             };
+            const auto take = [&] { return QString::fromLocal8Bit(takeBytes()); };
+            const auto takePath = [&] { return PathFromBytes(takeBytes()); };
             if (name == QLatin1String("--shadow")) {
                 options.caption.effects.shadow = true;
             } else if (name == QLatin1String("--overwrite")) {
@@ -341,17 +279,16 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
                 }
                 options.format = f;
             } else if (name == QLatin1String("--out")) {
-                options.outFolder = take();
+                options.outFolder = takePath();
             } else if (name == QLatin1String("--name")) {
-                options.namePattern = take();
-                if (!options.namePattern.contains(QLatin1String("{name}")) ||
-                    options.namePattern.contains(QLatin1Char('/'))) {
+                options.namePattern = takeBytes();
+                if (!options.namePattern.contains("{name}") || options.namePattern.contains('/')) {
                     bad(QStringLiteral("--name takes a file name with {name} in it and no folder"));
                 }
             } else if (name == QLatin1String("--jobs")) {
                 options.jobs = wholeNumber(name, take(), 1, 256);
             } else if (name == QLatin1String("--files-from")) {
-                options.filesFrom = take();
+                options.filesFrom = takePath();
             } else if (name == QLatin1String("--null")) {
                 options.nulSeparated = true;
             } else if (name == QLatin1String("--shard")) {
@@ -359,7 +296,7 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
             } else if (name == QLatin1String("--skip-existing")) {
                 options.skipExisting = true;
             } else if (name == QLatin1String("--report")) {
-                options.reportPath = take();
+                options.reportPath = takePath();
             } else if (name == QLatin1String("--date-format")) {
                 options.dateFormat = take();
             } else {
@@ -369,13 +306,13 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
         if (!haveText) {
             bad(QStringLiteral("--text is required (see --help)"));
         }
-        if (options.outFolder.isEmpty()) {
+        if (options.outFolder.empty()) {
             bad(QStringLiteral("--out is required: the folder the pictures are written to"));
         }
-        if (options.nulSeparated && options.filesFrom.isEmpty()) {
+        if (options.nulSeparated && options.filesFrom.empty()) {
             bad(QStringLiteral("-0 reads the list of --files-from: give it too"));
         }
-        if (options.files.isEmpty() && options.filesFrom.isEmpty()) {
+        if (options.files.empty() && options.filesFrom.empty()) {
             bad(QStringLiteral("no pictures given"));
         }
     } catch (const BadCommandLine &e) {
@@ -384,7 +321,7 @@ ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments) {
         return parsed;
     }
     if (options.jobs == 0) {
-        options.jobs = qMax(1, QThread::idealThreadCount());
+        options.jobs = UsableCpuCount();
     }
     parsed.options = options;
     return parsed;

@@ -2,9 +2,11 @@
 
 #include "text/Caption.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QPoint>
 #include <QString>
-#include <QStringList>
+#include <filesystem>
 #include <optional>
 
 // Where a caption goes on a picture: one of nine places, a margin in from the edges.
@@ -32,19 +34,20 @@ struct CaptionOptions {
     std::optional<int> quality;        // fixed JPG quality; none: smart, estimated from each input
     bool keepBlocks = true; // a JPEG written as JPG keeps its own blocks but the caption's
     QString format;         // "bmp", "jpg" or "png"; empty: each input's own
-    QString outFolder;
-    QString namePattern = QStringLiteral("{name}.{ext}");
+    // Every file name as its bytes, as it was given (platform/FileNames.h).
+    std::filesystem::path outFolder;
+    QByteArray namePattern = "{name}.{ext}"; // bytes, as the names it makes
     bool overwrite = false;
-    int jobs = 0; // pictures at once; 0: one per core
-    QStringList files;
+    int jobs = 0; // pictures at once; by default one per CPU this process may use
+    QList<std::filesystem::path> files; // shared by copies of the options: one list however many
     // Work on a whole archive (batch/CaptionList.h): a list of pictures from a file, this run's
     // share of it, pictures already done, and a line per picture in a report.
-    QString filesFrom;         // "-" for standard input
-    bool nulSeparated = false; // the list's paths end with NUL rather than a line break
-    int shard = 0;             // this run takes shard `shard` of `shards` (0 to shards - 1)
+    std::filesystem::path filesFrom; // "-" for standard input
+    bool nulSeparated = false;       // the list's paths end with NUL rather than a line break
+    int shard = 0;                   // this run takes shard `shard` of `shards` (0 to shards - 1)
     int shards = 1;
     bool skipExisting = false;
-    QString reportPath;
+    std::filesystem::path reportPath;
     QString dateFormat = QStringLiteral("yyyy-MM-dd"); // {date} in the text
 };
 
@@ -55,8 +58,9 @@ struct ParsedCaptionCommand {
     int exitCode = 0; // when there are no options: 0 after --help, 2 for a bad command line
 };
 
-// Reads the arguments that follow "caption".
-ParsedCaptionCommand ParseCaptionCommand(const QStringList &arguments);
+// Reads the arguments that follow "caption", as the bytes they are: file names keep theirs, the
+// other values are read as text.
+ParsedCaptionCommand ParseCaptionCommand(const QList<QByteArray> &arguments);
 
 // The text --help shows.
 QString CaptionCommandHelp();

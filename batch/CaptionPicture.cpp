@@ -8,8 +8,6 @@
 #include "save/Quality.h"
 #include "workspace/PictureLoader.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <cmath>
 
 namespace {
@@ -67,40 +65,51 @@ CaptionPlan PlanCaption(const CaptionOptions &options, QSize picture) {
     return plan;
 }
 
-CaptionOutput OutputFor(const CaptionOptions &options, const QString &input) {
-    const QFileInfo file(input);
-    const QString suffix = file.suffix();
-    const QString lower = suffix.toLower();
+CaptionOutput OutputFor(const CaptionOptions &options, const std::filesystem::path &input) {
+    const std::filesystem::path file = input.filename();
+    const QByteArray suffix = PathBytes(file.extension()).mid(1);
+    const QByteArray lower = suffix.toLower();
     CaptionOutput output;
-    QString extension;
+    QByteArray extension;
     if (!options.format.isEmpty()) {
         output.format = options.format;
-        extension = options.format;
-    } else if (lower == QLatin1String("bmp")) {
+        extension = options.format.toLatin1();
+    } else if (lower == "bmp") {
         output.format = QStringLiteral("bmp");
         extension = suffix;
-    } else if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg") ||
-               lower == QLatin1String("jpe") || lower == QLatin1String("jfif")) {
+    } else if (lower == "jpg" || lower == "jpeg" || lower == "jpe" || lower == "jfif") {
         output.format = QStringLiteral("jpg");
         extension = suffix;
     } else {
         output.format = QStringLiteral("png");
-        extension = lower == QLatin1String("png") ? suffix : QStringLiteral("png");
+        extension = lower == "png" ? suffix : QByteArray("png");
     }
-    QString name = options.namePattern;
-    name.replace(QLatin1String("{name}"), file.completeBaseName());
-    name.replace(QLatin1String("{ext}"), extension);
-    output.path = QDir(options.outFolder).filePath(name);
+    // The pattern's fields in one pass, as bytes: the input's name keeps its own.
+    const QByteArray &pattern = options.namePattern;
+    const QByteArray base = PathBytes(file.stem());
+    QByteArray name;
+    for (qsizetype i = 0; i < pattern.size();) {
+        const QByteArrayView rest = QByteArrayView(pattern).sliced(i);
+        if (rest.startsWith("{name}")) {
+            name += base;
+            i += 6;
+        } else if (rest.startsWith("{ext}")) {
+            name += extension;
+            i += 5;
+        } else {
+            name += pattern[i++];
+        }
+    }
+    output.path = options.outFolder / PathFromBytes(name);
     return output;
 }
 
-CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &input,
+CaptionResult CaptionPictureFile(const CaptionOptions &options, const std::filesystem::path &input,
                                  const CaptionOutput &output, CaptionWriter &writer, int index) {
     const NameStatus target = StatusOf(output.path);
     if (target.isLink && !target.exists) {
-        throw RuntimeError(QStringLiteral("the output %1 is a link to nothing (to %2)")
-                               .arg(output.path, LinkTarget(output.path))
-                               .toStdString());
+        throw RuntimeError("the output " + output.path.string() + " is a link to nothing (to " +
+                           LinkTarget(output.path).string() + ")");
     }
     if (target.exists) {
         if (!options.overwrite) {
@@ -134,6 +143,7 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &i
             if (result.notKept.isEmpty()) {
                 writer.writeKept(picture.image, output, input, source, {changed}, index,
                                  options.overwrite);
+                result.kept = true;
                 return result;
             }
         }

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QSizeF>
 #include <QString>
+#include <filesystem>
 
 // Where a caption goes on a picture and how large: its area's top-left corner in pixels of the
 // picture, the area in pixels of the caption (the text wraps at its width), and the picture's
@@ -21,21 +22,23 @@ CaptionPlan PlanCaption(const CaptionOptions &options, QSize picture);
 // "png"): the input's own name and format unless the options say otherwise; PNG for formats the
 // program does not write.
 struct CaptionOutput {
-    QString path;
+    std::filesystem::path path;
     QString format;
 };
-CaptionOutput OutputFor(const CaptionOptions &options, const QString &input);
+CaptionOutput OutputFor(const CaptionOptions &options, const std::filesystem::path &input);
 
 class CaptionWriter;
 
 // How a picture was written: the JPG quality it was encoded at (0 when its JPEG blocks were kept
-// or it is no JPG), and why its blocks could not be kept when that was asked and impossible.
+// or it is no JPG), whether its blocks were kept, and why they could not be when that was asked
+// and impossible.
 struct CaptionResult {
     int quality = 0;
+    bool kept = false;
     QString notKept;
 };
 
 // Loads the picture, stamps the caption and writes it through the writer (`index` tells it from
 // the other pictures in flight); throws RuntimeError saying what failed.
-CaptionResult CaptionPictureFile(const CaptionOptions &options, const QString &input,
+CaptionResult CaptionPictureFile(const CaptionOptions &options, const std::filesystem::path &input,
                                  const CaptionOutput &output, CaptionWriter &writer, int index);

@@ -1,19 +1,67 @@
 #include "batch/CaptionReport.h"
 
 #include "batch/CaptionList.h"
+#include "platform/FileNames.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtEndian>
+#include <cerrno>
+#include <cstring>
 
-bool IsCompleteOutput(const QString &path, const QString &format) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() == 0) {
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Opens the file itself, never what a link at its name points to; false for anything but a
+// plain file.
+bool OpenPlainFile(QFile &file, const fs::path &path) {
+#ifdef Q_OS_UNIX
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    return file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+#else
+    file.setFileName(QtName(path));
+    return file.open(QIODevice::ReadOnly);
+#endif
+}
+
+// The value for a name: its text, and where that text does not hold its bytes, the bytes too.
+void AddName(QJsonObject &line, const QString &key, const fs::path &path) {
+    line.insert(key, ShownName(path));
+    if (QtName(path).isEmpty() && !path.empty()) {
+        line.insert(key + QStringLiteral("_bytes"),
+                    QString::fromLatin1(PathBytes(path).toBase64()));
+    }
+}
+
+} // namespace
+
+bool IsCompleteOutput(const fs::path &path, const QString &format) {
+    QFile file;
+    if (!OpenPlainFile(file, path) || file.size() == 0) {
         return false;
     }
     const qint64 size = file.size();
+    {
+        QImageReader header(&file, format.toLatin1());
+        if (!header.canRead() || !header.size().isValid()) {
+            return false;
+        }
+    }
     if (format == QLatin1String("jpg")) {
         return size >= 4 && file.seek(size - 2) && file.read(2) == QByteArray("\xFF\xD9", 2);
     }
@@ -22,31 +70,86 @@ bool IsCompleteOutput(const QString &path, const QString &format) {
         return size >= 8 + 12 && file.seek(size - 12) && file.read(12) == iend;
     }
     if (format == QLatin1String("bmp")) {
-        const QByteArray header = file.read(6);
-        return header.size() == 6 && header.startsWith("BM") &&
-               qFromLittleEndian<quint32>(header.constData() + 2) == quint64(size);
+        const QByteArray start = file.seek(0) ? file.read(6) : QByteArray();
+        return start.size() == 6 && start.startsWith("BM") &&
+               qFromLittleEndian<quint32>(start.constData() + 2) == quint64(size);
     }
     return false;
 }
 
-bool CaptionReport::open(const QString &path) {
-    QDir().mkpath(QFileInfo(path).path());
-    file_.setFileName(path);
-    return file_.open(QIODevice::WriteOnly | QIODevice::Append);
+bool CaptionReport::open(const fs::path &path) {
+    std::error_code ignored;
+    if (path.has_parent_path()) {
+        fs::create_directories(path.parent_path(), ignored);
+    }
+#ifdef Q_OS_UNIX
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    // Added at the end by the handle itself, which may be a pipe: Qt is not asked to seek.
+    if (!file_.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        error_ = file_.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    file_.setFileName(QtName(path));
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        error_ = file_.errorString();
+        return false;
+    }
+    return true;
+#endif
 }
 
 void CaptionReport::add(const PictureResult &result) {
     const QMutexLocker lock(&mutex_);
-    if (!file_.isOpen()) {
+    if (!file_.isOpen() || !error_.isEmpty()) {
         return;
     }
-    QJsonObject line{{QStringLiteral("input"), result.input},
-                     {QStringLiteral("output"), result.output},
-                     {QStringLiteral("status"), result.status},
-                     {QStringLiteral("reason"), result.reason},
-                     {QStringLiteral("milliseconds"), result.milliseconds}};
-    line.insert(QStringLiteral("quality"),
-                result.quality > 0 ? QJsonValue(result.quality) : QJsonValue(QJsonValue::Null));
-    file_.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
-    file_.flush();
+    QJsonObject line;
+    AddName(line, QStringLiteral("input"), result.input);
+    AddName(line, QStringLiteral("output"), result.output);
+    line.insert(QStringLiteral("status"), result.status);
+    line.insert(QStringLiteral("reason"), result.reason);
+    line.insert(QStringLiteral("milliseconds"), result.milliseconds);
+    line.insert(QStringLiteral("quality"), result.kept          ? QJsonValue(QStringLiteral("keep"))
+                                           : result.quality > 0 ? QJsonValue(result.quality)
+                                                                : QJsonValue(QJsonValue::Null));
+    const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    if (file_.write(bytes) != bytes.size() || !file_.flush()) {
+        error_ = file_.errorString();
+    }
+}
+
+bool CaptionReport::close() {
+    const QMutexLocker lock(&mutex_);
+    if (!file_.isOpen()) {
+        return error_.isEmpty();
+    }
+#ifdef Q_OS_UNIX
+    // A full disk or a file system over the network may say so only here. A pipe or a terminal
+    // has nothing to sync.
+    if (error_.isEmpty() && ::fsync(file_.handle()) != 0 && errno != EINVAL && errno != EROFS) {
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
+    }
+#endif
+    file_.close();
+    if (error_.isEmpty() && file_.error() != QFileDevice::NoError) {
+        error_ = file_.errorString();
+    }
+    return error_.isEmpty();
+}
+
+bool CaptionReport::failed() const {
+    const QMutexLocker lock(&mutex_);
+    return !error_.isEmpty();
+}
+
+QString CaptionReport::error() const {
+    const QMutexLocker lock(&mutex_);
+    return error_;
 }

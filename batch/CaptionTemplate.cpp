@@ -101,7 +101,7 @@ QString cameraName(const CameraFacts &facts) {
     return facts.make + QLatin1Char(' ') + facts.model;
 }
 
-CameraFacts factsOf(const QString &input) {
+CameraFacts factsOf(const std::filesystem::path &input) {
     const OpenableName name(input);
     return ReadCameraFacts(ReadCameraData(name.path()));
 }
@@ -128,7 +128,7 @@ CameraFacts ReadCameraFacts(const QByteArray &exif) {
     return facts;
 }
 
-QString CaptionTextFor(const QString &text, const QString &input, int number,
+QString CaptionTextFor(const QString &text, const std::filesystem::path &input, int number,
                        const QString &dateFormat) {
     if (!text.contains(QLatin1Char('{'))) {
         return text;
@@ -143,7 +143,7 @@ QString CaptionTextFor(const QString &text, const QString &input, int number,
     };
     const auto field = [&](QStringView name) -> std::optional<QString> {
         if (name == u"name") {
-            return QFileInfo(input).completeBaseName();
+            return ShownName(input.stem());
         }
         if (name == u"n") {
             return QString::number(number);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <filesystem>
 
 // What a photo's camera data says about it; each empty where the data has no such entry.
 struct CameraFacts {
@@ -19,5 +20,5 @@ CameraFacts ReadCameraFacts(const QByteArray &exif);
 // extension, {date} the date it was taken (its camera data, else the file's modification time)
 // written in `dateFormat` (Qt's date format), {camera} the camera's make and model (the model
 // alone when it starts with the make), {n} `number`. Other braces stay as they are.
-QString CaptionTextFor(const QString &text, const QString &input, int number,
+QString CaptionTextFor(const QString &text, const std::filesystem::path &input, int number,
                        const QString &dateFormat);

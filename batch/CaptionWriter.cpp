@@ -63,7 +63,7 @@ void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
 }
 
 void CaptionWriter::writeKept(const QImage &image, const CaptionOutput &output,
-                              const QString &sourcePath, const JpegHeader &source,
+                              const std::filesystem::path &sourcePath, const JpegHeader &source,
                               const QList<QRect> &areas, int index, bool replace) {
     const safe::Decision nothingThere;
     const QString folder = converterFolder();

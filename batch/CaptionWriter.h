@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QMutex>
 #include <QString>
+#include <filesystem>
 
 struct CaptionOutput;
 
@@ -27,8 +28,9 @@ public:
                const QByteArray &exif, const JpegHeader &source, int index, bool replace);
     // Writes the JPEG photo at sourcePath again with only the MCUs that meet the areas encoded
     // anew from the image (the photo as shown, stamped); see save/KeepPhoto.h.
-    void writeKept(const QImage &image, const CaptionOutput &output, const QString &sourcePath,
-                   const JpegHeader &source, const QList<QRect> &areas, int index, bool replace);
+    void writeKept(const QImage &image, const CaptionOutput &output,
+                   const std::filesystem::path &sourcePath, const JpegHeader &source,
+                   const QList<QRect> &areas, int index, bool replace);
 
 private:
     // The private folder, with the converter placed in it at the first call.

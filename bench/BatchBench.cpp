@@ -2,23 +2,45 @@
 // by one `glyphtack caption` (one picture per core), beside libjpeg's djpeg | cjpeg re-encoding
 // each at the same quality (the floor: decoding and encoding alone) and ImageMagick's convert
 // -annotate doing the same caption, both file by file on all cores through xargs -P. Peak memory
-// of our run against one decoded picture per core.
+// of our run against one decoded picture per core. The same batch into an output folder that
+// already holds 200,000 files, against an empty one: what a picture costs must not grow with the
+// folder (an archive's one folder of a million outputs).
 #include "bench/Bench.h"
 #include "bench/ChildRun.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QThread>
 #include <cstdio>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int Pictures = 48;
+constexpr int FilesInFullFolder = 200000;
 constexpr int Width = 6000;
 constexpr int Height = 4000;
 const char CaptionText[] = "Glyphtack 2026";
+
+// Fills a folder with empty files of other names, as an archive's output folder holds them.
+bool FillFolder(const QString &path, int count) {
+    QDir().mkpath(path);
+    const QByteArray base = QFile::encodeName(path) + "/other";
+    for (int i = 0; i < count; ++i) {
+        const QByteArray name = base + QByteArray::number(i).rightJustified(6, '0') + ".jpg";
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return false;
+        }
+        ::close(fd);
+    }
+    return true;
+}
 
 } // namespace
 
@@ -83,6 +105,41 @@ int RunBatchBench() {
                 QStringLiteral("MB"));
     PrintRatio(QStringLiteral("batch_peak_memory_over_one_picture_per_core"),
                ours.peakRssMb / onePicturePerCoreMb);
+
+    // Into a folder that holds 200,000 files already, against an empty one: each the best of
+    // three runs, taken in turn, the outputs removed after each. The files made go to the disk
+    // first, so that no run pays for writing them.
+    const QString full = folder + QStringLiteral("/full");
+    if (!FillFolder(full, FilesInFullFolder)) {
+        std::fprintf(stderr, "cannot fill %s\n", qPrintable(full));
+        return 1;
+    }
+    ::sync();
+    double intoEmptyMs = 0.0;
+    double intoFullMs = 0.0;
+    for (int round = 0; round < 3; ++round) {
+        for (const bool filled : {false, true}) {
+            const QString name = filled ? QStringLiteral("full") : QStringLiteral("empty");
+            const ChildRun run = captionRun(QStringLiteral("85"), name);
+            if (!run.started || run.exitCode != 0) {
+                std::fprintf(stderr, "glyphtack caption into %s failed (exit code %d)\n",
+                             qPrintable(name), run.exitCode);
+                return 1;
+            }
+            double &best = filled ? intoFullMs : intoEmptyMs;
+            best = round == 0 ? run.ms : qMin(best, run.ms);
+            for (const QString &file : files) {
+                QFile::remove(folder + QLatin1Char('/') + name + QLatin1Char('/') +
+                              QFileInfo(file).fileName());
+            }
+        }
+    }
+    PrintFigure(QStringLiteral("files_in_full_folder"), FilesInFullFolder, QStringLiteral("files"));
+    PrintFigure(QStringLiteral("glyphtack_caption_into_empty_folder"), intoEmptyMs,
+                QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("glyphtack_caption_into_full_folder"), intoFullMs,
+                QStringLiteral("ms"));
+    PrintRatio(QStringLiteral("batch_into_full_folder_over_empty"), intoFullMs / intoEmptyMs);
 
     // The floor: libjpeg's own decode and encode of each picture at the same quality, nothing
     // drawn, as many at once as there are cores. What we spend above it is the caption, our

@@ -6,6 +6,7 @@
 #include "bench/ChildRun.h"
 #include "resources/ConverterResource.h"
 #include "save/ConverterCommand.h"
+#include "save/Destination.h"
 #include "save/FileUtils.h"
 #include "save/SaveFiles.h"
 #include "save/Shell32.h"
@@ -95,7 +96,7 @@ int RunSaveBench() {
 
     // ---- The stages, one at a time ----
     const QString bmpOut = folder + QStringLiteral("/out.bmp");
-    const double bmpWrite = BestMs([&] { SaveImageReplacing(photo, bmpOut, "bmp"); });
+    const double bmpWrite = BestMs([&] { SaveImageReplacing(photo, NativePath(bmpOut), "bmp"); });
     const QString baseName = QStringLiteral(" 500");
     const QString intermediate = IntermediateBitmapPath(temp, baseName);
     const double bitmapWrite = BestMs([&] { SaveFreshBitmap(photo, intermediate); });

@@ -3,7 +3,6 @@
 #include "Decision.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -16,7 +15,6 @@
 #include <io.h>
 #include <share.h>
 #else
-#include <dirent.h>
 #include <sys/file.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -28,9 +26,6 @@ namespace safe {
 
 namespace {
 
-constexpr char kPrefix[] = ".glyphtack-";
-constexpr char kSuffix[] = ".tmp";
-constexpr std::size_t kHexDigits = 8;
 // Written data is handed to the disk in steps of this size while the rest is still being made,
 // so that the sync at the end has little left to wait for.
 constexpr std::uint64_t kWritebackStep = std::uint64_t{1} << 20;
@@ -55,12 +50,6 @@ mode_t newFileMode() {
     return mode_t(0666 & ~mask);
 }
 #endif
-
-std::string temporaryName(std::mt19937 &random) {
-    char name[sizeof kPrefix + kHexDigits + sizeof kSuffix];
-    std::snprintf(name, sizeof name, "%s%08x%s", kPrefix, unsigned(random()), kSuffix);
-    return name;
-}
 
 } // namespace
 
@@ -148,63 +137,16 @@ fs::path resolve(const fs::path &path) {
 #endif
 }
 
-bool isTemporaryName(const std::string &name) {
-    const std::size_t prefix = sizeof kPrefix - 1;
-    const std::size_t suffix = sizeof kSuffix - 1;
-    if (name.size() != prefix + kHexDigits + suffix || name.compare(0, prefix, kPrefix) != 0 ||
-        name.compare(prefix + kHexDigits, suffix, kSuffix) != 0)
-        return false;
-    for (std::size_t i = prefix; i < prefix + kHexDigits; ++i) {
-        const char c = name[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
-}
-
-void removeLeftovers(const fs::path &folder) {
-#ifdef _WIN32
-    // A file that its writer still has open cannot be deleted here.
-    std::error_code ec;
-    for (const fs::directory_entry &entry : fs::directory_iterator(folder, ec)) {
-        if (isTemporaryName(entry.path().filename().string()))
-            fs::remove(entry.path(), ec);
-    }
-#else
-    DIR *dir = opendir(folder.empty() ? "." : folder.c_str());
-    if (dir == nullptr)
-        return;
-    const int dirFd = dirfd(dir);
-    while (const dirent *entry = readdir(dir)) {
-        if (!isTemporaryName(entry->d_name))
-            continue;
-        const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat opened {};
-        struct stat named {};
-        // Only our own plain files, and only when no writer holds the lock; the name must still
-        // be the file we locked.
-        if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == geteuid() &&
-            flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_ino == opened.st_ino && named.st_dev == opened.st_dev)
-            unlinkat(dirFd, entry->d_name, 0);
-        close(fd);
-    }
-    closedir(dir);
-#endif
-}
-
-Replacement::Replacement(const fs::path &path, const Decision *decided)
+Replacement::Replacement(const fs::path &path, const Decision *decided, NamingHook naming)
     : named_(path), target_(resolve(path)), decided_(decided) {
     if (decided_ != nullptr)
         checkDecision(named_, *decided_);
     const fs::path folder = target_.parent_path();
-    removeLeftovers(folder);
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary_ = folder / temporaryName(random);
+        temporary_ = folder / temporaryName(std::uint32_t(random()));
+        if (naming != nullptr)
+            naming(temporary_.c_str());
 #ifdef _WIN32
         fd_ = _wsopen(temporary_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYWR,
                       _S_IREAD | _S_IWRITE);
@@ -213,9 +155,9 @@ Replacement::Replacement(const fs::path &path, const Decision *decided)
 #else
         fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
-            // Held until the file is renamed or removed: while it is held, no other save
-            // takes the file for a leftover. A cleaner that got the lock first may have removed
-            // the name in between; then it is no longer ours and another name is tried.
+            // Held until the file is renamed or removed: while it is held, and while this
+            // process runs, no clean-up takes the file for a leftover. Should the name no longer
+            // be this file, another name is tried.
             struct stat opened {};
             struct stat named {};
             if (flock(fd_, LOCK_EX) == 0 && fstat(fd_, &opened) == 0 &&
@@ -328,19 +270,19 @@ void Replacement::commit() {
         } else {
             fchmod(fd_, newFileMode());
         }
-        const int closed = close(fd_);
-        fd_ = -1;
-        if (closed != 0)
-            throw failureFor(errno, target_);
         observe("rename");
         // What the user decided on is checked once more at the last moment; a name decided
         // empty gets the file only while it is still empty, whatever appears in between.
         if (decided_ != nullptr)
             checkDecision(named_, *decided_);
+        // The file stays open and locked until its temporary name is gone.
         if (decided_ != nullptr && decided_->absent)
             placeWithoutReplacing();
         else if (rename(temporary_.c_str(), target_.c_str()) != 0)
             throw failureFor(errno, target_);
+        temporary_.clear();
+        close(fd_); // synced already: nothing is left to fail
+        fd_ = -1;
 #endif
         temporary_.clear();
     } catch (...) {

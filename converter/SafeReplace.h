@@ -5,9 +5,10 @@
 //
 // - a link to a file is written through: the file at the end of the links is replaced and the
 //   links stay; a link to nothing or to a folder is refused, and so is a folder at the name;
-// - the temporary file is ".glyphtack-XXXXXXXX.tmp" (24 bytes, so any name the file system
-//   accepts can be saved), locked while it is written; one left behind by a killed writer is
-//   removed at the next save into that folder.
+// - the temporary file is ".glyphtack-PPPPPPPP-XXXXXXXX.tmp" (32 bytes, so any name the file
+//   system accepts can be saved; P the writer's process id, X random, both in hexadecimal),
+//   locked from its creation until it has been renamed into place; one left behind by a killed
+//   writer is removed by removeLeftovers, which a caller runs once before its writes.
 //
 // Plain C++ without Qt: failures are thrown as safe::Failure with a short English reason.
 #pragma once
@@ -50,11 +51,16 @@ Failure failureFor(int error, const std::filesystem::path &path);
 // to a folder, or a name the file system does not take.
 std::filesystem::path resolve(const std::filesystem::path &path);
 
+// The name this process gives a temporary file, with a random number (TemporaryNames.cpp).
+std::string temporaryName(std::uint32_t number);
 // True for the names of our temporary files.
 bool isTemporaryName(const std::string &name);
 
-// Removes our temporary files from folder that no running writer holds (their writer was
-// killed). Never fails.
+// The process id a temporary file's name carries; 0 for other names.
+long temporaryOwner(const std::string &name);
+
+// Removes our temporary files from folder whose writer is gone: the file's lock is free and the
+// process its name carries no longer runs. Reads the folder once; never fails.
 void removeLeftovers(const std::filesystem::path &folder);
 
 // One replacement of the file at a path, from the moment its temporary file exists until it is
@@ -65,13 +71,19 @@ struct Decision;
 // new file's data reaches the disk before its name does; nothing is called while it is null.
 extern void (*commitStepObserver)(const char *step);
 
+// Told each temporary name just before a file is created under it, so that a signal handler
+// can remove the file whenever the signal comes (a name it removes too early is simply absent).
+using NamingHook = void (*)(const char *temporary);
+
 class Replacement {
 public:
-    // Resolves path, removes leftovers in the target's folder and creates the temporary file.
-    // With a decision, what stands at path must still be what was decided, here and again at
-    // the commit (Failure with Problem::Changed otherwise); a decision that nothing stands there
-    // places the new file without replacing anything that appeared meanwhile.
-    explicit Replacement(const std::filesystem::path &path, const Decision *decided = nullptr);
+    // Resolves path and creates the temporary file in the target's folder (leftovers there are
+    // the caller's to remove, once: see removeLeftovers). With a decision, what stands at path
+    // must still be what was decided, here and again at the commit (Failure with
+    // Problem::Changed otherwise); a decision that nothing stands there places the new file
+    // without replacing anything that appeared meanwhile.
+    explicit Replacement(const std::filesystem::path &path, const Decision *decided = nullptr,
+                         NamingHook naming = nullptr);
     ~Replacement();
     Replacement(const Replacement &) = delete;
     Replacement &operator=(const Replacement &) = delete;
@@ -85,7 +97,8 @@ public:
     // Throws the failure of the last write that went wrong.
     [[noreturn]] void throwFailure() const;
     // Syncs the new file to disk, gives it the old file's permissions (and owner, where allowed)
-    // and renames it over the target. Throws Failure; the temporary file is then removed.
+    // and renames it over the target, holding its lock until the rename is done. Throws Failure;
+    // the temporary file is then removed.
     void commit();
 
 private:

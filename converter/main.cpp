@@ -23,6 +23,7 @@
 #include "SafeReplace.h"
 #include "Sidecars.h"
 
+#include <atomic>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -164,9 +165,22 @@ Options parseOptions(int argc, char **argv) {
     return options;
 }
 
-// Name of the file being written, removed if a signal ends the program first.
+// Name of the file being written, removed if a signal ends the program first. It is set before
+// the file is created under it, so that no moment exists in which the file is there unmarked;
+// the name carries this process's id, so it can only ever be a file of this process.
 char g_partialFile[4096];
 volatile std::sig_atomic_t g_havePartialFile = 0;
+
+extern "C" void markPartial(const char *name) {
+    g_havePartialFile = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst); // the handler never sees half a name
+    const std::size_t length = std::strlen(name);
+    if (length < sizeof g_partialFile) {
+        std::memcpy(g_partialFile, name, length + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        g_havePartialFile = 1;
+    }
+}
 
 extern "C" void onSignal(int signal) {
 #ifndef _WIN32
@@ -206,12 +220,8 @@ std::vector<std::uint8_t> cameraDataFor(const fs::path &input) {
 // The output is made ready first, so that a name that cannot be written is refused before the
 // input is read.
 void convert(const Options &options) {
-    safe::Replacement replacement(options.output, options.expected ? &*options.expected : nullptr);
-    const std::string partial = replacement.temporary().string();
-    if (partial.size() < sizeof g_partialFile) {
-        std::memcpy(g_partialFile, partial.c_str(), partial.size() + 1);
-        g_havePartialFile = 1;
-    }
+    safe::Replacement replacement(options.output, options.expected ? &*options.expected : nullptr,
+                                  markPartial);
     try {
         InputBitmap input(options.input);
         ReplacementSink sink(replacement);

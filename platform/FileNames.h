@@ -2,22 +2,23 @@
 
 #include <QByteArray>
 #include <QString>
+#include <filesystem>
 
-// File names as a Unix system keeps them: any bytes but '/' and NUL, not always UTF-8 (a name
-// made on an older system in Latin-1, say). Such a name travels through the program as text in
-// which each byte that is not part of a valid UTF-8 sequence stands as the lone code unit
-// U+DC00 plus the byte; FileNameBytes gives the very bytes back. Names that are valid UTF-8 (all
-// names on Windows) are plain text and pass through Qt's own file functions as they are.
+// File names as the system keeps them: on Unix any bytes but '/' and NUL, not always UTF-8 (a
+// name made on an older system in Latin-1 or GBK, say). A name is carried as a
+// std::filesystem::path, which holds those very bytes, from where it enters (the command line, a
+// list of files) to the file written under it; it becomes text only where a person reads it.
 
-// The name's text, foreign bytes kept as lone code units.
-QString FileNameFromBytes(const QByteArray &bytes);
-// The bytes of a name made by FileNameFromBytes (UTF-8 for any other text).
-QByteArray FileNameBytes(const QString &name);
-// True when the name holds bytes that Qt's own file functions cannot pass on.
-bool HasForeignBytes(const QString &name);
+// The path named by a command-line argument or a line of a list, as its bytes.
+std::filesystem::path PathFromBytes(const QByteArray &bytes);
+// The path's own bytes (UTF-8 on Windows).
+QByteArray PathBytes(const std::filesystem::path &path);
+// The path as text for a person; bytes that are not text show as U+FFFD.
+QString ShownName(const std::filesystem::path &path);
+// The path as Qt's file functions take it; empty text when they cannot carry its bytes.
+QString QtName(const std::filesystem::path &path);
 
-// What stands at a name, read with its bytes: for names with foreign bytes, where QFileInfo
-// would look at another name.
+// What stands at a name, through its links.
 struct NameStatus {
     bool exists = false; // something stands at the end of any links
     bool isLink = false; // the name itself is a symbolic link (maybe to nothing)
@@ -25,18 +26,18 @@ struct NameStatus {
     bool isDir = false;  // a folder, at the end of any links
     qint64 size = 0;
 };
-NameStatus StatusOf(const QString &name);
+NameStatus StatusOf(const std::filesystem::path &name);
 // Where the link at the name points.
-QString LinkTarget(const QString &name);
+std::filesystem::path LinkTarget(const std::filesystem::path &name);
 // True when both names lead to one file (after links).
-bool SameFile(const QString &a, const QString &b);
+bool SameFile(const std::filesystem::path &a, const std::filesystem::path &b);
 
-// A name the program's own file functions can open, for as long as this object lives: the name
-// itself, or for a name with foreign bytes a name of an open handle on that file
-// (/proc/self/fd/N). `path()` is empty when such a file cannot be opened.
+// A name the program's Qt file functions can open, for as long as this object lives: the name
+// itself, or for a name Qt cannot carry a name of an open handle on that file (/proc/self/fd/N).
+// `path()` is empty when such a file cannot be opened.
 class OpenableName {
 public:
-    explicit OpenableName(const QString &name);
+    explicit OpenableName(const std::filesystem::path &name);
     ~OpenableName();
     OpenableName(const OpenableName &) = delete;
     OpenableName &operator=(const OpenableName &) = delete;

@@ -1,6 +1,7 @@
 #include "save/ConverterCommand.h"
 
 #include "platform/FileNames.h"
+#include "save/Destination.h"
 
 QString QuotedPath(QString path) {
     constexpr QChar Quote = u'"';
@@ -11,13 +12,14 @@ QString QuotedPath(QString path) {
 namespace {
 
 // A file name for the converter: between quotes, or where the name holds bytes a command line
-// cannot carry as text, those bytes in hexadecimal after the option's -hex form.
-QString NamedAfter(const QString &option, const QString &path) {
-    if (HasForeignBytes(path)) {
+// of text cannot carry, those bytes in hexadecimal after the option's -hex form.
+QString NamedAfter(const QString &option, const std::filesystem::path &path) {
+    const QString text = QtName(path);
+    if (text.isEmpty() && !path.empty()) {
         return QStringLiteral(" %1-hex %2")
-            .arg(option, QString::fromLatin1(FileNameBytes(path).toHex()));
+            .arg(option, QString::fromLatin1(PathBytes(path).toHex()));
     }
-    return QStringLiteral(" %1 ").arg(option) + QuotedPath(path);
+    return QStringLiteral(" %1 ").arg(option) + QuotedPath(text);
 }
 
 } // namespace
@@ -36,12 +38,13 @@ QString CameraDataPath(const QString &temp, const QString &tempBaseName) {
 
 QString ConverterCommandLine(const QString &temp, qint16 quality, const QString &destination,
                              const QString &tempBaseName, const QString &expectation) {
-    return ConverterCommandLineTo(temp, quality, destination + QStringLiteral(".jpg"), tempBaseName,
-                                  expectation);
+    return ConverterCommandLineTo(temp, quality, NativePath(destination + QStringLiteral(".jpg")),
+                                  tempBaseName, expectation);
 }
 
-QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QString &output,
-                               const QString &tempBaseName, const QString &expectation) {
+QString ConverterCommandLineTo(const QString &temp, qint16 quality,
+                               const std::filesystem::path &output, const QString &tempBaseName,
+                               const QString &expectation) {
     const QString expect =
         expectation.isEmpty() ? QString() : QStringLiteral(" -expect ") + expectation;
     // The blanks are as the converter has always been called: two before -out, three after jpeg.
@@ -51,8 +54,9 @@ QString ConverterCommandLineTo(const QString &temp, qint16 quality, const QStrin
            QuotedPath(IntermediateBitmapPath(temp, tempBaseName));
 }
 
-QString KeepCommandLine(const QString &temp, const QString &source, const QString &output,
-                        const QString &tempBaseName, const QString &expectation) {
+QString KeepCommandLine(const QString &temp, const std::filesystem::path &source,
+                        const std::filesystem::path &output, const QString &tempBaseName,
+                        const QString &expectation) {
     const QString expect =
         expectation.isEmpty() ? QString() : QStringLiteral(" -expect ") + expectation;
     return QuotedPath(ConverterPath(temp)) + QStringLiteral(" -out jpeg") +

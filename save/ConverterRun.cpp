@@ -19,8 +19,8 @@ QString ConverterReason(const QByteArray &errors) {
 
 } // namespace
 
-void RunConverterFor(const PrivateFolder &folder, const QString &command, const QString &target,
-                     const WaitTick &tick) {
+void RunConverterFor(const PrivateFolder &folder, const QString &command,
+                     const std::filesystem::path &target, const WaitTick &tick) {
     const HeldProgram program = folder.converterForRunning();
     const QString placed = QuotedPath(ConverterPath(folder.path()));
     if (!command.startsWith(placed)) {

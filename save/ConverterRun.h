@@ -3,6 +3,7 @@
 #include "save/Shell32.h"
 
 #include <QString>
+#include <filesystem>
 
 class PrivateFolder;
 
@@ -11,5 +12,5 @@ class PrivateFolder;
 // started through an open handle on it (PrivateFolder::converterForRunning). Throws a RuntimeError
 // saying what went wrong ("JPG converter could not be started: ...", "JPG converter failed with
 // exit code N: the converter's own reason", or what the checks found).
-void RunConverterFor(const PrivateFolder &folder, const QString &command, const QString &target,
-                     const WaitTick &tick);
+void RunConverterFor(const PrivateFolder &folder, const QString &command,
+                     const std::filesystem::path &target, const WaitTick &tick);

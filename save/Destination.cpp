@@ -2,7 +2,6 @@
 
 #include "SafeReplace.h"
 #include "app/ErrorReport.h"
-#include "platform/FileNames.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,7 +10,7 @@ std::filesystem::path NativePath(const QString &path) {
 #ifdef Q_OS_WIN
     return std::filesystem::path(path.toStdWString());
 #else
-    return std::filesystem::path(FileNameBytes(path).toStdString());
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
 #endif
 }
 

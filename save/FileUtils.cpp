@@ -88,7 +88,11 @@ QString UsersOwnTempFolder(Services &services) {
         base = QDir::homePath() + QStringLiteral("/.cache");
     }
     const QString folder = base + QStringLiteral("/glyphtack/tmp");
-    QDir().mkpath(folder);
+    if (!QDir().mkpath(folder)) {
+        // No home to keep a cache in (a batch account): the system's temporary folder, where
+        // the private folder inside gets owner-only access all the same.
+        return QDir::tempPath();
+    }
     QFile::setPermissions(folder,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return folder;
@@ -117,4 +121,13 @@ QString TempFolder(Services &services) {
         return temp;
     }
     return UsersOwnTempFolder(services);
+}
+
+QString CommandTempFolder(Services &services) {
+    // The system's own choice first (a cluster node's local disk, say), where it is a folder.
+    const QString tmpdir = services.environment(QStringLiteral("TMPDIR"));
+    if (!tmpdir.isEmpty() && QFileInfo(tmpdir).isDir() && !OthersMayRenameIn(tmpdir)) {
+        return tmpdir;
+    }
+    return TempFolder(services);
 }

@@ -18,5 +18,10 @@ void ForceDelete(const QString &path);
 void WriteBytesToFile(const QByteArray &bytes, const QString &path);
 // The temporary folder: "TEMP" where it is set, not empty, and not a folder in which other users
 // may rename what the user makes (writable by them without the sticky bit); otherwise the user's
-// own runtime folder (XDG_RUNTIME_DIR) or a private per-user cache folder with owner-only access.
+// own runtime folder (XDG_RUNTIME_DIR), a private per-user cache folder with owner-only access,
+// or where there is no home for that, the system's temporary folder.
 QString TempFolder(Services &services);
+// The temporary folder of the caption command, which runs where schedulers and containers set
+// "TMPDIR" to the place for scratch files: that folder where it is one that others may not
+// rename in, otherwise TempFolder.
+QString CommandTempFolder(Services &services);

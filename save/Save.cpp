@@ -75,8 +75,11 @@ bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     }
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
-    return s(154,
-             [&] { SaveImageReplacing(PictureToSave(form), target, "bmp", decided.decision()); });
+    return s(154, [&] {
+        const std::filesystem::path file = NativePath(target);
+        RemoveLeftoversBeside(file);
+        SaveImageReplacing(PictureToSave(form), file, "bmp", decided.decision());
+    });
 }
 
 // A lossless PNG, written by the program itself like the bitmap (colour profile included). A
@@ -90,14 +93,16 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
     }
     // 216: nothing is deleted first (see 152).
     return s(218, [&] {
+        const std::filesystem::path file = NativePath(target);
+        RemoveLeftoversBeside(file);
         const QImage picture = PictureToSave(form);
         const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
         if (!source.valid) {
-            SaveImageReplacing(picture, target, "png", decided.decision());
+            SaveImageReplacing(picture, file, "png", decided.decision());
             return;
         }
         const QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
-        SaveImageReplacing(picture, target, "png", decided.decision(), [&](const QByteArray &png) {
+        SaveImageReplacing(picture, file, "png", decided.decision(), [&](const QByteArray &png) {
             return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
         });
     });
@@ -108,10 +113,11 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     if (!placed || command.isEmpty()) {
         throw RuntimeError("JPG converter could not be started");
     }
-    RunConverterFor(form.saving.privateFolder, command, target, [&form](QProcess &process) {
-        form.services().processEvents();
-        process.waitForFinished(100);
-    });
+    RunConverterFor(form.saving.privateFolder, command, NativePath(target),
+                    [&form](QProcess &process) {
+                        form.services().processEvents();
+                        process.waitForFinished(100);
+                    });
 }
 
 bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
@@ -237,8 +243,9 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
     s(250, [&] { ProbeWritable(target); });
     QString command;
     s(252, [&] {
-        command = KeepCommandLine(folder, folder + PathSeparator + base + QStringLiteral(".jpg"),
-                                  target, base, decided.expectation());
+        command = KeepCommandLine(
+            folder, NativePath(folder + PathSeparator + base + QStringLiteral(".jpg")),
+            NativePath(target), base, decided.expectation());
     });
     const bool written = s(254, [&] { RunConverter(form, command, converterPlaced, target); });
     s(256, [&] { RemoveConverterFiles(folder, base); });

@@ -163,11 +163,11 @@ bool HoldsConverter(const QString &path, const QByteArray &bytes) {
 
 } // namespace
 
-void SaveImageReplacing(const QImage &image, const QString &path, const char *format,
+void SaveImageReplacing(const QImage &image, const std::filesystem::path &path, const char *format,
                         const safe::Decision *decided,
                         const std::function<QByteArray(const QByteArray &)> &edit) {
     try {
-        safe::Replacement replacement(NativePath(path), decided);
+        safe::Replacement replacement(path, decided);
         ReplacementDevice device(replacement);
         try {
             if (edit) {
@@ -237,7 +237,16 @@ void PlaceConverter(const QByteArray &bytes, const QString &path) {
     });
 }
 
+void RemoveLeftoversBeside(const std::filesystem::path &path) {
+    try {
+        safe::removeLeftovers(safe::resolve(path).parent_path());
+    } catch (const safe::Failure &) {
+        // A name that cannot be written says so when it is written.
+    }
+}
+
 void ProbeWritable(const QString &path) {
+    RemoveLeftoversBeside(NativePath(path));
     try {
         const safe::Replacement probe(NativePath(path));
     } catch (const safe::Failure &failure) {
@@ -245,18 +254,18 @@ void ProbeWritable(const QString &path) {
     }
 }
 
-ConverterOutput::ConverterOutput(const QString &path) : path_(path) {
+ConverterOutput::ConverterOutput(const std::filesystem::path &path) : path_(path) {
     const NameStatus status = StatusOf(path);
     existed_ = status.isFile;
     size_ = status.size;
 #ifdef Q_OS_UNIX
     struct stat now {};
-    if (existed_ && ::stat(FileNameBytes(path).constData(), &now) == 0) {
+    if (existed_ && ::stat(path.c_str(), &now) == 0) {
         device_ = quint64(now.st_dev);
         inode_ = quint64(now.st_ino);
     }
 #else
-    modified_ = QFileInfo(path).lastModified();
+    modified_ = QFileInfo(QtName(path)).lastModified();
 #endif
 }
 
@@ -270,16 +279,17 @@ void ConverterOutput::check() const {
     bool same = false;
 #ifdef Q_OS_UNIX
     struct stat now {};
-    same = existed_ && ::stat(FileNameBytes(path_).constData(), &now) == 0 &&
-           quint64(now.st_dev) == device_ && quint64(now.st_ino) == inode_;
+    same = existed_ && ::stat(path_.c_str(), &now) == 0 && quint64(now.st_dev) == device_ &&
+           quint64(now.st_ino) == inode_;
 #else
-    same = existed_ && info.size == size_ && QFileInfo(path_).lastModified() == modified_;
+    same = existed_ && info.size == size_ && QFileInfo(QtName(path_)).lastModified() == modified_;
 #endif
     if (same) {
         throw RuntimeError("JPG converter wrote no file");
     }
     if (info.size == 0) {
-        ForceDelete(path_);
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
         throw RuntimeError("JPG converter wrote an empty file");
     }
     const OpenableName readable(path_);

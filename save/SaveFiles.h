@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
+#include <filesystem>
 #include <functional>
 
 namespace safe {
@@ -19,7 +20,7 @@ struct Decision;
 // writing fails it stays as it was and nothing is left behind. With a decision (Destination.h)
 // the write goes only over what was decided, and is refused when something else stands there.
 // When `edit` is given, the file's bytes are encoded in memory and written as it returns them.
-void SaveImageReplacing(const QImage &image, const QString &path, const char *format,
+void SaveImageReplacing(const QImage &image, const std::filesystem::path &path, const char *format,
                         const safe::Decision *decided = nullptr,
                         const std::function<QByteArray(const QByteArray &)> &edit = {});
 
@@ -42,22 +43,26 @@ void WriteFreshFile(const QByteArray &bytes, const QString &path);
 // the bytes are written afresh, with the owner's run bit, and closed.
 void PlaceConverter(const QByteArray &bytes, const QString &path);
 
+// Removes the temporary files that killed saves left in the folder a save at path writes into
+// (see safe::removeLeftovers); never fails.
+void RemoveLeftoversBeside(const std::filesystem::path &path);
+
 // Proves that a file can be written at path (or at the end of its links) without touching what
 // stands there: a temporary file is made beside it and removed. Leftovers of earlier saves into
-// that folder go too.
+// that folder go first.
 void ProbeWritable(const QString &path);
 
 // What stood at the converter's output before it ran, to tell afterwards whether it wrote a new
 // file there.
 class ConverterOutput {
 public:
-    explicit ConverterOutput(const QString &path);
+    explicit ConverterOutput(const std::filesystem::path &path);
     // Throws unless a new, non-empty JPEG file stands at the path now. An empty file the
     // converter left there is removed.
     void check() const;
 
 private:
-    QString path_;
+    std::filesystem::path path_;
     bool existed_ = false;
     quint64 device_ = 0;
     quint64 inode_ = 0;

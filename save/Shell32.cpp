@@ -9,6 +9,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -92,10 +93,16 @@ qint32 RunAndWait(const QString &commandLine, int windowStyle, const WaitTick &t
     Q_UNUSED(inherited);
 #else
     Q_UNUSED(style);
-    if (inherited >= 0) {
-        // Between the fork and the start of the program: only this child keeps it past exec.
-        process.setChildProcessModifier([inherited] { ::fcntl(inherited, F_SETFD, 0); });
-    }
+    // Between the fork and the start of the program. It runs in a process group of its own, so
+    // that a signal to this program's group (Ctrl+C in its terminal, a scheduler's stop) reaches
+    // this program alone, which decides what becomes of the started one; an inherited handle
+    // stays open in this child alone.
+    process.setChildProcessModifier([inherited] {
+        ::setpgid(0, 0);
+        if (inherited >= 0) {
+            ::fcntl(inherited, F_SETFD, 0);
+        }
+    });
 #endif
     process.start(standardError != nullptr ? QIODevice::ReadOnly : QIODevice::NotOpen);
     if (!process.waitForStarted(-1)) {

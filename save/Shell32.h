@@ -32,7 +32,8 @@ int EffectiveWindowStyle(int windowStyle);
 // plus StartErrorBase at once (53 when the program file does not exist). There is no time-out.
 // With standardError, what the process writes there is kept (its first 64 KB); otherwise it goes
 // nowhere. An open handle given as `inherited` (Unix) stays open in the started program alone,
-// for a program started through its own handle that reads itself (a script).
+// for a program started through its own handle that reads itself (a script). On Unix the program
+// runs in a process group of its own: a signal sent to this program's group does not reach it.
 qint32 RunAndWait(const QString &commandLine, int windowStyle = DefaultWindowStyle,
                   const WaitTick &tick = DefaultWaitTick, QByteArray *standardError = nullptr,
                   int inherited = -1);

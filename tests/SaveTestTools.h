@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -109,6 +110,22 @@ inline QList<qint64> ProcessesOf(const QString &path) {
         }
     }
     return found;
+}
+
+// The id of a process that has ended (one started and waited for).
+inline qint64 EndedProcessId() {
+    QProcess process;
+    process.start(QStringLiteral("true"), QStringList());
+    process.waitForStarted();
+    const qint64 pid = process.processId();
+    process.waitForFinished();
+    return pid;
+}
+
+// The name a writer's temporary file has: the writer's process id and a number, in hexadecimal.
+inline QString TemporaryName(qint64 pid, quint32 number) {
+    return QString::asprintf(".glyphtack-%08llx-%08x.tmp", static_cast<unsigned long long>(pid),
+                             number);
 }
 
 // An open file holding an exclusive lock, as a program writing it would (Linux).

@@ -71,6 +71,17 @@ metainfo=$work/root/usr/share/metainfo/io.github.pellorin.glyphtack.metainfo.xml
 if command -v appstreamcli >/dev/null; then
     appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 fi
-zcat "$work/root/usr/share/man/man1/glyphtack.1.gz" | grep -qF -- '\-\-skip\-existing' ||
-    fail "the manual page does not describe --skip-existing"
+# The manual page describes every option --help lists; both, and the completion, give the JPG
+# qualities with keep first (the default), and the two give every exit status.
+zcat "$work/root/usr/share/man/man1/glyphtack.1.gz" > "$work/manual"
+for option in $(grep -oE -- '--[a-z][a-z-]+' "$work/caption-help" | sort -u); do
+    grep -qF -- "${option//-/\\-}" "$work/manual" || fail "the manual page does not describe $option"
+done
+grep -qF 'keep|smart|1-100' "$work/manual" || fail "the manual page lacks --quality keep"
+grep -qF 'keep|smart|1-100' "$work/caption-help" || fail "caption --help lacks --quality keep"
+grep -qF '"keep smart"' "$completion" || fail "the completion does not offer --quality keep"
+for status in 0 1 2 130 143; do
+    grep -qE "^\.B $status\$" "$work/manual" || fail "the manual page lacks exit status $status"
+    grep -qw "$status" "$work/caption-help" || fail "caption --help lacks exit status $status"
+done
 echo "the package installs the program, its files, menu entry, icons, metainfo, manual page and completion"

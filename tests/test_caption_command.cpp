@@ -4,6 +4,7 @@
 #include "Harness.h"
 #include "batch/CaptionOptions.h"
 #include "batch/CaptionPicture.h"
+#include "batch/UsableCpus.h"
 #include "text/Caption.h"
 
 #include <QDir>
@@ -12,11 +13,19 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sched.h>
+
 namespace {
 
 ParsedCaptionCommand parse(const QStringList &arguments) {
-    return ParseCaptionCommand(arguments);
+    QList<QByteArray> bytes;
+    for (const QString &argument : arguments) {
+        bytes << argument.toUtf8();
+    }
+    return ParseCaptionCommand(bytes);
 }
+
+using Path = std::filesystem::path;
 
 CaptionOptions options(const QStringList &arguments) {
     const ParsedCaptionCommand parsed = parse(arguments);
@@ -82,11 +91,11 @@ private slots:
         QCOMPARE(o.height, std::optional<int>(80));
         QCOMPARE(o.quality, std::optional<int>(77));
         QCOMPARE(o.format, QStringLiteral("png"));
-        QCOMPARE(o.outFolder, QStringLiteral("/tmp/x"));
-        QCOMPARE(o.namePattern, QStringLiteral("{name}-cap.{ext}"));
+        QCOMPARE(o.outFolder, Path("/tmp/x"));
+        QCOMPARE(o.namePattern, QByteArray("{name}-cap.{ext}"));
         QVERIFY(o.overwrite);
         QCOMPARE(o.jobs, 3);
-        QCOMPARE(o.files, (QStringList{"one.jpg", "--two.jpg"}));
+        QCOMPARE(o.files, (QList<Path>{"one.jpg", "--two.jpg"}));
 
         // What a caption is when nothing is said: the box's own start, bottom right, smart.
         const CaptionOptions d = options(Minimal);
@@ -134,6 +143,8 @@ private slots:
             << QStringList{"--text", "t", "a.jpg", "--out"} << "--out needs a value";
         QTest::newRow("unknown") << Minimal + QStringList{"--size", "4"}
                                  << "unknown option --size (see --help)";
+        QTest::newRow("unknown single dash")
+            << Minimal + QStringList{"-x"} << "unknown option -x (see --help)";
         QTest::newRow("name") << Minimal + QStringList{"--name", "fixed.jpg"}
                               << "--name takes a file name with {name} in it and no folder";
         QTest::newRow("shard past the last")
@@ -151,6 +162,30 @@ private slots:
         QVERIFY(!parsed.options);
         QCOMPARE(parsed.exitCode, 2);
         QCOMPARE(parsed.message, QStringLiteral("glyphtack caption: ") + message);
+    }
+
+    // By default as many pictures at once as this process may use CPUs: those of its affinity,
+    // and no more than its control group's quota allows, rounded up.
+    void jobsFollowTheCpusThisProcessMayUse() {
+        QCOMPARE(CpusOfQuota(150000, 100000), 2);
+        QCOMPARE(CpusOfQuota(50000, 100000), 1);
+        QCOMPARE(CpusOfQuota(400000, 100000), 4);
+        QCOMPARE(CpusOfQuota(-1, 100000), 0);
+        QCOMPARE(CpusOfQuota(100000, 0), 0);
+        cpu_set_t all;
+        QCOMPARE(sched_getaffinity(0, sizeof all, &all), 0);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &all)) {
+                CPU_SET(cpu, &one);
+                break;
+            }
+        }
+        QCOMPARE(sched_setaffinity(0, sizeof one, &one), 0);
+        const int jobs = options(Minimal).jobs;
+        QCOMPARE(sched_setaffinity(0, sizeof all, &all), 0);
+        QCOMPARE(jobs, 1);
     }
 
     void helpDescribesTheCommand() {
@@ -228,19 +263,18 @@ private slots:
 
     void outputsAreNamedAfterTheirInputs() {
         const CaptionOptions o = options(Minimal);
-        QCOMPARE(OutputFor(o, "/in/holiday.jpeg").path, QStringLiteral("/tmp/out/holiday.jpeg"));
+        QCOMPARE(OutputFor(o, "/in/holiday.jpeg").path, Path("/tmp/out/holiday.jpeg"));
         QCOMPARE(OutputFor(o, "/in/holiday.jpeg").format, QStringLiteral("jpg"));
-        QCOMPARE(OutputFor(o, "/in/Card.BMP").path, QStringLiteral("/tmp/out/Card.BMP"));
+        QCOMPARE(OutputFor(o, "/in/Card.BMP").path, Path("/tmp/out/Card.BMP"));
         QCOMPARE(OutputFor(o, "/in/Card.BMP").format, QStringLiteral("bmp"));
         QCOMPARE(OutputFor(o, "/in/shot.png").format, QStringLiteral("png"));
         // Formats the program does not write come out as PNG.
-        QCOMPARE(OutputFor(o, "/in/anim.gif").path, QStringLiteral("/tmp/out/anim.png"));
+        QCOMPARE(OutputFor(o, "/in/anim.gif").path, Path("/tmp/out/anim.png"));
         QCOMPARE(OutputFor(o, "/in/scan.tiff").format, QStringLiteral("png"));
         const CaptionOptions asJpg =
             options(Minimal + QStringList{"--format", "jpg", "--name", "{name}-c.{ext}"});
-        QCOMPARE(OutputFor(asJpg, "/in/shot.png").path, QStringLiteral("/tmp/out/shot-c.jpg"));
-        QCOMPARE(OutputFor(asJpg, "/in/my.photo.jpeg").path,
-                 QStringLiteral("/tmp/out/my.photo-c.jpg"));
+        QCOMPARE(OutputFor(asJpg, "/in/shot.png").path, Path("/tmp/out/shot-c.jpg"));
+        QCOMPARE(OutputFor(asJpg, "/in/my.photo.jpeg").path, Path("/tmp/out/my.photo-c.jpg"));
     }
 
     // The real program on a folder: a broken picture in the middle does not stop the others,

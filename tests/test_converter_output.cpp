@@ -3,6 +3,7 @@
 // (the old file whole; its temporary file removed by the next run into that folder).
 
 #include "ConverterTestTools.h"
+#include "SafeReplace.h"
 
 #include <QDir>
 #include <QFile>
@@ -254,8 +255,9 @@ private slots:
         QCOMPARE(segments.first().second, expected);
     }
 
-    // Killed while writing: the old file is untouched; the temporary file it leaves goes at the
-    // next run into that folder.
+    // Killed while writing: the old file is untouched; the temporary file it leaves carries the
+    // killed converter's process id, which the clean-up its callers run before their writes finds
+    // ended (the converter itself never looks through the folder).
     void killedWhileWriting() {
         QTemporaryDir out;
         QImage noise(3000, 2400, QImage::Format_RGB32);
@@ -279,15 +281,47 @@ private slots:
             return found.isEmpty() ? QString() : found.first();
         };
         QVERIFY(QTest::qWaitFor([&] { return !temporary().isEmpty(); }, 10000));
-        ::kill(pid_t(process.processId()), SIGKILL);
+        const qint64 pid = process.processId();
+        ::kill(pid_t(pid), SIGKILL);
         QVERIFY(process.waitForFinished());
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QCOMPARE(readFile(output), QByteArray("old picture"));
         const QString left = temporary();
-        QVERIFY(!left.isEmpty());
+        QCOMPARE(left,
+                 QString::asprintf(".glyphtack-%08llx-", static_cast<unsigned long long>(pid)) +
+                     left.mid(20));
 
         QCOMPARE(convert(input, out.filePath("other.jpg")).exitCode, 0);
+        QCOMPARE(entries(out.path()), (QStringList{left, "big.bmp", "other.jpg", "photo.jpg"}));
+        safe::removeLeftovers(QFile::encodeName(out.path()).toStdString());
         QCOMPARE(entries(out.path()), (QStringList{"big.bmp", "other.jpg", "photo.jpg"}));
+        QCOMPARE(readFile(output), QByteArray("old picture"));
+    }
+
+    // SIGTERM the moment the converter has made its temporary file (a preloaded library sends it
+    // right as the file is created): the converter knew the file's name before it made it, and
+    // removes it as it ends. Nothing is left, and the old file stays.
+    void stoppedAsItsTemporaryFileIsMade() {
+        const QString shim = qEnvironmentVariable("GLYPHTACK_TERM_AFTER_CREATE");
+        if (shim.isEmpty()) {
+            QSKIP("the library that sends the signal was not built");
+        }
+        QTemporaryDir out;
+        const QString in = out.filePath("in.bmp");
+        QVERIFY(writeFile(in, encodeBmp(picture(64, 48), 24, false)));
+        const QString output = out.filePath("photo.jpg");
+        QVERIFY(writeFile(output, "old picture"));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", shim);
+        // A sanitizer build's converter accepts a library loaded ahead of its runtime.
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        process.setProcessEnvironment(env);
+        process.start(converterPath(), {"-q", "90", "-o", output, in});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(process.exitCode(), int(SIGTERM));
+        QCOMPARE(entries(out.path()), (QStringList{"in.bmp", "photo.jpg"}));
         QCOMPARE(readFile(output), QByteArray("old picture"));
     }
 };

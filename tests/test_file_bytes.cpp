@@ -94,7 +94,7 @@ private slots:
         QImage image(5, 3, QImage::Format_RGB32);
         image.fill(qRgb(10, 20, 30));
         Recording = true;
-        SaveImageReplacing(image, path, "png");
+        SaveImageReplacing(image, path.toStdString(), "png");
         Recording = false;
         safe::commitStepObserver = nullptr;
         QCOMPARE(Steps.size(), 4);

@@ -99,23 +99,28 @@ private slots:
     }
 
     // Temporary files of saves killed before they ended are removed by the next save into that
-    // folder; one still held by a running save, and files of other names, stay.
+    // folder; one still held by a running save (locked, or its process alive), and files of other
+    // names, stay.
     void leftoversAreRemovedByTheNextSave_data() { AddFormats(); }
     void leftoversAreRemovedByTheNextSave() {
         QFETCH(int, filter);
         Session s;
-        const QStringList stale = {".glyphtack-0123abcd.tmp", ".glyphtack-ffffffff.tmp"};
-        const QStringList kept = {".glyphtack-0123abcd.tmp.txt",
-                                  "glyphtack-01234567.tmp",
-                                  ".glyphtack-0123ABCD.tmp",
-                                  ".glyphtack-0123abc.tmp",
+        const qint64 ended = EndedProcessId();
+        const QStringList stale = {TemporaryName(ended, 0x0123abcd),
+                                   TemporaryName(ended, 0xffffffff)};
+        const QString held = TemporaryName(ended, 0x7777aaaa);
+        const QStringList kept = {TemporaryName(ended, 0x0123abcd) + ".txt",
+                                  TemporaryName(ended, 0x0123abcd).mid(1),
+                                  TemporaryName(ended, 0x0123abcd).toUpper(),
+                                  ".glyphtack-0123abcd.tmp",
                                   "notes.tmp",
-                                  ".glyphtack-7777aaaa.tmp"};
+                                  TemporaryName(QCoreApplication::applicationPid(), 0x5555aaaa),
+                                  held};
         for (const QString &name : stale + kept) {
             WriteAll(s.dest(name), "left over");
         }
         // A save still writing holds its file locked.
-        const LockedFile running(s.dest(".glyphtack-7777aaaa.tmp"));
+        const LockedFile running(s.dest(held));
         QVERIFY(running.locked());
         s.save(s.dest("card"), filter);
         QVERIFY(s.f.services.reports().isEmpty());

@@ -1,24 +1,25 @@
 #include "workspace/PictureLoader.h"
 
 #include "app/ErrorReport.h"
+#include "save/ExifEdit.h"
 #include "workspace/CameraData.h"
 #include "workspace/GifCanvas.h"
+#include "workspace/JpegDecoder.h"
 #include "workspace/MetafilePlayer.h"
 #include "workspace/PhotoFormats.h"
 #include "workspace/SourceFile.h"
 
 #include "BmpReader.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QMutex>
 #include <QPainter>
 #include <QRegion>
 #include <QTransform>
 #include <QtEndian>
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -33,10 +34,6 @@ bool isAcceptedFormat(const QByteArray &format) {
     return format == "bmp" || format == "jpeg" || format == "jpg" || format == "gif" ||
            format == "ico" || format == "cur" || format == "png" || format == "tiff" ||
            format == "tif" || format == "webp";
-}
-
-bool isJpeg(const QByteArray &format) {
-    return format == "jpeg" || format == "jpg";
 }
 
 // Transparent parts of icons, GIFs, PNGs and the like are shown on white, as the viewport is.
@@ -165,61 +162,10 @@ LoadedPicture loadBitmap(const QByteArray &bytes, qint64 maxDecodedBytes) {
     }
 }
 
-// Warnings of the JPEG decoder that mean image data is missing or was patched up.
-bool jpegDataDamaged(const QString &message) {
-    return message.contains(QStringLiteral("premature end"), Qt::CaseInsensitive) ||
-           message.contains(QStringLiteral("Unsupported marker")) ||
-           message.contains(QStringLiteral("instead of RST"));
-}
-
-// The decoder's warnings go to the thread that is loading: pictures may be loaded on several
-// threads at once (the caption command does), so the collecting handler stays installed while
-// any of them reads, and each thread collects its own.
-thread_local QStringList *jpegWarnings = nullptr;
-QMutex handlerMutex;
-int handlerUsers = 0;
-QtMessageHandler previousHandler = nullptr;
-
-void collectDecoderWarnings(QtMsgType type, const QMessageLogContext &context,
-                            const QString &message) {
-    if (jpegWarnings != nullptr && context.category != nullptr &&
-        qstrcmp(context.category, "qt.gui.imageio.jpeg") == 0) {
-        jpegWarnings->append(message);
-        return;
-    }
-    if (previousHandler != nullptr) {
-        previousHandler(type, context, message);
-    } else {
-        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
-    }
-}
-
-// Collects the decoder's warnings on this thread for as long as it lives.
-class DecoderWarnings {
-public:
-    DecoderWarnings() {
-        const QMutexLocker lock(&handlerMutex);
-        if (handlerUsers++ == 0) {
-            previousHandler = qInstallMessageHandler(collectDecoderWarnings);
-        }
-        jpegWarnings = &warnings;
-    }
-    ~DecoderWarnings() {
-        jpegWarnings = nullptr;
-        const QMutexLocker lock(&handlerMutex);
-        if (--handlerUsers == 0) {
-            qInstallMessageHandler(previousHandler);
-        }
-    }
-    DecoderWarnings(const DecoderWarnings &) = delete;
-    DecoderWarnings &operator=(const DecoderWarnings &) = delete;
-    QStringList warnings;
-};
-
 // A picture is refused for damage to what makes its pixels (a PNG's header, palette or image
-// data, a JPEG's scan: the reader fails or warns of corrupt data, see jpegDataDamaged), never for
-// damage to what only describes it (a PNG's text, time or physical size chunks): libpng passes
-// over those with a warning, and the text the reader did get is never written back (SaveFiles).
+// data), never for damage to what only describes it (a PNG's text, time or physical size chunks):
+// libpng passes over those with a warning, and the text the reader did get is never written back
+// (SaveFiles).
 LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
@@ -235,19 +181,7 @@ LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
         throw RuntimeError("Out of memory");
     }
     QImage image;
-    QStringList warnings;
-    bool read = false;
-    {
-        DecoderWarnings collector;
-        read = reader.read(&image);
-        warnings = collector.warnings;
-    }
-    for (const QString &warning : warnings) {
-        if (jpegDataDamaged(warning)) {
-            throw RuntimeError("Invalid picture");
-        }
-    }
-    if (!read || image.isNull()) {
+    if (!reader.read(&image) || image.isNull()) {
         if (reader.error() == QImageReader::InvalidDataError &&
             reader.errorString().contains(QStringLiteral("allocation"), Qt::CaseInsensitive)) {
             throw RuntimeError("Out of memory");
@@ -257,18 +191,71 @@ LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     LoadedPicture picture;
     picture.image = flatten(oriented(std::move(image), reader.transformation()));
     picture.himetric = PixelsToHimetric(picture.image.size());
-    if (isJpeg(format) || format == "gif") {
+    if (format == "gif") {
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) {
-            if (format == "gif") {
-                clearAroundFirstImage(picture.image, FirstGifImageRect(file));
-            } else {
-                picture.exif = ReadJpegExif(file);
-                file.seek(0);
-                picture.jpegHead = ReadJpegHead(file);
-            }
+            clearAroundFirstImage(picture.image, FirstGifImageRect(file));
         }
     }
+    return picture;
+}
+
+// How Qt's readers turn a picture for each EXIF orientation (1..8).
+QImageIOHandler::Transformations turnFor(int orientation) {
+    using T = QImageIOHandler::Transformation;
+    switch (orientation) {
+    case 2:
+        return T::TransformationMirror;
+    case 3:
+        return T::TransformationRotate180;
+    case 4:
+        return T::TransformationFlip;
+    case 5:
+        return T::TransformationFlipAndRotate90;
+    case 6:
+        return T::TransformationRotate90;
+    case 7:
+        return T::TransformationMirrorAndRotate90;
+    case 8:
+        return T::TransformationRotate270;
+    default:
+        return T::TransformationNone;
+    }
+}
+
+// A JPEG, decoded by libjpeg-turbo from the file's bytes read once: its pixels straight into the
+// picture, turned upright as its EXIF orientation says; its camera data and head from the same
+// bytes. Damaged data is an invalid picture; a kind of JPEG libjpeg does not decode is named.
+LoadedPicture loadJpeg(QFile &file, qint64 maxDecodedBytes) {
+    if (file.size() > maxDecodedBytes) {
+        throw RuntimeError("Out of memory");
+    }
+    const QByteArray bytes = file.readAll();
+    JpegDecoded decoded;
+    try {
+        JpegDecodeOptions options;
+        options.maxDecodedBytes = maxDecodedBytes;
+        decoded = DecodeJpeg(bytes, options);
+    } catch (const JpegError &e) {
+        switch (e.kind()) {
+        case JpegError::Kind::TooLarge:
+            throw RuntimeError("Out of memory");
+        case JpegError::Kind::Unsupported:
+            throw RuntimeError(e.what());
+        case JpegError::Kind::Damaged:
+            break;
+        }
+        throw RuntimeError("Invalid picture");
+    }
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    LoadedPicture picture;
+    picture.exif = ReadJpegExif(buffer);
+    buffer.seek(0);
+    picture.jpegHead = ReadJpegHead(buffer);
+    picture.image = oriented(std::move(decoded.image), turnFor(ExifOrientation(picture.exif)));
+    picture.himetric = PixelsToHimetric(picture.image.size());
     return picture;
 }
 
@@ -334,6 +321,9 @@ LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes) {
         }
         const QByteArray bytes = file.readAll();
         return loadBitmap(bytes, maxDecodedBytes);
+    }
+    if (head.startsWith("\xFF\xD8")) {
+        return loadJpeg(file, maxDecodedBytes);
     }
     file.close();
     return loadRaster(path, maxDecodedBytes);

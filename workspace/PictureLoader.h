@@ -26,7 +26,8 @@ constexpr qint64 MaxDecodedPictureBytes = qint64(2048) * 1024 * 1024;
 // JPEG XL codestream's); transparent parts are shown on white). An empty
 // path gives an empty picture. A file that cannot be read throws a RuntimeError whose text says
 // why ("File not found", "Invalid picture", "Out of memory", ...); a JPEG whose image data ends
-// early or is damaged is such a file. Damage the decoders read past (a wrong file-size or density
+// early or is damaged is such a file, and a JPEG of a kind the decoder does not handle is named
+// ("12-bit JPEG: not supported"). Damage the decoders read past (a wrong file-size or density
 // field, bytes after the image, pixels the data leaves out, which stay background) does not stop a
 // load: the picture then has the size its header gives. A raster picture of more than
 // maxDecodedBytes (at 4 bytes a pixel) is refused with "Out of memory"; the fuzzers give a

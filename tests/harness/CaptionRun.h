@@ -14,7 +14,13 @@ struct CaptionRun {
     QString err;
 };
 
-// Runs `glyphtack caption ARGUMENTS` from the build folder and waits for it; `started` runs once
-// the process is under way (to signal it, or to race it).
+// Runs `glyphtack caption ARGUMENTS` from the build folder, in a process group of its own whose
+// id is its process id, and waits for it; `started` runs once the process is under way (to
+// signal it or its group, or to race it).
+// The environment is this test's unless one is given.
 CaptionRun RunCaptionProgram(const QStringList &arguments,
-                             const std::function<void(QProcess &)> &started = {});
+                             const std::function<void(QProcess &)> &started = {},
+                             const QProcessEnvironment &environment = QProcessEnvironment());
+
+// The number of pictures a caption run says it wrote (its summary's second word).
+int Captioned(const CaptionRun &run);
