@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 #include "batch/CaptionCommand.h"
 #include "batch/RuntimeFolder.h"
+#include "converter/HugePages.h"
 #include "platform/Services.h"
 
 #include <QApplication>
@@ -54,6 +55,8 @@ int main(int argc, char *argv[]) {
     // `glyphtack caption ...` captions pictures from the command line: no window opens, and no
     // display is needed.
     if (argc > 1 && std::strcmp(argv[1], "caption") == 0) {
+        // JPEG photos are kept from their blocks, held in large arrays (converter/HugePages.h).
+        restartWithHugePages(argv);
         keepFreedPicturesForTheNext();
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // File names are taken as the bytes they are, whatever their encoding.

@@ -39,7 +39,8 @@ struct Outcome {
     bool skipped = false;
     QString failure;
     int quality = 0;
-    QString notKept; // why its blocks could not be kept, when it was written anew
+    QString notKept;              // why its blocks could not be kept, when it was written anew
+    bool droppedPictures = false; // its pictures after the first were left out
 };
 
 // The progress line on a terminal: how many pictures are done, and the last one.
@@ -78,6 +79,7 @@ struct Counts {
     int skipped = 0;
     int failed = 0;
     int notKept = 0;
+    int dropped = 0; // written without their pictures after the first
     int notStarted = 0;
 };
 
@@ -93,6 +95,9 @@ void PrintSummary(const CaptionOptions &options, const Counts &counts) {
     }
     if (counts.notKept > 0) {
         std::printf("; %d written anew", counts.notKept);
+    }
+    if (counts.dropped > 0) {
+        std::printf("; %d without their second pictures", counts.dropped);
     }
     if (counts.failed > 0) {
         std::printf("; %d failed", counts.failed);
@@ -217,6 +222,7 @@ int RunCaptionCommand(const QList<QByteArray> &arguments) {
             outcome.skipped = result.status == QLatin1String("skipped");
             outcome.quality = result.quality;
             outcome.notKept = result.notKept;
+            outcome.droppedPictures = result.droppedPictures;
             if (result.status == QLatin1String("failed")) {
                 outcome.failure = result.reason;
             }
@@ -260,6 +266,12 @@ int RunCaptionCommand(const QList<QByteArray> &arguments) {
             std::printf("written anew at quality %d: %s: its blocks cannot be kept: %s\n",
                         outcome.quality, Printed(input).constData(),
                         Printed(outcome.notKept).constData());
+        }
+        if (outcome.droppedPictures) {
+            ++counts.dropped;
+            std::printf("written without its second pictures: %s: they do not match the "
+                        "picture as written\n",
+                        Printed(input).constData());
         }
     }
     PrintSummary(options, counts);

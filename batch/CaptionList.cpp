@@ -64,14 +64,15 @@ CaptionRun PlanCaptionRun(const CaptionOptions &options) {
     const int count = int(options.files.size());
     // Each picture's output name as a number, with its place in the list: a list of a million
     // pictures keeps two numbers per picture, not a path. Outputs share one folder, so the name
-    // alone tells which write one file.
+    // tells which write one file; it is taken without its extension, which may depend on what
+    // the file holds, so that no file is read here but where two names meet.
     std::vector<std::pair<quint64, int>> names(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const fs::path &input = options.files.at(i);
         if (PathHash(input) % quint64(options.shards) == quint64(options.shard)) {
             run.pictures.push_back(i);
         }
-        names[size_t(i)] = {PathHash(OutputFor(options, input).path.filename()), i};
+        names[size_t(i)] = {PathHash(PathFromBytes(OutputNameKey(options, input))), i};
     }
     std::sort(names.begin(), names.end());
     std::vector<bool> mine(static_cast<size_t>(count), false);
@@ -80,23 +81,33 @@ CaptionRun PlanCaptionRun(const CaptionOptions &options) {
     }
     // Among the pictures of one name, the first in the list that is there writes it; a later one
     // of this shard is not written. A picture that is not there writes nothing, so it takes no
-    // name from one that is. Only pictures that share a name are looked at.
+    // name from one that is. Only pictures whose names meet are looked at, each output found
+    // once (reading the file's start when its name leaves the format open).
     for (size_t first = 0; first < names.size();) {
         size_t end = first + 1;
         while (end < names.size() && names[end].first == names[first].first) {
             ++end;
         }
+        std::vector<std::optional<fs::path>> outputs(end - first);
+        const auto outputOf = [&](size_t k) -> const std::optional<fs::path> & {
+            std::optional<fs::path> &output = outputs[k - first];
+            if (!output) {
+                const fs::path &input = options.files.at(names[k].second);
+                output = StatusOf(input).isFile ? OutputFor(options, input).path : fs::path();
+            }
+            return output;
+        };
         for (size_t k = first + 1; k < end; ++k) {
             const int later = names[k].second;
-            if (!mine[size_t(later)] || !StatusOf(options.files.at(later)).isFile) {
+            if (!mine[size_t(later)] || outputOf(k)->empty()) {
                 continue;
             }
-            const fs::path output = OutputFor(options, options.files.at(later)).path;
             for (size_t e = first; e < k; ++e) {
-                const fs::path &earlier = options.files.at(names[e].second);
-                if (OutputFor(options, earlier).path == output && StatusOf(earlier).isFile) {
-                    run.clashes.insert(later, QStringLiteral("would write %1, as %2 does")
-                                                  .arg(ShownName(output), ShownName(earlier)));
+                if (*outputOf(e) == *outputOf(k)) {
+                    run.clashes.insert(later,
+                                       QStringLiteral("would write %1, as %2 does")
+                                           .arg(ShownName(*outputOf(k)),
+                                                ShownName(options.files.at(names[e].second))));
                     break;
                 }
             }
@@ -111,12 +122,12 @@ namespace {
 // Whether what stands at an output lets --skip-existing skip its picture: only a complete
 // picture that this command could have written there (it places its files whole, by a rename),
 // never a link nor anything else; those are the picture's failure, and stay as they are.
-bool AlreadyWritten(const CaptionOutput &output, bool overwrite) {
+bool AlreadyWritten(const CaptionOutput &output, bool overwrite, const fs::path &input) {
     const NameStatus at = StatusOf(output.path);
     if (!at.exists && !at.isLink) {
         return false;
     }
-    if (!at.isLink && at.isFile && IsCompleteOutput(output.path, output.format)) {
+    if (!at.isLink && at.isFile && IsCompleteOutput(output.path, output.format, input)) {
         return true;
     }
     if (overwrite) {
@@ -146,7 +157,7 @@ PictureResult CaptionListedPicture(const CaptionOptions &options, const CaptionR
         if (const auto clash = run.clashes.constFind(index); clash != run.clashes.constEnd()) {
             throw RuntimeError(clash->toStdString());
         }
-        if (options.skipExisting && AlreadyWritten(output, options.overwrite)) {
+        if (options.skipExisting && AlreadyWritten(output, options.overwrite, result.input)) {
             result.status = QStringLiteral("skipped");
             result.reason = QStringLiteral("the output is already complete");
             result.milliseconds = clock.elapsed();
@@ -159,6 +170,7 @@ PictureResult CaptionListedPicture(const CaptionOptions &options, const CaptionR
         result.quality = written.quality;
         result.kept = written.kept;
         result.notKept = written.notKept;
+        result.droppedPictures = written.droppedPictures;
         if (!written.notKept.isEmpty()) {
             result.reason =
                 QStringLiteral("written anew: its blocks cannot be kept: ") + written.notKept;

@@ -39,6 +39,7 @@ struct PictureResult {
     int quality = 0;   // the JPG quality it was written at; 0 for other formats
     bool kept = false; // a JPEG photo written with its own blocks kept but the caption's
     QString notKept;   // why a JPEG photo's blocks could not be kept, when it was written anew
+    bool droppedPictures = false; // its pictures after the first were left out
 };
 
 // Captions the picture at `index` in the list (its text's fields filled in), skipping it when

@@ -1,13 +1,13 @@
 #include "batch/CaptionPicture.h"
 
-#include "save/KeepPhoto.h"
-
 #include "app/ErrorReport.h"
+#include "batch/CaptionKeep.h"
 #include "batch/CaptionWriter.h"
 #include "platform/FileNames.h"
 #include "save/Quality.h"
 #include "workspace/PictureLoader.h"
 
+#include <QFile>
 #include <cmath>
 
 namespace {
@@ -25,6 +25,38 @@ Caption ownCaption(const Caption &caption) {
     font.fromString(caption.font.toString());
     own.font = font;
     return own;
+}
+
+// True when the file's content starts as a JPEG does (start of image, then a marker).
+bool holdsJpeg(const std::filesystem::path &path) {
+    if (!StatusOf(path).isFile) {
+        return false; // a pipe or a device is not read here: it might never answer
+    }
+    const OpenableName name(path);
+    QFile file(name.path());
+    return file.open(QIODevice::ReadOnly) && file.read(3) == QByteArray("\xFF\xD8\xFF", 3);
+}
+
+// The output's name: the pattern's fields filled in one pass, as bytes, so that the input's
+// name keeps its own.
+QByteArray outputName(const CaptionOptions &options, const std::filesystem::path &file,
+                      const QByteArray &extension) {
+    const QByteArray &pattern = options.namePattern;
+    const QByteArray base = PathBytes(file.stem());
+    QByteArray name;
+    for (qsizetype i = 0; i < pattern.size();) {
+        const QByteArrayView rest = QByteArrayView(pattern).sliced(i);
+        if (rest.startsWith("{name}")) {
+            name += base;
+            i += 6;
+        } else if (rest.startsWith("{ext}")) {
+            name += extension;
+            i += 5;
+        } else {
+            name += pattern[i++];
+        }
+    }
+    return name;
 }
 
 } // namespace
@@ -71,37 +103,26 @@ CaptionOutput OutputFor(const CaptionOptions &options, const std::filesystem::pa
     const QByteArray lower = suffix.toLower();
     CaptionOutput output;
     QByteArray extension;
+    const bool jpegName = lower == "jpg" || lower == "jpeg" || lower == "jpe" || lower == "jfif";
     if (!options.format.isEmpty()) {
         output.format = options.format;
         extension = options.format.toLatin1();
+    } else if (jpegName || holdsJpeg(input)) {
+        output.format = QStringLiteral("jpg");
+        extension = jpegName || lower == "mpo" ? suffix : QByteArray("jpg");
     } else if (lower == "bmp") {
         output.format = QStringLiteral("bmp");
-        extension = suffix;
-    } else if (lower == "jpg" || lower == "jpeg" || lower == "jpe" || lower == "jfif") {
-        output.format = QStringLiteral("jpg");
         extension = suffix;
     } else {
         output.format = QStringLiteral("png");
         extension = lower == "png" ? suffix : QByteArray("png");
     }
-    // The pattern's fields in one pass, as bytes: the input's name keeps its own.
-    const QByteArray &pattern = options.namePattern;
-    const QByteArray base = PathBytes(file.stem());
-    QByteArray name;
-    for (qsizetype i = 0; i < pattern.size();) {
-        const QByteArrayView rest = QByteArrayView(pattern).sliced(i);
-        if (rest.startsWith("{name}")) {
-            name += base;
-            i += 6;
-        } else if (rest.startsWith("{ext}")) {
-            name += extension;
-            i += 5;
-        } else {
-            name += pattern[i++];
-        }
-    }
-    output.path = options.outFolder / PathFromBytes(name);
+    output.path = options.outFolder / PathFromBytes(outputName(options, file, extension));
     return output;
+}
+
+QByteArray OutputNameKey(const CaptionOptions &options, const std::filesystem::path &input) {
+    return outputName(options, input.filename(), QByteArray());
 }
 
 CaptionResult CaptionPictureFile(const CaptionOptions &options, const std::filesystem::path &input,
@@ -124,29 +145,40 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const std::files
     if (readable.path().isEmpty()) {
         throw RuntimeError(StatusOf(input).exists ? "Permission denied" : "File not found");
     }
+    const Caption caption = ownCaption(options.caption);
+    CaptionOptions own = options;
+    own.caption = caption;
+    CaptionResult result;
+    // A JPEG photo written as JPG: its whole file, for what follows its first picture; and it
+    // keeps its own blocks but the caption's, where it can, from those bytes alone.
+    QByteArray file;
+    if (output.format == QLatin1String("jpg")) {
+        QFile bytes(readable.path());
+        if (bytes.open(QIODevice::ReadOnly) && bytes.peek(2) == QByteArray("\xFF\xD8", 2)) {
+            file = bytes.readAll();
+        }
+    }
+    if (options.keepBlocks && !file.isEmpty()) {
+        const KeptCaption kept = CaptionKeepingBlocks(own, file, output);
+        if (kept.notKept.isEmpty()) {
+            result.kept = true;
+            result.droppedPictures = kept.droppedPictures;
+            return result;
+        }
+        result.notKept = kept.notKept;
+    }
     LoadedPicture picture = LoadPicture(readable.path());
     if (picture.image.isNull()) {
         throw RuntimeError("Invalid picture");
     }
-    const Caption caption = ownCaption(options.caption);
-    CaptionOptions own = options;
-    own.caption = caption;
     const CaptionPlan plan = PlanCaption(own, picture.image.size());
-    const QRect changed = RenderCaption(picture.image, caption, plan.at, plan.area, plan.scale);
+    RenderCaption(picture.image, caption, plan.at, plan.area, plan.scale);
 
-    CaptionResult result;
     const JpegHeader source = ReadJpegHeader(picture.jpegHead);
+    if (!source.valid) {
+        file.clear();
+    }
     if (output.format == QLatin1String("jpg")) {
-        // A JPEG photo keeps its own blocks but the caption's, where it can.
-        if (options.keepBlocks && source.valid) {
-            result.notKept = WhyBlocksCannotBeKept(source, picture.image, {changed});
-            if (result.notKept.isEmpty()) {
-                writer.writeKept(picture.image, output, input, source, {changed}, index,
-                                 options.overwrite);
-                result.kept = true;
-                return result;
-            }
-        }
         const int estimate = source.valid ? EstimateJpegQuality(source) : 0;
         result.quality = options.quality ? *options.quality
                          : estimate > 0
@@ -156,7 +188,7 @@ CaptionResult CaptionPictureFile(const CaptionOptions &options, const std::files
     }
     // Camera data goes only from a JPG into a JPG, as the window's save keeps it; a JPEG's
     // metadata goes into a JPG or PNG made of it.
-    writer.write(picture.image, output, result.quality, picture.exif, source, index,
-                 options.overwrite);
+    result.droppedPictures = writer.write(picture.image, output, result.quality, picture.exif,
+                                          source, file, index, options.overwrite);
     return result;
 }

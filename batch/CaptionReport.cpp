@@ -20,6 +20,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The last bytes of a file, fewer when it is shorter.
+QByteArray lastBytes(QFile &file, qint64 count) {
+    const qint64 from = qMax<qint64>(0, file.size() - count);
+    return file.seek(from) ? file.read(file.size() - from) : QByteArray();
+}
+
 // Opens the file itself, never what a link at its name points to; false for anything but a
 // plain file.
 bool OpenPlainFile(QFile &file, const fs::path &path) {
@@ -50,7 +56,7 @@ void AddName(QJsonObject &line, const QString &key, const fs::path &path) {
 
 } // namespace
 
-bool IsCompleteOutput(const fs::path &path, const QString &format) {
+bool IsCompleteOutput(const fs::path &path, const QString &format, const fs::path &input) {
     QFile file;
     if (!OpenPlainFile(file, path) || file.size() == 0) {
         return false;
@@ -63,7 +69,19 @@ bool IsCompleteOutput(const fs::path &path, const QString &format) {
         }
     }
     if (format == QLatin1String("jpg")) {
-        return size >= 4 && file.seek(size - 2) && file.read(2) == QByteArray("\xFF\xD9", 2);
+        const QByteArray endOfImage("\xFF\xD9", 2);
+        if (size >= 4 && lastBytes(file, 2) == endOfImage) {
+            return true;
+        }
+        // A trailer after the pictures ends the file as it ended the source: from the source's
+        // last end-of-image marker on, or its last 64 KB when the trailer is longer.
+        const OpenableName source(input);
+        QFile sourceFile(source.path());
+        QByteArray trailer = !input.empty() && sourceFile.open(QIODevice::ReadOnly)
+                                 ? lastBytes(sourceFile, 65536)
+                                 : "";
+        trailer = trailer.mid(qMax<qsizetype>(0, trailer.lastIndexOf(endOfImage)));
+        return trailer.size() > 2 && lastBytes(file, trailer.size()) == trailer;
     }
     if (format == QLatin1String("png")) {
         static const QByteArray iend("\0\0\0\0IEND\xAE\x42\x60\x82", 12);

@@ -9,10 +9,12 @@ struct PictureResult;
 
 // Whether the file at `path` is a complete picture of `format` ("bmp", "jpg", "png"): a plain file
 // (not reached through a link) whose header reads as a picture of that format with a size, and
-// whose format's end is present: a JPG's end-of-image marker as its last two bytes, a PNG's IEND
-// chunk as its last twelve, a BMP's size in its header equal to the file's. A file cut short is
-// not complete.
-bool IsCompleteOutput(const std::filesystem::path &path, const QString &format);
+// whose format's end is present: a JPG's end-of-image marker as its last two bytes (or, for a JPG
+// made from the JPEG `input` whose file ends in a maker's trailer, that trailer's last bytes), a
+// PNG's IEND chunk as its last twelve, a BMP's size in its header equal to the file's. A file cut
+// short is not complete.
+bool IsCompleteOutput(const std::filesystem::path &path, const QString &format,
+                      const std::filesystem::path &input = {});
 
 // The --report file: one JSON object a line for each picture, added as each one ends and written
 // out at once, so the lines so far survive a run that is stopped. A report that exists is added

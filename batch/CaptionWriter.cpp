@@ -7,6 +7,7 @@
 #include "save/ConverterRun.h"
 #include "save/JpegMetadata.h"
 #include "save/KeepPhoto.h"
+#include "save/MultiPicture.h"
 #include "save/SaveFiles.h"
 
 #include "Decision.h"
@@ -23,30 +24,32 @@ QString CaptionWriter::converterFolder() {
     return placed_;
 }
 
-void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int quality,
-                          const QByteArray &exif, const JpegHeader &source, int index,
-                          bool replace) {
+bool CaptionWriter::write(const QImage &image, const CaptionOutput &output, int quality,
+                          const QByteArray &exif, const JpegHeader &source, const QByteArray &file,
+                          int index, bool replace) {
     const safe::Decision nothingThere;
     const safe::Decision *decided = replace ? nullptr : &nothingThere;
     if (output.format != QLatin1String("jpg")) {
         if (output.format == QLatin1String("png") && source.valid) {
-            const QList<JpegSegment> metadata =
-                MetadataForSave(source, image.size(), true, QImage());
+            // A PNG holds no picture after its first: nothing may announce one.
+            QList<JpegSegment> metadata = MetadataForSave(source, image.size(), true, QImage());
+            DropPictureIndexes(metadata);
             SaveImageReplacing(image, output.path, "png", decided, [&](const QByteArray &png) {
                 return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
             });
-            return;
+            return false;
         }
         SaveImageReplacing(image, output.path,
                            output.format == QLatin1String("bmp") ? "bmp" : "png", decided);
-        return;
+        return false;
     }
     const QString folder = converterFolder();
     const QString base = QStringLiteral(" %1").arg(index);
+    bool dropped = false;
     try {
         SaveFreshBitmap(image, IntermediateBitmapPath(folder, base));
         if (source.valid) {
-            WriteSourceMetadata(folder, base, source, image);
+            dropped = WriteSourceMetadata(folder, base, source, image, file);
         } else if (!exif.isEmpty()) {
             WriteCameraData(exif, CameraDataPath(folder, base));
         }
@@ -60,24 +63,5 @@ void CaptionWriter::write(const QImage &image, const CaptionOutput &output, int 
         throw;
     }
     RemoveConverterFiles(folder, base);
-}
-
-void CaptionWriter::writeKept(const QImage &image, const CaptionOutput &output,
-                              const std::filesystem::path &sourcePath, const JpegHeader &source,
-                              const QList<QRect> &areas, int index, bool replace) {
-    const safe::Decision nothingThere;
-    const QString folder = converterFolder();
-    const QString base = QStringLiteral(" %1").arg(index);
-    try {
-        WriteKeepFiles(folder, base, source, image, areas);
-        RunConverterFor(
-            folder_,
-            KeepCommandLine(folder, sourcePath, output.path, base,
-                            replace ? QString() : QString::fromStdString(nothingThere.text())),
-            output.path, [](QProcess &process) { process.waitForFinished(100); });
-    } catch (...) {
-        RemoveConverterFiles(folder, base);
-        throw;
-    }
-    RemoveConverterFiles(folder, base);
+    return dropped;
 }

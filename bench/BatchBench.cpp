@@ -174,15 +174,7 @@ int RunBatchBench() {
     const QString magickOut = folder + QStringLiteral("/magick");
     QDir().mkpath(magickOut);
     // One convert per file, as many at once as there are cores.
-    const QString script =
-        QStringLiteral(
-            "cd '%1' && ls *.jpg | xargs -P %2 -I{} convert {} -font Liberation-Sans-Bold "
-            "-pointsize 40 -fill '#ff0000' -gravity southeast -annotate +10+10 '%3' "
-            "-quality 85 '%4/{}'")
-            .arg(in)
-            .arg(cores)
-            .arg(QLatin1String(CaptionText), magickOut);
-    const ChildRun magick = RunChild({QStringLiteral("sh"), QStringLiteral("-c"), script});
+    const ChildRun magick = RunMagickCaptions(in, magickOut, cores, QLatin1String(CaptionText));
     if (!magick.started || magick.exitCode != 0) {
         std::fprintf(stderr, "ImageMagick's run failed (exit code %d)\n", magick.exitCode);
         return 1;

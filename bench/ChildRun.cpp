@@ -87,6 +87,18 @@ ChildRun RunChild(const QStringList &argv, bool captureOutput) {
     return run;
 }
 
+ChildRun RunMagickCaptions(const QString &in, const QString &out, int cores, const QString &text) {
+    const QString script =
+        QStringLiteral(
+            "cd '%1' && ls *.jpg | xargs -P %2 -I{} convert {} -font Liberation-Sans-Bold "
+            "-pointsize 40 -fill '#ff0000' -gravity southeast -annotate +10+10 '%3' "
+            "-quality 85 '%4/{}'")
+            .arg(in)
+            .arg(cores)
+            .arg(text, out);
+    return RunChild({QStringLiteral("sh"), QStringLiteral("-c"), script});
+}
+
 bool HaveProgram(const QString &name) {
     return !QStandardPaths::findExecutable(name).isEmpty();
 }

@@ -19,6 +19,10 @@ struct ChildRun {
 
 // Runs argv[0] (looked up on PATH) with the rest as arguments and waits for it.
 ChildRun RunChild(const QStringList &argv, bool captureOutput = false);
+// ImageMagick's convert captioning every JPEG of the folder `in` into `out` (the text at 40
+// points, bold, red, at the lower right), one convert a file, `cores` at once through xargs.
+ChildRun RunMagickCaptions(const QString &in, const QString &out, int cores, const QString &text);
+
 // True when the program is found on PATH.
 bool HaveProgram(const QString &name);
 

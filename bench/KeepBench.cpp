@@ -2,7 +2,9 @@
 // window: 24-megapixel photos in each mode, sampling and restart setting, and the corpus's
 // orientation photos, a caption of about 5% of the picture's height at the lower right. Blocks
 // changed outside the caption's MCUs (counted from both files' coefficients), the size against the
-// source's, and the whole save against jpegtran's lossless copy of the same file.
+// source's, and the whole save against jpegtran's lossless copy of the same file. Then the whole
+// caption command keeping each generated photo against jpegtran's copy of it, run by turns, and
+// a batch of them kept by one command against ImageMagick captioning each.
 #include "JpegBlocks.h"
 #include "app/Form1.h"
 #include "bench/Bench.h"
@@ -14,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -64,6 +68,68 @@ double KeepSave(const QString &input, const QString &output, QList<QRect> *areas
     return best;
 }
 
+double Median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0.0 : values.at(values.size() / 2);
+}
+
+// The caption command keeping one photo, the whole process from start to exit, and jpegtran's
+// lossless copy of the same file, run by turns five times each: their medians in ms, or a
+// negative caption figure when the command failed.
+std::pair<double, double> CommandAgainstTranscode(const QString &photo, const QString &folder) {
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/glyphtack");
+    QList<double> caption, transcode;
+    for (int run = 0; run < 5; ++run) {
+        const ChildRun kept =
+            RunChild({program, QStringLiteral("caption"), QStringLiteral("--text"),
+                      QStringLiteral("© 2026 Glyphtack"), QStringLiteral("--height-share"),
+                      QStringLiteral("5"), QStringLiteral("--margin"), QStringLiteral("16"),
+                      QStringLiteral("--overwrite"), QStringLiteral("--out"),
+                      folder + QStringLiteral("/command"), photo});
+        if (!kept.started || kept.exitCode != 0)
+            return {-1.0, 0.0};
+        caption << kept.ms;
+        transcode << RunChild({QStringLiteral("jpegtran"), QStringLiteral("-copy"),
+                               QStringLiteral("all"), QStringLiteral("-outfile"),
+                               folder + QStringLiteral("/jpegtran.jpg"), photo})
+                         .ms;
+    }
+    return {Median(caption), Median(transcode)};
+}
+
+// Several photos kept by one caption command, a picture per core, against ImageMagick's convert
+// captioning each, as many at once; the ratio, or a negative figure when either failed.
+double BatchAgainstImageMagick(const QList<QString> &photos, const QString &folder) {
+    const QString in = folder + QStringLiteral("/batch-in");
+    QDir().mkpath(in);
+    QDir().mkpath(folder + QStringLiteral("/batch-magick"));
+    QStringList files;
+    for (int i = 0; i < 8; ++i) {
+        const QString copy = QStringLiteral("%1/photo%2.jpg").arg(in).arg(i);
+        QFile::remove(copy);
+        if (!QFile::copy(photos.at(i % photos.size()), copy))
+            return -1.0;
+        files << copy;
+    }
+    const int cores = qMax(1, QThread::idealThreadCount());
+    const ChildRun kept =
+        RunChild(QStringList{QCoreApplication::applicationDirPath() + QStringLiteral("/glyphtack"),
+                             QStringLiteral("caption"), QStringLiteral("--text"),
+                             QStringLiteral("Glyphtack 2026"), QStringLiteral("--font"),
+                             QStringLiteral("Liberation Sans,40,bold"), QStringLiteral("--color"),
+                             QStringLiteral("#ff0000"), QStringLiteral("--margin"),
+                             QStringLiteral("10"), QStringLiteral("--jobs"), QString::number(cores),
+                             QStringLiteral("--out"), folder + QStringLiteral("/batch-kept")} +
+                 files);
+    const ChildRun magick = RunMagickCaptions(in, folder + QStringLiteral("/batch-magick"), cores,
+                                              QStringLiteral("Glyphtack 2026"));
+    if (!kept.started || kept.exitCode != 0 || !magick.started || magick.exitCode != 0)
+        return -1.0;
+    PrintFigure(QStringLiteral("batch_keep_8_photos"), kept.ms, QStringLiteral("ms"));
+    PrintFigure(QStringLiteral("batch_imagemagick_8_photos"), magick.ms, QStringLiteral("ms"));
+    return kept.ms / magick.ms;
+}
+
 } // namespace
 
 int RunKeepBench() {
@@ -100,7 +166,8 @@ int RunKeepBench() {
     const bool jpegtran = HaveProgram(QStringLiteral("jpegtran"));
 
     qint64 outside = 0;
-    double worstBytes = 1.0, worstTranscode = 0.0, worstSameMode = 0.0;
+    double worstBytes = 1.0, worstTranscode = 0.0, worstSameMode = 0.0, worstCommand = 0.0;
+    QList<QString> generated;
     for (const Source &source : sources) {
         const QString output =
             folder + QStringLiteral("/kept-") + QFileInfo(source.name).baseName();
@@ -150,14 +217,36 @@ int RunKeepBench() {
                         QStringLiteral("ms"));
             worstTranscode = qMax(worstTranscode, ms / plain);
             worstSameMode = qMax(worstSameMode, ms / same);
+            const auto [command, copy] = CommandAgainstTranscode(source.path, folder);
+            if (command < 0) {
+                std::fprintf(stderr, "%s: glyphtack caption failed\n", qPrintable(source.name));
+                return 1;
+            }
+            PrintFigure(source.name + QStringLiteral("_caption_command"), command,
+                        QStringLiteral("ms"));
+            PrintFigure(source.name + QStringLiteral("_jpegtran_beside_it"), copy,
+                        QStringLiteral("ms"));
+            worstCommand = qMax(worstCommand, command / copy);
         }
+        if (source.large)
+            generated << source.path;
     }
     PrintRatio(QStringLiteral("blocks_changed_outside_caption"), double(outside));
     PrintRatio(QStringLiteral("kept_bytes_over_source_bytes"), worstBytes);
     if (jpegtran) {
         PrintRatio(QStringLiteral("keep_over_lossless_transcode"), worstTranscode);
         PrintRatio(QStringLiteral("keep_over_lossless_transcode_same_mode"), worstSameMode);
+        PrintRatio(QStringLiteral("keep_command_over_lossless_transcode"), worstCommand);
     } else
         std::fprintf(stderr, "jpegtran is not installed: no transcode ratio\n");
+    if (HaveProgram(QStringLiteral("convert")) && HaveProgram(QStringLiteral("xargs"))) {
+        const double batch = BatchAgainstImageMagick(generated, folder);
+        if (batch < 0) {
+            std::fprintf(stderr, "the batch of kept photos or ImageMagick's failed\n");
+            return 1;
+        }
+        PrintRatio(QStringLiteral("batch_keep_over_imagemagick"), batch);
+    } else
+        std::fprintf(stderr, "ImageMagick's convert is not installed: no batch ratio\n");
     return 0;
 }

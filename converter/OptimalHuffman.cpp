@@ -1,72 +1,23 @@
 #include "OptimalHuffman.h"
 
-#include <bit>
-#include <climits>
-#include <cstdlib>
+#include "BlockSymbols.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include <algorithm>
+#include <climits>
+#include <utility>
 
 namespace {
 
-// The position in the block of each coefficient in the order they are coded (zigzag).
-constexpr std::uint8_t kZigzag[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
-// The inverse: where in the coded order each position of the block comes.
-constexpr std::array<std::uint8_t, 64> kCodedOrder = [] {
-    std::array<std::uint8_t, 64> order{};
-    for (int k = 0; k < 64; ++k)
-        order[kZigzag[k]] = std::uint8_t(k);
-    return order;
-}();
-
-// Bit n set where the block's coefficient n (in the block's own row order) is not zero.
-std::uint64_t nonzeroPositions(const JCOEF *block) {
-#ifdef __SSE2__
-    std::uint64_t mask = 0;
-    const __m128i zero = _mm_setzero_si128();
-    for (int i = 0; i < 4; ++i) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 16 * i + 8));
-        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-        mask |= std::uint64_t(~unsigned(_mm_movemask_epi8(zeros)) & 0xFFFFu) << (16 * i);
-    }
-    return mask;
-#else
-    std::uint64_t mask = 0;
-    for (int n = 0; n < 64; ++n)
-        mask |= std::uint64_t(block[n] != 0) << n;
-    return mask;
-#endif
-}
-
-// The largest magnitude categories a baseline scan can code.
-constexpr unsigned kMaxDcBits = 11, kMaxAcBits = 10;
-constexpr unsigned kZeroRun16 = 0xF0, kEndOfBlock = 0x00;
-
-unsigned magnitudeBits(int value) {
-    return unsigned(std::bit_width(unsigned(std::abs(value))));
-}
+using namespace symbols;
 
 // Counts one block's symbols: its DC difference from `last`, then each nonzero AC coefficient
 // with the run of zeros before it (runs of 16 and more as zero-run symbols), then the end of
 // block unless the last coefficient is nonzero.
 bool countBlock(const JCOEF *block, int &last, std::uint32_t *dc, std::uint32_t *ac) {
-    const int diff = block[0] - last;
-    last = block[0];
-    const unsigned dcBits = magnitudeBits(diff);
-    if (dcBits > kMaxDcBits)
+    if (!countDc(block, last, dc))
         return false;
-    ++dc[dcBits];
     // The nonzero AC coefficients in coded order.
-    std::uint64_t nonzero = 0;
-    for (std::uint64_t natural = nonzeroPositions(block) & ~std::uint64_t{1}; natural != 0;
-         natural &= natural - 1)
-        nonzero |= std::uint64_t{1} << kCodedOrder[std::size_t(std::countr_zero(natural))];
+    std::uint64_t nonzero = codedNonzero(block) & ~std::uint64_t{1};
     int previous = 0;
     while (nonzero != 0) {
         const int k = std::countr_zero(nonzero);
@@ -163,18 +114,36 @@ void buildTable(const std::array<std::uint32_t, 256> &counts, JHUFF_TBL &table) 
 
 } // namespace
 
+long sequentialMcuCount(j_decompress_ptr src) {
+    if (src->num_components == 1)
+        return long(src->comp_info[0].width_in_blocks) * long(src->comp_info[0].height_in_blocks);
+    const long mcuWidth = src->max_h_samp_factor * DCTSIZE;
+    const long mcuHeight = src->max_v_samp_factor * DCTSIZE;
+    return (long(src->image_width) + mcuWidth - 1) / mcuWidth *
+           ((long(src->image_height) + mcuHeight - 1) / mcuHeight);
+}
+
 bool countSequentialSymbols(j_decompress_ptr src, jvirt_barray_ptr *blocks, j_compress_ptr out,
-                            SymbolCounts &counts) {
+                            SymbolCounts &counts, long first, long last) {
     const auto common = reinterpret_cast<j_common_ptr>(src);
     const int components = src->num_components;
-    int last[MAX_COMPONENTS] = {};
+    const long total = sequentialMcuCount(src);
+    last = std::min(last, total - 1);
+    if (first < 0)
+        first = 0;
+    if (first > last)
+        return true;
+    int last_[MAX_COMPONENTS] = {};
     const unsigned restart = out->restart_interval;
-    unsigned untilRestart = restart;
+    // The MCU count since the last restart marker, as the scan has it at `first`.
+    unsigned untilRestart = restart == 0 ? 0 : restart - unsigned(first % long(restart));
+    if (restart != 0 && untilRestart == restart)
+        untilRestart = 0;
     const auto startMcu = [&] {
         if (restart == 0)
             return;
         if (untilRestart == 0) {
-            for (int &value : last)
+            for (int &value : last_)
                 value = 0;
             untilRestart = restart;
         }
@@ -183,14 +152,24 @@ bool countSequentialSymbols(j_decompress_ptr src, jvirt_barray_ptr *blocks, j_co
     if (components == 1) {
         // One component alone: its blocks in rows, each block an MCU of its own.
         const jpeg_component_info &comp = src->comp_info[0];
+        const long across = long(comp.width_in_blocks);
         std::uint32_t *dc = counts.dc[std::size_t(out->comp_info[0].dc_tbl_no)].data();
         std::uint32_t *ac = counts.ac[std::size_t(out->comp_info[0].ac_tbl_no)].data();
-        for (JDIMENSION y = 0; y < comp.height_in_blocks; ++y) {
+        // The prediction the scan has here: the DC of the block before, unless a marker
+        // restarted it.
+        if (first > 0 && (restart == 0 || first % long(restart) != 0)) {
+            const long previous = first - 1;
+            last_[0] =
+                (*src->mem->access_virt_barray)(common, blocks[0], JDIMENSION(previous / across), 1,
+                                                FALSE)[0][previous % across][0];
+        }
+        for (long mcu = first; mcu <= last;) {
+            const JDIMENSION y = JDIMENSION(mcu / across);
             const JBLOCKROW row =
                 (*src->mem->access_virt_barray)(common, blocks[0], y, 1, FALSE)[0];
-            for (JDIMENSION x = 0; x < comp.width_in_blocks; ++x) {
+            for (long x = mcu % across; x < across && mcu <= last; ++x, ++mcu) {
                 startMcu();
-                if (!countBlock(row[x], last[0], dc, ac))
+                if (!countBlock(row[x], last_[0], dc, ac))
                     return false;
             }
         }
@@ -198,35 +177,91 @@ bool countSequentialSymbols(j_decompress_ptr src, jvirt_barray_ptr *blocks, j_co
     }
     // Interleaved: each MCU holds each component's h x v blocks in turn.
     const int mcuWidth = src->max_h_samp_factor * DCTSIZE;
-    const int mcuHeight = src->max_v_samp_factor * DCTSIZE;
-    const JDIMENSION mcuColumns =
-        (src->image_width + JDIMENSION(mcuWidth) - 1) / JDIMENSION(mcuWidth);
-    const JDIMENSION mcuRows =
-        (src->image_height + JDIMENSION(mcuHeight) - 1) / JDIMENSION(mcuHeight);
+    const long mcuColumns = (long(src->image_width) + mcuWidth - 1) / mcuWidth;
     JBLOCKARRAY rows[MAX_COMPONENTS];
-    for (JDIMENSION my = 0; my < mcuRows; ++my) {
+    const auto rowsOf = [&](long my) {
         for (int c = 0; c < components; ++c)
             rows[c] = (*src->mem->access_virt_barray)(
-                common, blocks[c], my * JDIMENSION(src->comp_info[c].v_samp_factor),
+                common, blocks[c], JDIMENSION(my) * JDIMENSION(src->comp_info[c].v_samp_factor),
                 JDIMENSION(src->comp_info[c].v_samp_factor), FALSE);
-        for (JDIMENSION mx = 0; mx < mcuColumns; ++mx) {
-            startMcu();
-            for (int c = 0; c < components; ++c) {
-                const jpeg_component_info &comp = src->comp_info[c];
-                std::uint32_t *dc = counts.dc[std::size_t(out->comp_info[c].dc_tbl_no)].data();
-                std::uint32_t *ac = counts.ac[std::size_t(out->comp_info[c].ac_tbl_no)].data();
-                for (int v = 0; v < comp.v_samp_factor; ++v) {
-                    const JDIMENSION y = my * JDIMENSION(comp.v_samp_factor) + JDIMENSION(v);
-                    for (int h = 0; h < comp.h_samp_factor; ++h) {
-                        const JDIMENSION x = mx * JDIMENSION(comp.h_samp_factor) + JDIMENSION(h);
-                        if (y >= comp.height_in_blocks || x >= comp.width_in_blocks)
-                            countPadding(dc, ac);
-                        else if (!countBlock(rows[c][v][x], last[c], dc, ac))
-                            return false;
-                    }
+    };
+    if (first > 0 && (restart == 0 || first % long(restart) != 0)) {
+        // The prediction the scan has here: each component's last block of the MCU before.
+        const long previous = first - 1;
+        const long my = previous / mcuColumns, mx = previous % mcuColumns;
+        rowsOf(my);
+        for (int c = 0; c < components; ++c) {
+            const jpeg_component_info &comp = src->comp_info[c];
+            // Blocks past the component's edge are padding that repeats the DC before it, so
+            // the last one that exists is the one to take.
+            int value = 0;
+            for (int v = 0; v < comp.v_samp_factor; ++v) {
+                const JDIMENSION y =
+                    JDIMENSION(my) * JDIMENSION(comp.v_samp_factor) + JDIMENSION(v);
+                for (int h = 0; h < comp.h_samp_factor; ++h) {
+                    const JDIMENSION x =
+                        JDIMENSION(mx) * JDIMENSION(comp.h_samp_factor) + JDIMENSION(h);
+                    if (y < comp.height_in_blocks && x < comp.width_in_blocks)
+                        value = rows[c][v][x][0];
+                }
+            }
+            last_[c] = value;
+        }
+    }
+    long loaded = -1;
+    for (long mcu = first; mcu <= last; ++mcu) {
+        const long my = mcu / mcuColumns, mx = mcu % mcuColumns;
+        if (my != loaded) {
+            rowsOf(my);
+            loaded = my;
+        }
+        startMcu();
+        for (int c = 0; c < components; ++c) {
+            const jpeg_component_info &comp = src->comp_info[c];
+            std::uint32_t *dc = counts.dc[std::size_t(out->comp_info[c].dc_tbl_no)].data();
+            std::uint32_t *ac = counts.ac[std::size_t(out->comp_info[c].ac_tbl_no)].data();
+            for (int v = 0; v < comp.v_samp_factor; ++v) {
+                const JDIMENSION y =
+                    JDIMENSION(my) * JDIMENSION(comp.v_samp_factor) + JDIMENSION(v);
+                for (int h = 0; h < comp.h_samp_factor; ++h) {
+                    const JDIMENSION x =
+                        JDIMENSION(mx) * JDIMENSION(comp.h_samp_factor) + JDIMENSION(h);
+                    if (y >= comp.height_in_blocks || x >= comp.width_in_blocks)
+                        countPadding(dc, ac);
+                    else if (!countBlock(rows[c][v][x], last_[c], dc, ac))
+                        return false;
                 }
             }
         }
+    }
+    return true;
+}
+
+bool countSequentialSymbols(j_decompress_ptr src, jvirt_barray_ptr *blocks, j_compress_ptr out,
+                            SymbolCounts &counts) {
+    return countSequentialSymbols(src, blocks, out, counts, 0, sequentialMcuCount(src) - 1);
+}
+
+bool tablesCodeEverySymbol(j_compress_ptr out, const SymbolCounts &counts) {
+    const auto codes = [](const JHUFF_TBL *table, const std::array<std::uint32_t, 256> &used) {
+        if (table == nullptr)
+            return false;
+        bool present[256] = {};
+        int symbols = 0;
+        for (int length = 1; length <= 16; ++length)
+            symbols += table->bits[length];
+        for (int i = 0; i < symbols && i < 256; ++i)
+            present[table->huffval[i]] = true;
+        for (int symbol = 0; symbol < 256; ++symbol)
+            if (used[std::size_t(symbol)] != 0 && !present[symbol])
+                return false;
+        return true;
+    };
+    for (int c = 0; c < out->num_components; ++c) {
+        const int dcSlot = out->comp_info[c].dc_tbl_no, acSlot = out->comp_info[c].ac_tbl_no;
+        if (!codes(out->dc_huff_tbl_ptrs[dcSlot], counts.dc[std::size_t(dcSlot)]) ||
+            !codes(out->ac_huff_tbl_ptrs[acSlot], counts.ac[std::size_t(acSlot)]))
+            return false;
     }
     return true;
 }

@@ -20,6 +20,15 @@ struct SymbolCounts {
 // range: then the caller leaves the tables to libjpeg.
 bool countSequentialSymbols(j_decompress_ptr src, jvirt_barray_ptr *blocks, j_compress_ptr out,
                             SymbolCounts &counts);
+// The same for the MCUs `first` to `last` alone (in scan order, counted from 0), each DC coded
+// from the prediction the whole scan has there.
+bool countSequentialSymbols(j_decompress_ptr src, jvirt_barray_ptr *blocks, j_compress_ptr out,
+                            SymbolCounts &counts, long first, long last);
+// How many MCUs a sequential scan of all of src's components has.
+long sequentialMcuCount(j_decompress_ptr src);
+
+// True when the Huffman tables `out`'s components use have a code for every symbol counted.
+bool tablesCodeEverySymbol(j_compress_ptr out, const SymbolCounts &counts);
 
 // Builds the optimal length-limited code for each table slot used by `out`'s components and sets
 // it in place of the default tables; libjpeg then writes with optimize_coding off.

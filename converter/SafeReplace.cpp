@@ -197,8 +197,7 @@ void Replacement::discard() noexcept {
     }
 }
 
-bool Replacement::write(const void *data, std::size_t size) {
-    const auto *bytes = static_cast<const char *>(data);
+bool Replacement::put(const char *bytes, std::size_t size) {
     while (size > 0) {
 #ifdef _WIN32
         const int chunk = size > (1u << 30) ? int(1u << 30) : int(size);
@@ -214,8 +213,14 @@ bool Replacement::write(const void *data, std::size_t size) {
         }
         bytes += done;
         size -= std::size_t(done);
-        written_ += std::uint64_t(done);
     }
+    return true;
+}
+
+bool Replacement::write(const void *data, std::size_t size) {
+    if (!put(static_cast<const char *>(data), size))
+        return false;
+    written_ += size;
 #ifdef __linux__
     if (written_ - flushed_ >= kWritebackStep) {
         sync_file_range(fd_, off64_t(flushed_), off64_t(written_ - flushed_),
@@ -224,6 +229,33 @@ bool Replacement::write(const void *data, std::size_t size) {
     }
 #endif
     return true;
+}
+
+bool Replacement::writeAt(std::uint64_t offset, const void *data, std::size_t size) {
+    if (offset + size > written_) {
+        error_ = EINVAL;
+        return false;
+    }
+#ifdef _WIN32
+    const auto seek = [&](std::uint64_t to) {
+        return _lseeki64(fd_, __int64(to), SEEK_SET) == __int64(to);
+    };
+#else
+    const auto seek = [&](std::uint64_t to) {
+        return lseek(fd_, off_t(to), SEEK_SET) == off_t(to);
+    };
+#endif
+    if (!seek(offset)) {
+        error_ = errno;
+        return false;
+    }
+    const bool done = put(static_cast<const char *>(data), size);
+    // Appending goes on at the end.
+    if (!seek(written_)) {
+        error_ = errno;
+        return false;
+    }
+    return done;
 }
 
 void Replacement::throwFailure() const {

@@ -94,6 +94,9 @@ public:
     // Appends bytes to the temporary file; false when they could not all be written (why is
     // kept for throwFailure).
     bool write(const void *data, std::size_t size);
+    // Writes bytes over some already appended, at `offset` from the file's start; false as
+    // above (also when they would reach past what was appended).
+    bool writeAt(std::uint64_t offset, const void *data, std::size_t size);
     // Throws the failure of the last write that went wrong.
     [[noreturn]] void throwFailure() const;
     // Syncs the new file to disk, gives it the old file's permissions (and owner, where allowed)
@@ -103,6 +106,8 @@ public:
 
 private:
     void discard() noexcept;
+    // Writes all the bytes where the file stands; false with the error kept.
+    bool put(const char *bytes, std::size_t size);
 
     // Puts the temporary file at the target's name, failing if a file stands there now.
     void placeWithoutReplacing();

@@ -13,13 +13,15 @@
 // finished picture or left as it was (SafeReplace.h: links, permissions, leftovers). A colour
 // profile embedded in the bitmap's V5 header goes into the JPEG; so does camera data found beside
 // the input as INPUT with the extension ".exif" (an APP1 EXIF block), with its orientation set
-// upright.
+// upright. What the source held after its first picture follows the new one (MultiPicture.h).
 #include "BmpReader.h"
 #include "Decision.h"
 #include "Exif.h"
+#include "HugePages.h"
 #include "InputBitmap.h"
 #include "JpegWriter.h"
 #include "KeepBlocks.h"
+#include "MultiPicture.h"
 #include "SafeReplace.h"
 #include "Sidecars.h"
 
@@ -40,9 +42,6 @@
 
 #ifndef _WIN32
 #include <unistd.h>
-#if defined(__linux__) && defined(__GLIBC__)
-#include <sys/auxv.h>
-#endif
 #endif
 
 namespace fs = std::filesystem;
@@ -52,9 +51,6 @@ namespace {
 constexpr int kDefaultQuality = 85;
 // The largest source JPEG whose blocks are kept.
 constexpr std::uint64_t kMaxSourceJpeg = std::uint64_t{2} << 30;
-#if defined(__linux__) && defined(__GLIBC__)
-constexpr const char *kHugePages = "glibc.malloc.hugetlb=1";
-#endif
 
 struct Options {
     int quality = kDefaultQuality;
@@ -224,8 +220,12 @@ void convert(const Options &options) {
                                   markPartial);
     try {
         InputBitmap input(options.input);
-        ReplacementSink sink(replacement);
+        ReplacementSink replacementSink(replacement);
         std::optional<SourceMetadata> source = metadataFor(options.input);
+        // The source's pictures after its first one follow the new first picture.
+        const std::optional<PicturesAfter> after = picturesAfterFor(options.input);
+        CountingSink counted(replacementSink);
+        JpegSink &sink = after ? static_cast<JpegSink &>(counted) : replacementSink;
         try {
             if (!options.keep.empty()) {
                 const std::vector<std::uint8_t> original =
@@ -244,6 +244,8 @@ void convert(const Options &options) {
                 }
                 writeJpeg(sink, input, options.quality, metadata);
             }
+            if (after)
+                writePicturesAfter(*after, counted, replacement);
         } catch (const JpegSinkFailed &) {
             replacement.throwFailure();
         }
@@ -253,24 +255,6 @@ void convert(const Options &options) {
         throw;
     }
     g_havePartialFile = 0;
-}
-
-// A kept photo's coefficients fill a few arrays of tens of megabytes; faulting them in page by
-// page costs about as much as decoding them. glibc's malloc backs large allocations with huge
-// pages when its hugetlb tunable is set, and reads it only at start: so the converter starts
-// itself once more with it set, unless tunables were chosen for it already.
-void restartWithHugePages(char **argv) {
-#if defined(__linux__) && defined(__GLIBC__)
-    // Started with another effective user than the real one, the C library drops such settings
-    // at start: a restart would only start again without them, over and over.
-    if (getauxval(AT_SECURE) != 0 || std::getenv("GLIBC_TUNABLES") != nullptr ||
-        setenv("GLIBC_TUNABLES", kHugePages, 1) != 0)
-        return;
-    execv("/proc/self/exe", argv);
-    unsetenv("GLIBC_TUNABLES"); // not restarted: go on as it is
-#else
-    (void)argv;
-#endif
 }
 
 } // namespace
@@ -306,8 +290,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "nconvert: %s\n", e.what());
         return 1;
     } catch (const CannotKeep &e) {
-        std::fprintf(stderr, "nconvert: the blocks of %s cannot be kept: %s\n",
-                     options.keep.c_str(), e.what());
+        // Said of the photo, whose copy the program may have handed over under a name of its
+        // own.
+        std::fprintf(stderr, "nconvert: the photo's blocks cannot be kept: %s\n", e.what());
         return 3;
     } catch (const bmp::Error &e) {
         std::fprintf(stderr, "nconvert: %s is not a usable bitmap: %s\n", options.input.c_str(),

@@ -41,6 +41,10 @@ void RunConverterFor(const PrivateFolder &folder, const QString &command,
         if (!reason.isEmpty()) {
             description += QStringLiteral(": ") + reason;
         }
+        if (result == 3) {
+            throw BlocksNotKept(description.toStdString(),
+                                reason.section(QStringLiteral(": "), 1, -1));
+        }
         throw RuntimeError(description.toStdString());
     }
     output.check();

@@ -14,10 +14,12 @@ int ExifOrientation(const QByteArray &exifPayload);
 // The payload for a picture saved at `savedSize`: IFD0 ImageWidth/ImageLength and the Exif
 // sub-IFD's PixelXDimension/PixelYDimension where present say `savedSize`; Orientation says 1
 // when `turnedUpright`; a JPEG thumbnail in IFD1 is made anew from `thumbnailFrom` (the saved
-// pixels), fitted into the old thumbnail's size and at most 160 x 120, or IFD1 is unlinked and the
-// old thumbnail's bytes zeroed where a new one cannot be written (no room in one segment, no
-// picture, an IFD1 without a JPEG thumbnail or one whose entries run outside the block). A payload
-// whose TIFF header or IFD0 cannot be read comes back unchanged: no reader can reach a thumbnail
-// in it either.
+// pixels), fitted into the old thumbnail's size and at most 160 x 120, with IFD1's own width and
+// length tags (where present) following, or IFD1 is unlinked and the old thumbnail's bytes zeroed
+// where a new one cannot be written (no room in one segment, no picture, an IFD1 whose entries
+// run outside the block). A thumbnail in TIFF strips is made anew in place when it is 8-bit RGB
+// of the picture's shape, else zeroed and unlinked (ExifPreviews.h). Every other JPEG stream in
+// the block (a preview the maker's notes point at) is zeroed where it stands. A payload whose
+// TIFF header cannot be read comes back unchanged.
 QByteArray EditExif(const QByteArray &exifPayload, QSize savedSize, bool turnedUpright,
                     const QImage &thumbnailFrom);

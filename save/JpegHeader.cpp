@@ -174,6 +174,7 @@ JpegHeader ReadJpegHeader(const QByteArray &file) {
     if (h.components > 1) {
         h.chromaQuantTable = tables[tableOf.value(1)];
     }
+    h.quantTableOf = tableOf;
     for (const JpegSegment &s : std::as_const(h.segments)) {
         if (s.marker == 0xE1 && s.payload.startsWith(QByteArray("Exif\0\0", 6))) {
             h.orientation = ExifOrientation(s.payload);
@@ -194,7 +195,9 @@ int EstimateJpegQuality(const JpegHeader &header) {
         }
     };
     add(header.lumaQuantTable, StandardLuma);
-    add(header.chromaQuantTable, StandardChroma);
+    if (header.quantTableOf.value(1, -1) != header.quantTableOf.value(0, -1)) {
+        add(header.chromaQuantTable, StandardChroma);
+    }
     if (count == 0) {
         return 0;
     }

@@ -25,6 +25,7 @@ struct JpegHeader {
     int orientation = 1; // IFD0 Orientation of the first APP1 "Exif\0\0" segment, 1..8; else 1
     QList<quint16> lumaQuantTable;   // the table of component 0, natural (row-major) order
     QList<quint16> chromaQuantTable; // the table of component 1, natural order; empty if none
+    QList<int> quantTableOf;         // per component: the number of the table it uses
     int mcuWidth() const;            // 8 * largest h (one component: 8)
     int mcuHeight() const;           // 8 * largest v
 };
@@ -33,5 +34,7 @@ struct JpegHeader {
 JpegHeader ReadJpegHeader(const QByteArray &file);
 
 // The quality (1..100) the file was most likely written at, from how its tables scale the
-// standard luminance and chrominance tables; 0 when it has no table.
+// standard luminance and chrominance tables, as the picture uses them: component 0's table is a
+// luminance table, and component 1's a chrominance one unless it is the same table (an RGB JPEG
+// whose components share one table reads as that table's quality); 0 when it has no table.
 int EstimateJpegQuality(const JpegHeader &header);

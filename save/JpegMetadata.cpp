@@ -1,6 +1,7 @@
 #include "save/JpegMetadata.h"
 
 #include "save/ExifEdit.h"
+#include "save/Previews.h"
 
 #include <QRegularExpression>
 #include <QtEndian>
@@ -133,6 +134,7 @@ QList<JpegSegment> MetadataForSave(const JpegHeader &source, QSize savedSize, bo
             out << s;
         }
     }
+    RemakePreviews(out, thumbnailFrom);
     return out;
 }
 

@@ -13,9 +13,10 @@
 // orientation, or the picture is saved at another size) EXIF's and XMP's Orientation say 1; the
 // EXIF and XMP dimension tags say `savedSize`; and the EXIF thumbnail is made anew from
 // `thumbnailFrom` (the saved picture, turned as the saved file's pixels) or removed (see
-// EditExif). Only the first EXIF segment and the main XMP packet are edited; everything else
-// (JFIF, ICC profile chunks, Photoshop/IPTC, extended XMP, Adobe, comments, maker segments)
-// passes untouched.
+// EditExif). The other copies of the photo the segments hold are made anew from the thumbnail
+// picture too, or blanked (Previews.h). Only the first EXIF segment, the main XMP packet and
+// those previews are edited; everything else (ICC profile chunks, IPTC, the rest of extended
+// XMP, Adobe, comments, maker segments) passes untouched.
 QList<JpegSegment> MetadataForSave(const JpegHeader &source, QSize savedSize, bool turnedUpright,
                                    const QImage &thumbnailFrom);
 

@@ -3,6 +3,8 @@
 #include "app/ErrorReport.h"
 #include "save/ConverterCommand.h"
 #include "save/JpegMetadata.h"
+#include "save/MultiPicture.h"
+#include "save/Previews.h"
 #include "save/SaveFiles.h"
 
 #include <QFile>
@@ -54,10 +56,10 @@ template <typename Map> QRect mapRect(const QRect &r, Map map) {
 
 // The picture's pixels shrunk for a thumbnail (at most 160 x 120): a copy of this size costs
 // little to turn, and still averages the photo's detail. A large photo is first sampled down to
-// twice that size, which costs a small part of averaging all its pixels. Only an EXIF block holds
-// a thumbnail: without one, none is made.
+// twice that size, which costs a small part of averaging all its pixels. Without a segment that
+// holds a thumbnail, none is made.
 QImage forThumbnail(const JpegHeader &source, const QImage &picture) {
-    if (ExifPayload(source.segments).isEmpty()) {
+    if (!HoldsPreviews(source.segments)) {
         return {};
     }
     const QSize size(640, 640);
@@ -72,31 +74,33 @@ bool isGrey(QRgb c) {
     return qRed(c) == qGreen(c) && qGreen(c) == qBlue(c);
 }
 
-bool hasColourIn(const QImage &picture, const QList<QRect> &areas) {
-    const QImage rgb =
-        picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
-            ? picture
-            : QImage();
-    for (const QRect &area : areas) {
-        const QRect r = area.intersected(picture.rect());
-        const QImage part =
-            rgb.isNull() ? picture.copy(r).convertToFormat(QImage::Format_RGB32) : QImage();
-        for (int y = 0; y < r.height(); ++y) {
-            const auto *line =
-                rgb.isNull() ? reinterpret_cast<const QRgb *>(part.constScanLine(y))
-                             : reinterpret_cast<const QRgb *>(rgb.constScanLine(r.y() + y)) + r.x();
-            for (int x = 0; x < r.width(); ++x) {
-                if (!isGrey(line[x])) {
-                    return true;
-                }
-            }
-        }
-    }
-    return false;
-}
-
 QString path(const QString &folder, const QString &base, const char *extension) {
     return folder + PathSeparator + base + QLatin1String(extension);
+}
+
+// The metadata file, and what follows the first picture, for the converter; true when the
+// source's pictures after its first were left out.
+bool writeMetadataFiles(const QString &folder, const QString &base, const QByteArray &meta,
+                        const PicturesAfterFirst &after) {
+    WriteFreshFile(meta, path(folder, base, ".meta"));
+    if (!after.bytes.isEmpty()) {
+        WriteFreshFile(after.bytes, path(folder, base, ".after"));
+    }
+    if (!after.fields.isEmpty()) {
+        WriteFreshFile(after.fields, path(folder, base, ".mpf"));
+    }
+    return after.dropped;
+}
+
+// A JPG encoded anew holds YCbCr (or grey) data in the colours of its own picture: the source's
+// Adobe segment, whose transform code describes the source's data (RGB, YCCK), and a CMYK
+// source's colour profile would contradict it, and are left out.
+void dropSourceColourCoding(QList<JpegSegment> &segments, const JpegHeader &source) {
+    static const QByteArray iccHeader("ICC_PROFILE\0", 12);
+    segments.removeIf([&](const JpegSegment &s) {
+        return (s.marker == 0xEE && s.payload.startsWith("Adobe")) ||
+               (source.components == 4 && s.marker == 0xE2 && s.payload.startsWith(iccHeader));
+    });
 }
 
 } // namespace
@@ -139,6 +143,10 @@ QImage ShownToStored(const QImage &shown, int orientation) {
     }
 }
 
+QImage StoredToShown(const QImage &inStored, int orientation) {
+    return ShownToStored(inStored, inverse(orientation));
+}
+
 QString WhyBlocksCannotBeKept(const JpegHeader &source, const QImage &picture,
                               const QList<QRect> &areas) {
     // A head without quantization tables has no blocks to keep: it only describes a picture of
@@ -158,14 +166,14 @@ QString WhyBlocksCannotBeKept(const JpegHeader &source, const QImage &picture,
     if (ShownSize(QSize(source.width, source.height), source.orientation) != picture.size()) {
         return QStringLiteral("the picture is not the size of the photo it came from");
     }
-    if (source.components == 1 && hasColourIn(picture, areas)) {
+    if (source.components == 1 && HasColourIn(picture, areas)) {
         return QStringLiteral("it is a greyscale photo and the caption has colour");
     }
     return {};
 }
 
-void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader &source,
-                    const QImage &picture, const QList<QRect> &areas) {
+bool WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader &source,
+                    const QImage &picture, const QList<QRect> &areas, const QByteArray &file) {
     const QSize stored(source.width, source.height);
     const int orientation = source.orientation;
     const int mw = source.mcuWidth(), mh = source.mcuHeight();
@@ -206,21 +214,58 @@ void WriteKeepFiles(const QString &folder, const QString &base, const JpegHeader
     WriteFreshFile(QStringLiteral("patch %1 %2\n").arg(around.x()).arg(around.y()).toLatin1() +
                        list,
                    path(folder, base, ".areas"));
-    const QList<JpegSegment> segments = MetadataForSave(
-        source, stored, false, ShownToStored(forThumbnail(source, picture), orientation));
-    WriteFreshFile(MetaSidecar(segments), path(folder, base, ".meta"));
+    const KeepMetadata metadata = MetadataForKeep(source, picture, file);
+    return writeMetadataFiles(folder, base, MetaSidecar(metadata.segments), metadata.after);
 }
 
-void WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
-                         const QImage &picture) {
-    const QList<JpegSegment> segments =
+KeepMetadata MetadataForKeep(const JpegHeader &source, const QImage &picture,
+                             const QByteArray &file) {
+    const int orientation = source.orientation;
+    KeepMetadata metadata;
+    metadata.segments = MetadataForSave(source, QSize(source.width, source.height), false,
+                                        ShownToStored(forThumbnail(source, picture), orientation));
+    metadata.after = CarryPicturesAfterFirst(metadata.segments, file, {picture, orientation}, true);
+    return metadata;
+}
+
+bool HasColourIn(const QImage &picture, const QList<QRect> &areas) {
+    const QImage rgb =
+        picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
+            ? picture
+            : QImage();
+    for (const QRect &area : areas) {
+        const QRect r = area.intersected(picture.rect());
+        const QImage part =
+            rgb.isNull() ? picture.copy(r).convertToFormat(QImage::Format_RGB32) : QImage();
+        for (int y = 0; y < r.height(); ++y) {
+            const auto *line =
+                rgb.isNull() ? reinterpret_cast<const QRgb *>(part.constScanLine(y))
+                             : reinterpret_cast<const QRgb *>(rgb.constScanLine(r.y() + y)) + r.x();
+            for (int x = 0; x < r.width(); ++x) {
+                if (!isGrey(line[x])) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+bool WriteSourceMetadata(const QString &folder, const QString &base, const JpegHeader &source,
+                         const QImage &picture, const QByteArray &file) {
+    QList<JpegSegment> segments =
         MetadataForSave(source, picture.size(), true, forThumbnail(source, picture));
-    WriteFreshFile(MetaSidecar(segments, picture.size(), source.sampling),
-                   path(folder, base, ".meta"));
+    dropSourceColourCoding(segments, source);
+    const bool sameFrame =
+        source.orientation == 1 && picture.size() == QSize(source.width, source.height);
+    const PicturesAfterFirst after =
+        CarryPicturesAfterFirst(segments, file, {picture, 1}, sameFrame);
+    return writeMetadataFiles(folder, base, MetaSidecar(segments, picture.size(), source.sampling),
+                              after);
 }
 
 void RemoveConverterFiles(const QString &folder, const QString &base) {
-    for (const char *extension : {".bmp", ".exif", ".meta", ".areas", ".jpg"}) {
+    for (const char *extension : {".bmp", ".exif", ".meta", ".areas", ".after", ".mpf", ".jpg"}) {
         QFile::remove(path(folder, base, extension));
     }
 }

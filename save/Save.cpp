@@ -6,6 +6,7 @@
 #include "save/FileUtils.h"
 #include "save/JpegMetadata.h"
 #include "save/KeepPhoto.h"
+#include "save/MultiPicture.h"
 #include "save/SaveFiles.h"
 #include "save/Shell32.h"
 
@@ -101,11 +102,23 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
             SaveImageReplacing(picture, file, "png", decided.decision());
             return;
         }
-        const QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
+        // A PNG holds no picture after its first: nothing may announce one.
+        QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
+        DropPictureIndexes(metadata);
         SaveImageReplacing(picture, file, "png", decided.decision(), [&](const QByteArray &png) {
             return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
         });
     });
+}
+
+// The bytes of the JPEG file the picture was loaded from, for what follows its first picture;
+// empty when it has changed on disk since (nothing after the first picture is carried then).
+QByteArray SourceBytes(const Form1 &form) {
+    try {
+        return ReadUnchangedFile(form.shownRecord.path, form.shownRecord.file);
+    } catch (const RuntimeError &) {
+        return {};
+    }
 }
 
 // Runs the converter and makes sure it made the JPG; throws what went wrong.
@@ -153,7 +166,8 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
             // its camera data alone where its head could not be read.
             const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
             if (source.valid) {
-                WriteSourceMetadata(folder, saving.TempBaseName, source, PictureToSave(form));
+                WriteSourceMetadata(folder, saving.TempBaseName, source, PictureToSave(form),
+                                    SourceBytes(form));
             } else {
                 WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
             }
@@ -199,6 +213,14 @@ QString WhyPhotoCannotBeKept(Form1 &form, QByteArray &source, JpegHeader &header
     return WhyBlocksCannotBeKept(header, PictureToSave(form), record.stamped);
 }
 
+// Says why the photo cannot be saved as it was, and that nothing was saved.
+void RefuseKeeping(Form1 &form, const QString &why) {
+    form.MsgBox(QStringLiteral("The photo cannot be saved as it was: ") + why +
+                    QStringLiteral(".\r\n\r\nNothing was saved. \"JPG Files (*.jpg)\" "
+                                   "saves the picture as a new JPG."),
+                MsgButtons::Ok, 1, MsgIcon::Warning);
+}
+
 // The loaded JPEG photo with only the MCUs under its stamps encoded anew: the same quality, size
 // and metadata, every other block as it was. Nothing is written when the picture is not that
 // photo plus stamps at its own size; a message says why.
@@ -211,12 +233,7 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
     JpegHeader header;
     s(230, [&] { why = WhyPhotoCannotBeKept(form, source, header); });
     if (s.test(232, [&] { return !why.isEmpty(); })) {
-        s(234, [&] {
-            form.MsgBox(QStringLiteral("The photo cannot be saved as it was: ") + why +
-                            QStringLiteral(".\r\n\r\nNothing was saved. \"JPG Files (*.jpg)\" "
-                                           "saves the picture as a new JPG."),
-                        MsgButtons::Ok, 1, MsgIcon::Warning);
-        });
+        s(234, [&] { RefuseKeeping(form, why); });
         return false;
     }
     // 236 to 242
@@ -235,7 +252,8 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
     if (!s(248, [&] {
             folder = saving.privateFolder.inside(TempFolder(services));
             WriteFreshFile(source, folder + PathSeparator + base + QStringLiteral(".jpg"));
-            WriteKeepFiles(folder, base, header, PictureToSave(form), form.shownRecord.stamped);
+            WriteKeepFiles(folder, base, header, PictureToSave(form), form.shownRecord.stamped,
+                           source);
         })) {
         s(249, [&] { RemoveConverterFiles(folder, base); });
         return false;
@@ -247,7 +265,17 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
             folder, NativePath(folder + PathSeparator + base + QStringLiteral(".jpg")),
             NativePath(target), base, decided.expectation());
     });
-    const bool written = s(254, [&] { RunConverter(form, command, converterPlaced, target); });
+    bool written = false;
+    s(254, [&] {
+        try {
+            RunConverter(form, command, converterPlaced, target);
+            written = true;
+        } catch (const BlocksNotKept &refused) {
+            // What only reading the blocks shows (a zero quantizer, coefficients out of range)
+            // is said as the reasons found before.
+            RefuseKeeping(form, refused.reason());
+        }
+    });
     s(256, [&] { RemoveConverterFiles(folder, base); });
     return written;
 }

@@ -26,6 +26,7 @@ struct JpegBlocks {
         }
     };
     bool ok = false;
+    int warnings = 0; // libjpeg's warnings while reading (corrupt data, unknown codes)
     int width = 0, height = 0;
     int maxH = 1, maxV = 1;
     bool progressive = false;
@@ -93,6 +94,7 @@ inline JpegBlocks ReadJpegBlocks(const QByteArray &file) {
         result.components.append(std::move(out));
     }
     jpeg_finish_decompress(&cinfo);
+    result.warnings = int(err.pub.num_warnings);
     jpeg_destroy_decompress(&cinfo);
     result.ok = true;
     return result;

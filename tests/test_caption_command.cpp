@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <sched.h>
+#include <tuple>
 
 namespace {
 
@@ -339,20 +340,42 @@ private slots:
         QVERIFY(run.out.startsWith(QStringLiteral("Usage: glyphtack caption")));
     }
 
-    // Two inputs of one name would write one file: the second is named as a failure.
+    // Two inputs of one name would write one file: the second is named as a failure. A name
+    // without an extension takes its format from the file's content: a JPEG one meets a .jpg,
+    // a PNG one does not.
     void twoInputsOneOutput() {
         QTemporaryDir dir;
         QDir().mkpath(dir.filePath("a"));
         QDir().mkpath(dir.filePath("b"));
         QVERIFY(solid(40, 30, qRgb(1, 2, 3)).save(dir.filePath("a/x.png")));
         QVERIFY(solid(40, 30, qRgb(1, 2, 3)).save(dir.filePath("b/x.png")));
-        const Run run = runProgram({"--text", "t", "--out", dir.filePath("out"),
-                                    dir.filePath("a/x.png"), dir.filePath("b/x.png")});
+        QVERIFY(solid(40, 30, qRgb(1, 2, 3)).save(dir.filePath("a/y"), "jpg"));
+        QVERIFY(solid(40, 30, qRgb(1, 2, 3)).save(dir.filePath("b/y.jpg")));
+        QVERIFY(solid(40, 30, qRgb(1, 2, 3)).save(dir.filePath("a/z"), "png"));
+        QVERIFY(solid(40, 30, qRgb(1, 2, 3)).save(dir.filePath("b/z.jpg")));
+        const QStringList names = {"a/x.png", "b/x.png", "a/y", "b/y.jpg", "a/z", "b/z.jpg"};
+        QStringList arguments = {"--text", "t", "--out", dir.filePath("out")};
+        for (const QString &name : names) {
+            arguments << dir.filePath(name);
+        }
+        const Run run = runProgram(arguments);
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains(QStringLiteral("failed: %1: would write %2, as %3 does")
-                                      .arg(dir.filePath("b/x.png"), dir.filePath("out/x.png"),
-                                           dir.filePath("a/x.png"))),
-                 qPrintable(run.err));
+        for (const auto &[later, output, earlier] :
+             {std::tuple{"b/x.png", "out/x.png", "a/x.png"}, {"b/y.jpg", "out/y.jpg", "a/y"}}) {
+            QVERIFY2(run.err.contains(QStringLiteral("failed: %1: would write %2, as %3 does")
+                                          .arg(dir.filePath(later), dir.filePath(output),
+                                               dir.filePath(earlier))),
+                     qPrintable(run.err));
+        }
+        QVERIFY2(run.out.contains(QStringLiteral("captioned 4 of 6 pictures")),
+                 qPrintable(run.out));
+        const auto start = [&](const char *name) {
+            QFile file(dir.filePath(name));
+            return file.open(QIODevice::ReadOnly) ? file.read(3) : QByteArray();
+        };
+        QCOMPARE(start("out/y.jpg"), QByteArray("\xFF\xD8\xFF", 3));
+        QCOMPARE(start("out/z.png"), QByteArray("\x89PN"));
+        QCOMPARE(start("out/z.jpg"), QByteArray("\xFF\xD8\xFF", 3));
     }
 };
 

@@ -5,10 +5,12 @@
 #include "ConverterTestTools.h"
 #include "Harness.h"
 #include "JpegBlocks.h"
+#include "MpfFiles.h"
 
 #include <QDir>
 #include <QImageReader>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -97,24 +99,111 @@ private slots:
         }
     }
 
-    // A CMYK photo is written anew at the quality its tables were made at, and named.
-    void aPhotoThatCannotBeKeptIsWrittenAnew() {
+    // A caption wider than its text, without a plate: only the MCUs under its glyphs change, not
+    // those under the rest of its width (read from both files' blocks: none differs right of
+    // the glyphs' MCUs, some differ under them).
+    void onlyTheGlyphsMcusChange() {
         QTemporaryDir dir;
-        const QString rgb = dir.filePath("rgb.jpg"), cmyk = dir.filePath("cmyk.jpg");
+        QImage picture(640, 240, QImage::Format_RGB32);
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 640; ++x)
+                picture.setPixel(x, y, qRgb((x * 7 + y) % 256, (y * 3 + (x ^ y)) % 256, 128));
+        const QString photo = dir.filePath("wide.jpg");
+        WriteAll(photo, EncodeJpeg(picture, 85, 2, 2, false, 0));
+        const Run run =
+            caption({"--text", "Hi", "--font", "Arial,15", "--color", "#000000", "--width", "560",
+                     "--at", "8,100", "--out", dir.filePath("out"), photo});
+        QCOMPARE(run.exitCode, 0);
+        const JpegBlocks before = ReadJpegBlocks(ReadAll(photo));
+        const JpegBlocks after = ReadJpegBlocks(ReadAll(dir.filePath("out/wide.jpg")));
+        const BlockCounts counts = CompareBlocks(before, after, {QRect(0, 96, 64, 48)});
+        QCOMPARE(counts.differentOutside, 0);
+        QVERIFY(counts.differentInside > 0);
+    }
+
+    // A photo whose blocks cannot be kept but that can be decoded is written anew and named with
+    // the reason: a CMYK photo (at the quality its tables were made at), a zero in a
+    // quantization table (which must not crash the encoding of the new blocks), a header with
+    // stray bytes between its segments. Nothing else is left in the folder.
+    void aPhotoThatCannotBeKeptIsWrittenAnew_data() {
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("cmyk") << "it is a CMYK photo";
+        QTest::newRow("zero quantizer") << "its quantization table holds a zero";
+        QTest::newRow("damaged header") << "its file is not a JPEG whose blocks can be read";
+    }
+    void aPhotoThatCannotBeKeptIsWrittenAnew() {
+        QFETCH(QString, reason);
+        const QString tag = QTest::currentDataTag();
+        QTemporaryDir dir;
+        const QString source = dir.filePath("rgb.jpg"), photo = dir.filePath("photo.jpg");
         QImage picture(120, 80, QImage::Format_RGB32);
         picture.fill(qRgb(40, 120, 200));
-        QVERIFY(picture.save(rgb, "JPG", 95));
-        QProcess convert;
-        convert.start("convert", {rgb, "-colorspace", "CMYK", "-quality", "72", cmyk});
-        if (!convert.waitForFinished(60000) || convert.exitCode() != 0)
-            QSKIP("ImageMagick's convert makes the CMYK photo");
-        const Run run = caption({"--text", "Anew", "--out", dir.filePath("out"), cmyk});
+        QVERIFY(picture.save(source, "JPG", 95));
+        QByteArray bytes = ReadAll(source);
+        const qsizetype table = bytes.indexOf(QByteArray("\xFF\xDB", 2));
+        QVERIFY(table > 0);
+        if (tag == "cmyk") {
+            QProcess convert;
+            convert.start("convert", {source, "-colorspace", "CMYK", "-quality", "72", photo});
+            if (!convert.waitForFinished(60000) || convert.exitCode() != 0)
+                QSKIP("ImageMagick's convert makes the CMYK photo");
+        } else {
+            if (tag == "zero quantizer")
+                bytes[table + 4 + 1 + 63] = '\0';
+            else
+                bytes.insert(table, "stray");
+            WriteAll(photo, bytes);
+        }
+        const Run run = caption({"--text", "Anew", "--out", dir.filePath("out"), photo});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.out.contains("written anew at quality 72: " + cmyk +
-                                  ": its blocks cannot be kept: it is a CMYK photo\n"),
-                 qPrintable(run.out));
+        const QRegularExpression line(
+            "written anew at quality (\\d+): " +
+            QRegularExpression::escape(photo + ": its blocks cannot be kept: " + reason) + "\n");
+        const QRegularExpressionMatch said = line.match(run.out);
+        QVERIFY2(said.hasMatch(), qPrintable(run.out));
+        if (tag == "cmyk")
+            QCOMPARE(said.captured(1), "72");
         QVERIFY(run.out.contains("; 1 written anew"));
-        QVERIFY(!QImage(dir.filePath("out/cmyk.jpg")).isNull());
+        QVERIFY(!QImage(dir.filePath("out/photo.jpg")).isNull());
+        QCOMPARE(QDir(dir.filePath("out"))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"photo.jpg"});
+    }
+
+    // A phone's HDR photo named .mpo is captioned as a JPG of that name, its gain map and trailer
+    // carried; turned upright to be written anew they would no longer match: left out, said.
+    void picturesAfterTheFirstInTheCommand() {
+        QTemporaryDir dir;
+        QImage picture(160, 120, QImage::Format_RGB32);
+        picture.fill(qRgb(90, 140, 200));
+        const mpf::Photo hdr = mpf::HdrPhoto(picture), turned = mpf::HdrPhoto(picture, 6);
+        WriteAll(dir.filePath("hdr.mpo"), hdr.file);
+        WriteAll(dir.filePath("turned.jpg"), turned.file);
+        const Run kept =
+            caption({"--text", "Kept", "--out", dir.filePath("out"), dir.filePath("hdr.mpo")});
+        QCOMPARE(kept.exitCode, 0);
+        const QByteArray out = ReadAll(dir.filePath("out/hdr.mpo"));
+        qsizetype tiff = -1;
+        const QList<mpf::Entry> entries = mpf::ReadIndex(out, &tiff);
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(out.mid(tiff + entries[1].offset, entries[1].size), hdr.gainMap);
+        QVERIFY(out.endsWith(hdr.trailer));
+
+        const Run anew = caption({"--text", "Anew", "--quality", "90", "--out",
+                                  dir.filePath("anew"), dir.filePath("turned.jpg")});
+        QCOMPARE(anew.exitCode, 0);
+        QVERIFY2(
+            anew.out.contains("written without its second pictures: " + dir.filePath("turned.jpg") +
+                              ": they do not match the picture as written\n") &&
+                anew.out.contains("; 1 without their second pictures"),
+            qPrintable(anew.out));
+        const QByteArray written = ReadAll(dir.filePath("anew/turned.jpg"));
+        QVERIFY(mpf::ReadIndex(written).isEmpty() && !written.contains(turned.gainMap));
+        QVERIFY(written.endsWith(QByteArray("\xFF\xD9", 2) + turned.trailer));
+        // Ending in the trailer, it is complete: a run that skips what is done leaves it.
+        const Run again = caption({"--text", "Anew", "--quality", "90", "--skip-existing", "--out",
+                                   dir.filePath("anew"), dir.filePath("turned.jpg")});
+        QVERIFY2(again.exitCode == 0 && again.out.contains("; 1 skipped"), qPrintable(again.out));
     }
 };
 

@@ -316,10 +316,10 @@ private slots:
         for (const QString format : {"png", "bmp"}) {
             const QString path = dir.filePath("taken." + format);
             WriteAll(path, "someone else's");
-            QVERIFY_THROWS_EXCEPTION(RuntimeError,
-                                     writer.write(Solid(8, 8, qRgb(9, 9, 9)),
-                                                  CaptionOutput{path.toStdString(), format}, 0,
-                                                  QByteArray(), JpegHeader(), 0, false));
+            QVERIFY_THROWS_EXCEPTION(
+                RuntimeError,
+                writer.write(Solid(8, 8, qRgb(9, 9, 9)), CaptionOutput{path.toStdString(), format},
+                             0, QByteArray(), JpegHeader(), QByteArray(), 0, false));
             QCOMPARE(ReadAll(path), QByteArray("someone else's"));
         }
     }

@@ -4,6 +4,7 @@
 
 #include "ConverterTestTools.h"
 #include "Harness.h"
+#include "MetadataTestTools.h"
 #include "save/JpegHeader.h"
 #include "save/JpegMetadata.h"
 
@@ -14,38 +15,12 @@
 #include <QTest>
 
 using namespace convertertest;
+using namespace metadatatest;
 
 namespace {
 
-const QByteArray ExifStart("Exif\0\0", 6);
-const QByteArray XmpStart("http://ns.adobe.com/xap/1.0/\0", 29);
-
 QString corpusFile(const QString &relative) {
     return CorpusFolder() + "/jpeg/" + relative;
-}
-
-// The output of a tool, or empty text when it is missing or fails.
-QString toolOutput(const QString &tool, const QStringList &args) {
-    QProcess process;
-    process.start(tool, args);
-    if (!process.waitForFinished(60000)) {
-        return {};
-    }
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-QByteArray exiftoolBinary(const QString &tag, const QString &file) {
-    QProcess process;
-    process.start("exiftool", {"-b", "-" + tag, file});
-    process.waitForFinished(60000);
-    return process.readAllStandardOutput();
-}
-// exiftool's numeric values of the tags (group-qualified names like IFD0:Orientation), one a line.
-QStringList exiftoolValues(const QString &file, const QStringList &tags) {
-    QStringList args{"-n", "-s3", "-f"};
-    for (const QString &tag : tags) {
-        args << "-" + tag;
-    }
-    return toolOutput("exiftool", args << file).split('\n');
 }
 
 // A photo of the corpus with its Orientation tags (EXIF's and XMP's) set by exiftool.
@@ -61,46 +36,6 @@ QString taggedCopy(const QTemporaryDir &dir, const QString &relative, int orient
                            "-XMP-tiff:Orientation=" + value}
                    << moreArgs << copy);
     return copy;
-}
-
-// A JPEG of the picture with the segments right after its start, as a saved file holds them.
-QString jpegWith(const QTemporaryDir &dir, const QString &name, const QList<JpegSegment> &segments,
-                 const QImage &picture) {
-    QBuffer encoded;
-    encoded.open(QIODevice::WriteOnly);
-    picture.save(&encoded, "JPG", 90);
-    QByteArray head("\xFF\xD8", 2);
-    for (const JpegSegment &s : segments) {
-        const int length = int(s.payload.size()) + 2;
-        head += QByteArray("\xFF") + char(s.marker) + char(length >> 8) + char(length & 0xFF);
-        head += s.payload;
-    }
-    const QString path = dir.filePath(name);
-    writeFile(path, head + encoded.data().mid(2));
-    return path;
-}
-
-// A saved picture: grey, or colour noise that compresses badly, with a red square at top left.
-QImage savedPicture(QSize size, bool noisy) {
-    QImage picture(size, QImage::Format_RGB32);
-    picture.fill(Qt::gray);
-    if (noisy) {
-        // Cells of three pixels, so that the noise outlives the scaling down to a thumbnail.
-        QImage cells(size / 3, QImage::Format_RGB32);
-        QRandomGenerator random(17);
-        for (int y = 0; y < cells.height(); ++y) {
-            for (int x = 0; x < cells.width(); ++x) {
-                cells.setPixel(x, y, random.generate() | 0xFF000000u);
-            }
-        }
-        picture = cells.scaled(size);
-    }
-    QPainter(&picture).fillRect(0, 0, size.width() / 3, size.width() / 3, Qt::red);
-    return picture;
-}
-
-bool reddish(QRgb c) {
-    return qRed(c) > 180 && qGreen(c) < 90 && qBlue(c) < 90;
 }
 
 // The flower photo of the corpus: EXIF with a 160 x 120 thumbnail, XMP, Photoshop/IPTC, an ICC
@@ -177,8 +112,8 @@ private slots:
         }
     }
 
-    // Every block but EXIF and the main XMP packet comes out byte for byte, and the dimension tags
-    // say the saved size.
+    // Every block but EXIF, the main XMP packet and Photoshop's (whose thumbnail is made anew)
+    // comes out byte for byte, and the dimension tags say the saved size.
     void otherBlocksPassAndDimensionsMatch() {
         QTemporaryDir dir;
         const QString photo = taggedCopy(
@@ -195,7 +130,7 @@ private slots:
             }
             QVERIFY(compared < out.size());
             QCOMPARE(int(out[compared].marker), marker);
-            if (!payload.startsWith(ExifStart) && !payload.startsWith(XmpStart)) {
+            if (!payload.startsWith(ExifStart) && !payload.startsWith(XmpStart) && marker != 0xED) {
                 QVERIFY2(out[compared].payload == payload, qPrintable(QString::number(marker)));
             }
             ++compared;
@@ -210,11 +145,18 @@ private slots:
                  QStringList({"225", "300", "225", "300", "225", "300",
                               "Adobe Photoshop CS6 (Macintosh)"}));
         QCOMPARE(exiftoolBinary("ICC_Profile", written), exiftoolBinary("ICC_Profile", photo));
+        // Photoshop's other resources as they were.
+        const auto photoshop = [](const QString &path) {
+            return toolOutput("exiftool",
+                              {"-s", "-Photoshop:All", "-x", "PhotoshopThumbnail", path});
+        };
+        QVERIFY(photoshop(photo).count('\n') >= 10);
+        QCOMPARE(photoshop(written), photoshop(photo));
     }
 
     // The thumbnail is the saved picture, turned as it is, whether the new one fits where the old
-    // one was or has to go after the block; the old thumbnail's bytes are gone from the EXIF block
-    // (the Photoshop block keeps its own copy: it passes untouched).
+    // one was or has to go after the block; the old thumbnail's bytes are gone from the EXIF block.
+    // Photoshop's copy is made anew alike.
     void thumbnailIsMadeFromSavedPicture() {
         QTemporaryDir dir;
         const QString photo = taggedCopy(dir, Flower, 6);
@@ -231,6 +173,11 @@ private slots:
             QVERIFY(reddish(thumbnail.pixel(5, 5)));
             QVERIFY(!reddish(thumbnail.pixel(80, 110)));
             QVERIFY(!exifOf(readFile(written)).contains(old.mid(old.size() / 2, 400)));
+            QVERIFY(!readFile(written).contains(old.mid(old.size() / 2, 400)));
+            const QImage photoshop =
+                QImage::fromData(exiftoolBinary("PhotoshopThumbnail", written));
+            QCOMPARE(photoshop.size(), QSize(90, 120));
+            QVERIFY(reddish(photoshop.pixel(5, 5)) && !reddish(photoshop.pixel(80, 110)));
             const QString offset = exiftoolValues(written, {"ThumbnailOffset"}).value(0);
             QCOMPARE(offset == oldOffset, !noisy); // a larger one goes after the block
         }

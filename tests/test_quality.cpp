@@ -3,9 +3,11 @@
 // worked out by hand from the picture's size in HiMetric units (2540 per inch, 96 pixels per
 // inch: 24 pixels are exactly 635 HiMetric) and the file's length.
 #include "Harness.h"
+#include "save/JpegHeader.h"
 #include "save/Quality.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -86,6 +88,25 @@ private slots:
                  QStringLiteral("File not found"));
         QCOMPARE(Thrown([&] { DetectJpgQuality(*f->Picture1, QString()); }),
                  QStringLiteral("File not found"));
+    }
+
+    // The caption command's estimate from a JPEG's tables reads an RGB JPEG (every component on
+    // one table, libjpeg's own cjpeg -rgb) at the quality it was written at.
+    void tablesOfAnRgbJpeg_data() {
+        QTest::addColumn<int>("quality");
+        for (int q : {50, 75, 85, 92})
+            QTest::newRow(qPrintable(QString::number(q))) << q;
+    }
+    void tablesOfAnRgbJpeg() {
+        QFETCH(int, quality);
+        QTemporaryDir dir;
+        QVERIFY(QImage(WriteTestPicture("rgb.ppm", 40, 24, "PPM")).save(dir.filePath("in.ppm")));
+        QProcess cjpeg;
+        cjpeg.start("cjpeg", {"-rgb", "-quality", QString::number(quality), "-outfile",
+                              dir.filePath("rgb.jpg"), dir.filePath("in.ppm")});
+        if (!cjpeg.waitForFinished(60000) || cjpeg.exitCode() != 0)
+            QSKIP("libjpeg's cjpeg makes the RGB JPEG");
+        QCOMPARE(EstimateJpegQuality(ReadJpegHeader(ReadAll(dir.filePath("rgb.jpg")))), quality);
     }
 };
 

@@ -4,10 +4,12 @@
 #include "ConverterTestTools.h"
 #include "JpegBlocks.h"
 #include "SaveTestTools.h"
+#include "save/KeepPhoto.h"
 
 #include <QFileInfo>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QtTest>
 
 using namespace savetest;
@@ -55,6 +57,54 @@ QList<std::pair<int, QByteArray>> SegmentsButExif(const QByteArray &jpeg) {
     return segments;
 }
 
+// A YCCK photo as Adobe's programs write it (inverted inks, an Adobe segment saying YCCK) of one
+// ink colour, with a CMYK colour profile of its own (a bare header: too little for a colour
+// engine to use, so the plain device formula reads it).
+QByteArray YcckJpeg(int width, int height, const uchar inverted[4]) {
+    using namespace jpegblocks_detail;
+    static jpeg_compress_struct cinfo;
+    static Error err;
+    static unsigned char *buffer;
+    static unsigned long size;
+    buffer = nullptr;
+    size = 0;
+    cinfo = jpeg_compress_struct();
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(buffer);
+        return QByteArray();
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, JCS_YCCK);
+    jpeg_start_compress(&cinfo, TRUE);
+    QByteArray profile(132, '\0');
+    profile[3] = char(132);
+    profile.replace(12, 12, "prtrCMYKLab ");
+    profile.replace(36, 4, "acsp");
+    jpeg_write_icc_profile(&cinfo, reinterpret_cast<const JOCTET *>(profile.constData()),
+                           unsigned(profile.size()));
+    std::vector<uchar> row(size_t(width) * 4);
+    for (int x = 0; x < width; ++x)
+        std::memcpy(row.data() + 4 * x, inverted, 4);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW line = row.data();
+        jpeg_write_scanlines(&cinfo, &line, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    const QByteArray out(reinterpret_cast<const char *>(buffer), qsizetype(size));
+    std::free(buffer);
+    return out;
+}
+
 } // namespace
 
 class SaveKeepTest : public QObject {
@@ -98,6 +148,37 @@ private slots:
         QVERIFY(s.cleanedUp());
     }
 
+    // A box much wider than its text, without a plate: the kept file changes only the blocks of
+    // the MCUs under the glyphs (at the box's left end), none under the rest of the box.
+    void aWideBoxChangesOnlyItsGlyphsMcus() {
+        Session s(WriteJpeg("wide.jpg", EncodeJpeg(Photo(640, 160), 85, 2, 2, false, 0)));
+        s.f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 20.0f, 60.0f);
+        s.f->Picture1_Click();
+        s.f->Text1->setText("Hi");
+        s.f->Text1->setGeometry(10, 50, 560, s.f->Text1->height());
+        s.f->PushButton3_Click();
+        s.save(s.dest("kept"), KeepFilter);
+        QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
+        const JpegBlocks before =
+            ReadJpegBlocks(ReadAll(QDir(TestDataFolder()).filePath("wide.jpg")));
+        const JpegBlocks after = ReadJpegBlocks(ReadAll(s.dest("kept.jpg")));
+        const BlockCounts counts = CompareBlocks(before, after, {QRect(0, 32, 96, 64)});
+        QCOMPARE(counts.differentOutside, 0);
+        QVERIFY(counts.differentInside > 0);
+    }
+
+    // The pixels handed to the converter cover every MCU an area meets, also the MCU row only
+    // the area's last row reaches (4:2:0, MCUs of 16 x 16: rows 20 to 32 meet rows 16 to 47).
+    void keepFilesCoverTheMcusOfAnAreasLastRow() {
+        QTemporaryDir dir;
+        const QByteArray file = EncodeJpeg(Photo(96, 64), 80, 2, 2, false, 0);
+        const QImage picture = QImage::fromData(file).convertToFormat(QImage::Format_RGB32);
+        WriteKeepFiles(dir.path(), " 7", ReadJpegHeader(file), picture, {QRect(40, 20, 30, 13)},
+                       file);
+        QCOMPARE(ReadAll(dir.filePath(" 7.areas")).split('\n').first(), "patch 32 16");
+        QCOMPARE(QImage(dir.filePath(" 7.bmp")).size(), QSize(48, 32));
+    }
+
     // Each reason the photo cannot be kept: its message, and no file.
     void refusalsWriteNothing_data() {
         QTest::addColumn<QString>("reason");
@@ -107,6 +188,8 @@ private slots:
                                             "was loaded";
         QTest::newRow("cmyk") << "it is a CMYK photo";
         QTest::newRow("colour on grey") << "it is a greyscale photo and the caption has colour";
+        // Found by the converter alone, which must neither crash nor leave a file behind.
+        QTest::newRow("zero quantizer") << "its quantization table holds a zero";
     }
     void refusalsWriteNothing() {
         QFETCH(QString, reason);
@@ -115,6 +198,14 @@ private slots:
         QString path = WriteJpeg("photo.jpg", EncodeJpeg(Photo(96, 64), 80, 2, 2, false, 0, grey));
         if (tag == "not a JPEG")
             path = WriteTestPicture("card.bmp", 96, 64, "BMP");
+        if (tag == "zero quantizer") {
+            // The last entry of the first table, in the DQT segment the encoder wrote.
+            QByteArray bytes = ReadAll(path);
+            const qsizetype table = bytes.indexOf(QByteArray("\xFF\xDB", 2));
+            QVERIFY(table > 0);
+            bytes[table + 4 + 1 + 63] = '\0';
+            WriteAll(path, bytes);
+        }
         if (tag == "cmyk") {
             QProcess convert;
             convert.start("convert", {path, "-colorspace", "CMYK", path + ".cmyk.jpg"});
@@ -158,6 +249,69 @@ private slots:
         QVERIFY(s.cleanedUp());
     }
 
+    // Every metadata segment of the photo reaches its JPG, kept or written anew: a comment, an
+    // extended XMP chunk as large as a segment holds, and a comment and a maker's segment that
+    // stood between the scans of the progressive photo (now after the others).
+    void everySegmentIsCarried_data() {
+        QTest::addColumn<int>("filter");
+        QTest::newRow("kept as it was") << KeepFilter;
+        QTest::newRow("written anew") << 2;
+    }
+    void everySegmentIsCarried() {
+        QFETCH(int, filter);
+        QByteArray jpeg = EncodeJpeg(Photo(96, 64), 80, 2, 2, true, 0);
+        QByteArray chunk = QByteArray("http://ns.adobe.com/xmp/extension/\0", 35) +
+                           QByteArray(32, 'C') + QByteArray("\0\0\xFF\xBA\0\0\0\0", 8);
+        chunk += QByteArray(65533 - chunk.size(), 'x');
+        const QList<std::pair<int, QByteArray>> carried{
+            {0xFE, "made by hand"}, {0xE1, chunk}, {0xFE, "between the scans"}, {0xE9, "maker"}};
+        const auto segment = [](const std::pair<int, QByteArray> &s) {
+            const int length = int(s.second.size()) + 2;
+            return QByteArray(1, char(0xFF)) + char(s.first) + char(length >> 8) +
+                   char(length & 0xff) + s.second;
+        };
+        const qsizetype secondScan = jpeg.indexOf("\xFF\xDA", jpeg.indexOf("\xFF\xDA") + 2);
+        QVERIFY(secondScan > 0);
+        jpeg.insert(secondScan, segment(carried[2]) + segment(carried[3]));
+        jpeg.insert(2, segment(carried[0]) + segment(carried[1]));
+        Session s(WriteJpeg("segments.jpg", jpeg));
+        Stamp(s, 10, 10, "Mark");
+        s.save(s.dest("out"), filter);
+        QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
+        QList<std::pair<int, QByteArray>> found;
+        for (const auto &seg : jpegSegments(ReadAll(s.dest("out.jpg"))))
+            if (seg.first == 0xFE || seg.first == 0xE9 ||
+                seg.second.startsWith("http://ns.adobe.com/xmp/ext"))
+                found << seg;
+        QCOMPARE(found, carried);
+    }
+
+    // A photo turned by its orientation and written anew upright gets thumbnails turned alike:
+    // the saved picture in small (the corpus's flower, tagged by exiftool).
+    void thumbnailsOfATurnedPhotoAreUpright() {
+        const QString flower = CorpusFolder() + "/jpeg/pillow/flower2.jpg";
+        if (!QFileInfo::exists(flower) || QStandardPaths::findExecutable("exiftool").isEmpty())
+            QSKIP("needs the corpus and exiftool");
+        const QString path = WriteJpeg("turned.jpg", ReadAll(flower));
+        QProcess tag;
+        tag.start("exiftool", {"-q", "-n", "-overwrite_original", "-IFD0:Orientation=6", path});
+        QVERIFY(tag.waitForFinished(60000) && tag.exitCode() == 0);
+        Session s(path);
+        s.save(s.dest("upright"), 2);
+        const QImage saved(s.dest("upright.jpg"));
+        QCOMPARE(saved.size(), QSize(225, 300));
+        for (const char *name : {"-ThumbnailImage", "-PhotoshopThumbnail"}) {
+            QProcess read;
+            read.start("exiftool", {"-b", name, s.dest("upright.jpg")});
+            QVERIFY(read.waitForFinished(60000));
+            const QImage thumbnail = QImage::fromData(read.readAllStandardOutput());
+            QCOMPARE(thumbnail.size(), QSize(90, 120));
+            const QImage small =
+                saved.scaled(thumbnail.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            QVERIFY2(convertertest::meanError(thumbnail, small) < 8, name);
+        }
+    }
+
     // A 4:2:2 photo turned by its EXIF orientation, saved as a new JPG at 85: still 4:2:2; its
     // EXIF and XMP say it is upright; a PNG of it carries both.
     void newJpgAndPngCarryThePhotosMetadata() {
@@ -193,6 +347,33 @@ private slots:
         QVERIFY(png.contains("iTXtXML:com.adobe.xmp"));
         QVERIFY(png.contains("tiff:Orientation=\"1\""));
         QVERIFY(s.f.services.reports().isEmpty());
+    }
+
+    // A YCCK photo saved as a new JPG holds YCbCr data and says so: no Adobe segment, no CMYK
+    // profile but an RGB one, and libjpeg reads it without a warning, in the photo's colour
+    // (inverted inks C 0, M 255, Y 255, K 0: red).
+    void aYcckPhotoWrittenAnewSaysItIsYcbcr() {
+        const uchar red[4] = {255, 0, 0, 255};
+        const QByteArray ycck = YcckJpeg(48, 32, red);
+        QVERIFY(ycck.contains("Adobe"));
+        Session s(WriteJpeg("ycck.jpg", ycck));
+        s.save(s.dest("anew"), 2);
+        QVERIFY2(s.f.services.reports().isEmpty(), qPrintable(s.description()));
+        const QByteArray written = ReadAll(s.dest("anew.jpg"));
+        const JpegBlocks blocks = ReadJpegBlocks(written);
+        QVERIFY(blocks.ok);
+        QCOMPARE(blocks.warnings, 0);
+        QCOMPARE(blocks.components.size(), 3);
+        QStringList profiles;
+        for (const auto &segment : jpegSegments(written)) {
+            QVERIFY(!(segment.first == 0xEE && segment.second.startsWith("Adobe")));
+            if (segment.first == 0xE2 && segment.second.startsWith("ICC_PROFILE"))
+                profiles << QString::fromLatin1(segment.second.mid(14 + 16, 4));
+        }
+        QCOMPARE(profiles, QStringList{"RGB "});
+        const QRgb c = QImage::fromData(written).pixel(24, 16);
+        QVERIFY2(qRed(c) > 240 && qGreen(c) < 15 && qBlue(c) < 15,
+                 qPrintable(QString::number(c, 16)));
     }
 };
 

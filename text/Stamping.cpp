@@ -1,5 +1,6 @@
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
+#include "save/ChangedBlocks.h"
 #include "text/BoxCaption.h"
 #include "text/RenderText.h"
 #include "text/Undo.h"
@@ -78,9 +79,16 @@ void Form1::FinishEditing() {
     s(138, [&] { TextEditing = vbFalse; });
     editing.reEditing = false;
     if (rendered) {
-        // A change too large to keep leaves its area unknown: the whole picture counts.
-        shownRecord.stamped.append(
-            before.area.isEmpty() && before.whole ? Zoom_Ori->picture().rect() : before.area);
+        // What the stamp changed, MCU by MCU of the photo it came from, compared with the
+        // pixels as they were; a change too large to keep leaves its area unknown: the whole
+        // picture counts.
+        if (before.area.isEmpty() && before.whole) {
+            shownRecord.stamped.append(Zoom_Ori->picture().rect());
+        } else if (!before.area.isEmpty()) {
+            shownRecord.stamped +=
+                ChangedMcus(before.pixels, Picture1->image().copy(before.area),
+                            before.area.topLeft(), ReadJpegHeader(shownRecord.head));
+        }
         history.recordStamp(std::move(before));
         // Kept for "Re-edit Last Stamp" (text/ReEdit.cpp).
         editing.lastStamp =
