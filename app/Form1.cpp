@@ -232,6 +232,8 @@ void Form1::connectControls() {
     connect(PushButton13, &QPushButton::clicked, this, &Form1::PushButton13_Click);
     connect(Option21, &QRadioButton::clicked, this, [this] { setOptionValue(Option21, true); });
     connect(Option22, &QRadioButton::clicked, this, [this] { setOptionValue(Option22, true); });
+    connect(Slider1, &QSlider::valueChanged, this, &Form1::Slider1_Change);
+    connect(Slider1, &QSlider::sliderReleased, this, &Form1::Slider1_Change);
     connect(HScroll1, &QScrollBar::valueChanged, this, &Form1::HScroll1_Change);
     connect(VScroll1, &QScrollBar::valueChanged, this, &Form1::VScroll1_Change);
     connect(Picture1, &PictureBox::clicked, this, &Form1::Picture1_Click);
@@ -328,42 +330,6 @@ void Form1::closeEvent(QCloseEvent *event) {
     Form_QueryUnload();
     Form_Unload();
     event->accept();
-}
-
-// Stamped text that was never saved is not dropped without a word: the user may save it (the
-// window closes once the save has written it), close without it, or stay.
-bool Form1::mayCloseWithUnsavedStamps() {
-    if (saving.busy) {
-        // A save is still writing the picture.
-        return false;
-    }
-    if (history.showsUnsavedStamps()) {
-        const MsgAnswer answer = MsgBox(
-            QStringLiteral("The picture has text stamped into it that has not been saved.\r\n"
-                           "\r\nSave it before closing?"),
-            MsgButtons::SaveDiscardCancel, 1, MsgIcon::Warning);
-        if (answer == MsgAnswer::Discard) {
-            return true;
-        }
-        if (answer != MsgAnswer::Save) {
-            return false;
-        }
-        PushButton4_Click();
-        if (history.showsUnsavedStamps()) {
-            // The save did not happen.
-            return false;
-        }
-    }
-    if (!hasUnsavedStamps()) {
-        return true;
-    }
-    // The stamps are on a picture that is not shown now: a later load replaced it, or an undo
-    // took them out. Only Undo Stamp or Redo Stamp can bring them back to be saved.
-    const MsgAnswer answer = MsgBox(
-        QStringLiteral("Text stamped into an earlier picture has not been saved; Undo Stamp and "
-                       "Redo Stamp bring it back.\r\n\r\nClose without it?"),
-        MsgButtons::YesNo, 2, MsgIcon::Warning);
-    return answer == MsgAnswer::Yes;
 }
 
 void Form1::Form_Unload() {

@@ -16,6 +16,7 @@
 
 class QGroupBox;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
@@ -117,6 +118,7 @@ public:
     QString AskSaveFileName();
     void Option21_Click();    // chose "Smart-Detect"
     void Option22_Click();    // chose "Fixed Quality:"
+    void Slider1_Change();    // moved the quality slider
     void PushButton9_Click(); // clicked "?" beside the quality options
     // Selecting an option in code runs its click handler when the selection changes.
     void setOptionValue(QRadioButton *option, bool value);
@@ -164,8 +166,20 @@ public:
     // through undo and redo of loads.
     PictureRecord shownRecord;
     // True when stamps that were never saved would be lost at close: in the picture now, or in one
-    // an undo or redo brings back (text/StampHistory.h).
+    // a later load replaced, which undo brings back (text/StampHistory.h).
     bool hasUnsavedStamps() const { return history.holdsUnsavedStamps(); }
+    // True when the open editing box holds text the user typed (not the text it opens with).
+    bool boxHoldsTypedText() const;
+    // The picture shown now, whole with its record, as a load over it keeps it for undo.
+    PictureChange shownPictureChange() const;
+    // Before a load: asks when the load would put unsaved stamps out of undo's reach; true when
+    // the load may go on (app/Unsaved.cpp).
+    bool mayLoadOverUnsavedStamps();
+    // Before a stamp whose undo copy would push unsaved stamps of an earlier picture out of
+    // reach: true when the stamp may go on.
+    bool mayStampOverUnsavedStamps(const PictureChange &before);
+    // Shows or hides the sign that a save is at work (save/SaveWork.cpp).
+    void showSaving(bool shown);
 
     // All push buttons in number order (PushButton1 first).
     QList<QPushButton *> pushButtons() const;
@@ -193,6 +207,7 @@ private:
     void setUpWheelScrolling();
 
     Services &services_;
+    QProgressBar *savingBar_ = nullptr;
     QString appTitle_;
     int mousePointer_ = vbDefault;
     bool hasHandCursor_ = false;

@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QSlider>
 
 // The application title: the product name cut at its last blank, at least once, and again while
@@ -62,6 +63,8 @@ void Form1::Form_Load() {
         if (value < Slider1->minimum() || value > Slider1->maximum()) {
             throw RuntimeError("Invalid property value");
         }
+        // Read, not changed by the user: nothing is stored back.
+        const QSignalBlocker quiet(Slider1);
         Slider1->setValue(value);
     });
     s(134, [&] { Frame4->setTitle(QString::number(Slider1->value()) + QStringLiteral("%")); });

@@ -22,6 +22,10 @@ void PrintRatio(const QString &name, double value);
 double PeakRssMb();
 // Resident memory now, in megabytes.
 double CurrentRssMb();
+// libjpeg-turbo decoding the JPEG file (read into memory first) into 32-bit rows, best of three.
+double BareDecodeMs(const QString &path);
+// The steady clock now, in nanoseconds (what PictureBox::PaintStats records).
+qint64 SteadyNs();
 // A folder for generated inputs, removed at exit.
 QString BenchFolder();
 

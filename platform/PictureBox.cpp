@@ -5,6 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <chrono>
 #include <cmath>
 #include <stdexcept>
 
@@ -40,6 +41,63 @@ int ceilTo(int value, int step) {
     return -floorTo(-value, step);
 }
 
+// Draws the part of a view of the source at the scale that lies in the box's rectangle `area`
+// with the painter, whose origin is the box's; returns the bytes of the largest image it had to
+// make.
+qint64 paintView(QPainter &painter, const QImage &source, qreal scale, const QColor &background,
+                 const QRect &area) {
+    painter.fillRect(area, background);
+    if (source.isNull() || area.isEmpty()) {
+        return 0;
+    }
+    painter.save();
+    painter.setClipRect(area);
+    qint64 allocated = 0;
+    if (scale == 1.0) {
+        painter.drawImage(area.topLeft(), source, area);
+    } else if (scale > 1.0) {
+        // Enlarged pixel by pixel: only the picture pixels under the area are drawn.
+        const int x0 = qMax(0, int(std::floor(area.left() / scale)));
+        const int y0 = qMax(0, int(std::floor(area.top() / scale)));
+        const int x1 = qMin(source.width(), int(std::ceil((area.right() + 1) / scale)));
+        const int y1 = qMin(source.height(), int(std::ceil((area.bottom() + 1) / scale)));
+        if (x1 > x0 && y1 > y0) {
+            painter.drawImage(QRectF(x0 * scale, y0 * scale, (x1 - x0) * scale, (y1 - y0) * scale),
+                              source, QRectF(x0, y0, x1 - x0, y1 - y0));
+        }
+    } else {
+        // Shrunk by averaging: the area, widened to whole groups of picture pixels, is scaled
+        // from the picture's own pixels (read in place, not copied).
+        const int n = alignmentFor(scale);
+        const int left = qMax(0, floorTo(area.left(), n));
+        const int top = qMax(0, floorTo(area.top(), n));
+        const int right = ceilTo(area.right() + 1, n);
+        const int bottom = ceilTo(area.bottom() + 1, n);
+        const int x0 = int(std::lround(left / scale));
+        const int y0 = int(std::lround(top / scale));
+        const int x1 = qMin(source.width(), int(std::lround(right / scale)));
+        const int y1 = qMin(source.height(), int(std::lround(bottom / scale)));
+        if (x1 > x0 && y1 > y0) {
+            const int tileWidth = qMax(1, int(std::lround((x1 - x0) * scale)));
+            const int tileHeight = qMax(1, int(std::lround((y1 - y0) * scale)));
+            QImage part;
+            if (source.depth() == 32) {
+                part = QImage(source.constScanLine(y0) + qsizetype(x0) * 4, x1 - x0, y1 - y0,
+                              source.bytesPerLine(), source.format());
+            } else {
+                part = source.copy(x0, y0, x1 - x0, y1 - y0);
+                allocated = part.sizeInBytes();
+            }
+            const QImage tile =
+                part.scaled(tileWidth, tileHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            allocated = qMax(allocated, tile.sizeInBytes());
+            painter.drawImage(left, top, tile);
+        }
+    }
+    painter.restore();
+    return allocated;
+}
+
 } // namespace
 
 PictureBox::PictureBox(QWidget *parent) : QWidget(parent) {
@@ -56,6 +114,15 @@ void PictureBox::setPicture(const QImage &picture, QSize himetric) {
     viewSource_ = nullptr;
     surface_ = picture_;
     resize(picture_.size());
+    update();
+}
+
+void PictureBox::showFirstView(const QImage &part, QSize whole) {
+    viewSource_ = nullptr;
+    picture_ = QImage();
+    himetric_ = QSize();
+    surface_ = part;
+    resize(whole);
     update();
 }
 
@@ -87,24 +154,34 @@ qint64 PictureBox::heldBytes() const {
 }
 
 QImage PictureBox::image() const {
+    return shown().image();
+}
+
+PictureBox::Shown PictureBox::shown() const {
     if (!isView()) {
         const_cast<PictureBox *>(this)->fitSurface();
-        return surface_;
+        return {surface_, size(), 1.0, backColor_, false};
     }
-    const QImage &source = viewSource_->picture();
-    if (width() <= 0 || height() <= 0) {
-        return QImage();
-    }
-    if (viewScale_ == 1.0 && source.size() == size()) {
+    return {viewSource_->picture(), size(), viewScale_, backColor_, true};
+}
+
+QImage PictureBox::Shown::image() const {
+    if (!view) {
         return source;
     }
-    QImage shown = freshImage(size(), QImage::Format_RGB32);
-    shown.setColorSpace(source.colorSpace());
-    shown.setDotsPerMeterX(source.dotsPerMeterX());
-    shown.setDotsPerMeterY(source.dotsPerMeterY());
-    QPainter painter(&shown);
-    paintView(painter, rect());
-    return shown;
+    if (size.isEmpty()) {
+        return QImage();
+    }
+    if (scale == 1.0 && source.size() == size) {
+        return source;
+    }
+    QImage shownImage = freshImage(size, QImage::Format_RGB32);
+    shownImage.setColorSpace(source.colorSpace());
+    shownImage.setDotsPerMeterX(source.dotsPerMeterX());
+    shownImage.setDotsPerMeterY(source.dotsPerMeterY());
+    QPainter painter(&shownImage);
+    paintView(painter, source, scale, background, QRect(QPoint(0, 0), size));
+    return shownImage;
 }
 
 QImage &PictureBox::pictureForDrawing() {
@@ -171,61 +248,6 @@ void PictureBox::cls() {
     update();
 }
 
-qint64 PictureBox::paintView(QPainter &painter, const QRect &area) const {
-    const QImage &source = viewSource_->picture();
-    const qreal scale = viewScale_;
-    painter.fillRect(area, backColor_);
-    if (source.isNull() || area.isEmpty()) {
-        return 0;
-    }
-    painter.save();
-    painter.setClipRect(area);
-    qint64 allocated = 0;
-    if (scale == 1.0) {
-        painter.drawImage(area.topLeft(), source, area);
-    } else if (scale > 1.0) {
-        // Enlarged pixel by pixel: only the picture pixels under the area are drawn.
-        const int x0 = qMax(0, int(std::floor(area.left() / scale)));
-        const int y0 = qMax(0, int(std::floor(area.top() / scale)));
-        const int x1 = qMin(source.width(), int(std::ceil((area.right() + 1) / scale)));
-        const int y1 = qMin(source.height(), int(std::ceil((area.bottom() + 1) / scale)));
-        if (x1 > x0 && y1 > y0) {
-            painter.drawImage(QRectF(x0 * scale, y0 * scale, (x1 - x0) * scale, (y1 - y0) * scale),
-                              source, QRectF(x0, y0, x1 - x0, y1 - y0));
-        }
-    } else {
-        // Shrunk by averaging: the area, widened to whole groups of picture pixels, is scaled
-        // from the picture's own pixels (read in place, not copied).
-        const int n = alignmentFor(scale);
-        const int left = qMax(0, floorTo(area.left(), n));
-        const int top = qMax(0, floorTo(area.top(), n));
-        const int right = ceilTo(area.right() + 1, n);
-        const int bottom = ceilTo(area.bottom() + 1, n);
-        const int x0 = int(std::lround(left / scale));
-        const int y0 = int(std::lround(top / scale));
-        const int x1 = qMin(source.width(), int(std::lround(right / scale)));
-        const int y1 = qMin(source.height(), int(std::lround(bottom / scale)));
-        if (x1 > x0 && y1 > y0) {
-            const int tileWidth = qMax(1, int(std::lround((x1 - x0) * scale)));
-            const int tileHeight = qMax(1, int(std::lround((y1 - y0) * scale)));
-            QImage part;
-            if (source.depth() == 32) {
-                part = QImage(source.constScanLine(y0) + qsizetype(x0) * 4, x1 - x0, y1 - y0,
-                              source.bytesPerLine(), source.format());
-            } else {
-                part = source.copy(x0, y0, x1 - x0, y1 - y0);
-                allocated = part.sizeInBytes();
-            }
-            const QImage tile =
-                part.scaled(tileWidth, tileHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            allocated = qMax(allocated, tile.sizeInBytes());
-            painter.drawImage(left, top, tile);
-        }
-    }
-    painter.restore();
-    return allocated;
-}
-
 void PictureBox::setBackColor(const QColor &colour) {
     backColor_ = colour;
     if (client_ != nullptr) {
@@ -271,15 +293,26 @@ void PictureBox::paintBorder(QPainter &painter) {
 }
 
 void PictureBox::paintEvent(QPaintEvent *event) {
-    QPainter painter(this);
-    const QRect exposed = event->rect();
+    {
+        QPainter painter(this);
+        paintPicture(painter, event->rect());
+    }
+    if (paintStats_.firstPaintEndNs < 0) {
+        paintStats_.firstPaintEndNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count();
+    }
+}
+
+void PictureBox::paintPicture(QPainter &painter, const QRect &exposed) {
     if (border_ > 0) {
         paintBorder(painter);
         return;
     }
     if (isView()) {
         ++paintStats_.paints;
-        const qint64 allocated = paintView(painter, exposed.intersected(rect()));
+        const qint64 allocated = paintView(painter, viewSource_->picture(), viewScale_, backColor_,
+                                           exposed.intersected(rect()));
         paintStats_.largestAllocation = qMax(paintStats_.largestAllocation, allocated);
         return;
     }

@@ -39,6 +39,18 @@ public:
     // The image the box shows, at the box's size. For a view at another scale than 1 this makes
     // a scaled copy: only the save of a zoomed picture asks for one.
     QImage image() const;
+    // What the box shows, taken so that its image can be made later, on any thread: the picture
+    // (shared, not copied) and how the box shows it.
+    struct Shown {
+        QImage source;
+        QSize size;
+        qreal scale = 1.0;
+        QColor background;
+        bool view = false;
+        // The same image as PictureBox::image() gives.
+        QImage image() const;
+    };
+    Shown shown() const;
     // The persistent image for drawing into, at the box's current size; for a view, the source
     // picture itself (at its own resolution; see canvas()).
     QImage &surface();
@@ -56,6 +68,10 @@ public:
     // pixel by pixel. The box lets go of its own picture and surface; its size is the caller's.
     void showScaled(PictureBox *source, qreal scale);
     bool isView() const { return viewSource_ != nullptr; }
+    // Shows the first part of a picture still being loaded at the top left of a box of the whole
+    // picture's size, the rest in the background colour, until a picture is assigned or the box
+    // becomes a view again.
+    void showFirstView(const QImage &part, QSize whole);
     qreal viewScale() const { return viewScale_; }
 
     // What painting has allocated so far: the number of paint events and the largest image made
@@ -63,6 +79,9 @@ public:
     struct PaintStats {
         qint64 paints = 0;
         qint64 largestAllocation = 0;
+        // When the first paint since the stats were reset ended, on the steady clock
+        // (std::chrono::steady_clock, in nanoseconds); -1 before it.
+        qint64 firstPaintEndNs = -1;
     };
     PaintStats paintStats() const { return paintStats_; }
     // Bytes of pixels the box holds itself (its picture and its surface, shared ones once): none
@@ -97,10 +116,8 @@ protected:
 
 private:
     void fitSurface();
+    void paintPicture(QPainter &painter, const QRect &exposed);
     void paintBorder(QPainter &painter);
-    // Draws the part of the view that lies in the box's rectangle `area` with the painter, whose
-    // origin is the box's; returns the bytes of the largest image it had to make.
-    qint64 paintView(QPainter &painter, const QRect &area) const;
 
     QImage picture_;
     QSize himetric_;

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QGroupBox>
@@ -16,7 +17,7 @@
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QSettings>
-#include <QThread>
+#include <QTimer>
 #include <stdexcept>
 
 MsgAnswer DefaultAnswer(const MessageRequest &request) {
@@ -227,7 +228,10 @@ double RealServices::randomFraction() {
 
 void RealServices::sleep(int milliseconds) {
     if (milliseconds > 0) {
-        QThread::msleep(ulong(milliseconds));
+        // The window repaints and takes clicks meanwhile: a pause of the save is no freeze.
+        QEventLoop wait;
+        QTimer::singleShot(milliseconds, &wait, &QEventLoop::quit);
+        wait.exec();
     }
 }
 

@@ -91,7 +91,7 @@ public:
     virtual void seedRandomFromClock() = 0;
     // A random fraction in [0, 1).
     virtual double randomFraction() = 0;
-    // Blocks the thread for the given time, processing nothing.
+    // Waits for the given time; the window's events are handled meanwhile, so that it repaints.
     virtual void sleep(int milliseconds) = 0;
     virtual bool openUrl(const QUrl &url) = 0;
     // Lets pending window messages run once.

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QRadioButton>
+#include <QSlider>
 #include <cmath>
 
 qint16 QualityFromRatio(int himetricWidth, int himetricHeight, qint64 fileLength) {
@@ -70,6 +71,17 @@ void Form1::Option22_Click() {
     store.SaveSetting(QStringLiteral("Option21"), BooleanText(Option21->isChecked()));
     store.SaveSetting(QStringLiteral("Option22"), BooleanText(Option22->isChecked()));
     Frame4->setEnabled(true);
+}
+
+// The quality frame's caption follows the slider as it moves, and the value is kept for the next
+// start once it has settled (not at every step of a drag).
+void Form1::Slider1_Change() {
+    Frame4->setTitle(QString::number(Slider1->value()) + QStringLiteral("%"));
+    if (Slider1->isSliderDown()) {
+        return;
+    }
+    SettingsStore store(services_);
+    store.SaveSetting(QStringLiteral("Slider1"), QString::number(Slider1->value()));
 }
 
 void Form1::PushButton9_Click() {

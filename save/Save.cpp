@@ -8,6 +8,7 @@
 #include "save/KeepPhoto.h"
 #include "save/MultiPicture.h"
 #include "save/SaveFiles.h"
+#include "save/SaveWork.h"
 #include "save/Shell32.h"
 
 #include <QFileInfo>
@@ -32,22 +33,18 @@ QString OverwritePrompt(const Destination &existing) {
 }
 
 // Marks the window as saving for as long as the save runs, so that a second save, a load or a
-// stamp started while the converter runs is ignored.
+// stamp started while it works is ignored; a save that takes a while shows it.
 class BusyGuard {
 public:
-    explicit BusyGuard(SaveState &state) : state_(state) { state_.busy = true; }
+    explicit BusyGuard(Form1 &form) : state_(form.saving), sign_(form) { state_.busy = true; }
     ~BusyGuard() { state_.busy = false; }
     BusyGuard(const BusyGuard &) = delete;
     BusyGuard &operator=(const BusyGuard &) = delete;
 
 private:
     SaveState &state_;
+    SavingSign sign_;
 };
-
-// The picture a save writes.
-QImage PictureToSave(Form1 &form) {
-    return form.Picture1->image();
-}
 
 // The overwrite prompt for the file that would be replaced: true when the save may go on. A
 // name that must not be followed (a link to nothing or to a folder) ends the save. What stands
@@ -67,7 +64,7 @@ bool MayReplace(Form1 &form, Steps &s, const QString &target, int line, Destinat
 }
 
 // Each format's steps answer whether the picture was written.
-bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
+bool SaveAsBmp(Form1 &form, Steps &s, const QString &path, const QImage &picture) {
     const QString target = path + QStringLiteral(".bmp");
     // 144 to 150
     Destination decided;
@@ -77,15 +74,17 @@ bool SaveAsBmp(Form1 &form, Steps &s, const QString &path) {
     // 152: an existing file is not deleted first; the write below replaces it in one move once
     // the new file is complete, so a failed write leaves it as it was.
     return s(154, [&] {
-        const std::filesystem::path file = NativePath(target);
-        RemoveLeftoversBeside(file);
-        SaveImageReplacing(PictureToSave(form), file, "bmp", decided.decision());
+        RunWhileResponsive([&] {
+            const std::filesystem::path file = NativePath(target);
+            RemoveLeftoversBeside(file);
+            SaveImageReplacing(picture, file, "bmp", decided.decision());
+        });
     });
 }
 
 // A lossless PNG, written by the program itself like the bitmap (colour profile included). A
 // picture from a JPEG carries its camera data and XMP packet along, upright.
-bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
+bool SaveAsPng(Form1 &form, Steps &s, const QString &path, const QImage &picture) {
     const QString target = path + QStringLiteral(".png");
     // 208 to 214
     Destination decided;
@@ -94,28 +93,31 @@ bool SaveAsPng(Form1 &form, Steps &s, const QString &path) {
     }
     // 216: nothing is deleted first (see 152).
     return s(218, [&] {
-        const std::filesystem::path file = NativePath(target);
-        RemoveLeftoversBeside(file);
-        const QImage picture = PictureToSave(form);
-        const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
-        if (!source.valid) {
-            SaveImageReplacing(picture, file, "png", decided.decision());
-            return;
-        }
-        // A PNG holds no picture after its first: nothing may announce one.
-        QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
-        DropPictureIndexes(metadata);
-        SaveImageReplacing(picture, file, "png", decided.decision(), [&](const QByteArray &png) {
-            return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
+        const QByteArray head = form.doc.SourceHead;
+        RunWhileResponsive([&] {
+            const std::filesystem::path file = NativePath(target);
+            RemoveLeftoversBeside(file);
+            const JpegHeader source = ReadJpegHeader(head);
+            if (!source.valid) {
+                SaveImageReplacing(picture, file, "png", decided.decision());
+                return;
+            }
+            // A PNG holds no picture after its first: nothing may announce one.
+            QList<JpegSegment> metadata = MetadataForSave(source, picture.size(), true, QImage());
+            DropPictureIndexes(metadata);
+            SaveImageReplacing(
+                picture, file, "png", decided.decision(), [&](const QByteArray &png) {
+                    return AddPngMetadata(png, ExifPayload(metadata), XmpPacket(metadata));
+                });
         });
     });
 }
 
 // The bytes of the JPEG file the picture was loaded from, for what follows its first picture;
 // empty when it has changed on disk since (nothing after the first picture is carried then).
-QByteArray SourceBytes(const Form1 &form) {
+QByteArray SourceBytes(const PictureRecord &record) {
     try {
-        return ReadUnchangedFile(form.shownRecord.path, form.shownRecord.file);
+        return ReadUnchangedFile(record.path, record.file);
     } catch (const RuntimeError &) {
         return {};
     }
@@ -129,11 +131,12 @@ void RunConverter(Form1 &form, const QString &command, bool placed, const QStrin
     RunConverterFor(form.saving.privateFolder, command, NativePath(target),
                     [&form](QProcess &process) {
                         form.services().processEvents();
-                        process.waitForFinished(100);
+                        WaitResponsive(process, 100);
                     });
 }
 
-bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
+bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, const QImage &picture,
+               bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
@@ -160,17 +163,21 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
     // not ours. The camera data of the file loaded (a JPG's) goes beside it for the converter.
     if (!s(182, [&] {
             folder = saving.privateFolder.inside(TempFolder(services));
-            SaveFreshBitmap(PictureToSave(form),
-                            IntermediateBitmapPath(folder, saving.TempBaseName));
-            // The metadata of the JPEG the picture came from, upright and with a new thumbnail;
-            // its camera data alone where its head could not be read.
-            const JpegHeader source = ReadJpegHeader(form.doc.SourceHead);
-            if (source.valid) {
-                WriteSourceMetadata(folder, saving.TempBaseName, source, PictureToSave(form),
-                                    SourceBytes(form));
-            } else {
-                WriteCameraData(form.doc.SourceExif, CameraDataPath(folder, saving.TempBaseName));
-            }
+            const QString base = saving.TempBaseName;
+            const QByteArray head = form.doc.SourceHead;
+            const QByteArray exif = form.doc.SourceExif;
+            const PictureRecord record = form.shownRecord;
+            RunWhileResponsive([&] {
+                SaveFreshBitmap(picture, IntermediateBitmapPath(folder, base));
+                // The metadata of the JPEG the picture came from, upright and with a new
+                // thumbnail; its camera data alone where its head could not be read.
+                const JpegHeader source = ReadJpegHeader(head);
+                if (source.valid) {
+                    WriteSourceMetadata(folder, base, source, picture, SourceBytes(record));
+                } else {
+                    WriteCameraData(exif, CameraDataPath(folder, base));
+                }
+            });
         })) {
         return false;
     }
@@ -195,22 +202,28 @@ bool SaveAsJpg(Form1 &form, Steps &s, const QString &path, bool converterPlaced)
 
 // Why the picture on screen cannot be saved as the JPEG it was loaded from with only the
 // caption's blocks encoded anew; empty when it can, with the file's verified bytes and header.
-QString WhyPhotoCannotBeKept(Form1 &form, QByteArray &source, JpegHeader &header) {
-    const PictureRecord &record = form.shownRecord;
+QString WhyPhotoCannotBeKept(Form1 &form, const QImage &picture, float zoom, QByteArray &source,
+                             JpegHeader &header) {
+    const PictureRecord record = form.shownRecord;
     if (!record.file.isSet()) {
         return QStringLiteral("the picture was not loaded from a JPEG file");
     }
-    if (form.doc.ZoomFactor != 1.0f) {
+    if (zoom != 1.0f) {
         return QStringLiteral("it would be saved at a zoom of %1%, not at its own size")
-            .arg(qRound(form.doc.ZoomFactor * 100));
+            .arg(qRound(zoom * 100));
     }
-    try {
-        source = ReadUnchangedFile(record.path, record.file);
-    } catch (const RuntimeError &e) {
-        return QString::fromUtf8(e.what());
-    }
-    header = ReadJpegHeader(source);
-    return WhyBlocksCannotBeKept(header, PictureToSave(form), record.stamped);
+    QString why;
+    RunWhileResponsive([&] {
+        try {
+            source = ReadUnchangedFile(record.path, record.file);
+        } catch (const RuntimeError &e) {
+            why = QString::fromUtf8(e.what());
+            return;
+        }
+        header = ReadJpegHeader(source);
+        why = WhyBlocksCannotBeKept(header, picture, record.stamped);
+    });
+    return why;
 }
 
 // Says why the photo cannot be saved as it was, and that nothing was saved.
@@ -224,14 +237,15 @@ void RefuseKeeping(Form1 &form, const QString &why) {
 // The loaded JPEG photo with only the MCUs under its stamps encoded anew: the same quality, size
 // and metadata, every other block as it was. Nothing is written when the picture is not that
 // photo plus stamps at its own size; a message says why.
-bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converterPlaced) {
+bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, const QImage &picture, float zoom,
+                      bool converterPlaced) {
     Services &services = form.services();
     SaveState &saving = form.saving;
     const QString target = path + QStringLiteral(".jpg");
     QString why;
     QByteArray source;
     JpegHeader header;
-    s(230, [&] { why = WhyPhotoCannotBeKept(form, source, header); });
+    s(230, [&] { why = WhyPhotoCannotBeKept(form, picture, zoom, source, header); });
     if (s.test(232, [&] { return !why.isEmpty(); })) {
         s(234, [&] { RefuseKeeping(form, why); });
         return false;
@@ -251,9 +265,11 @@ bool SaveKeepingPhoto(Form1 &form, Steps &s, const QString &path, bool converter
     // 248: the file's bytes as they were checked, the stamped pixels and the areas beside them.
     if (!s(248, [&] {
             folder = saving.privateFolder.inside(TempFolder(services));
-            WriteFreshFile(source, folder + PathSeparator + base + QStringLiteral(".jpg"));
-            WriteKeepFiles(folder, base, header, PictureToSave(form), form.shownRecord.stamped,
-                           source);
+            const QList<QRect> stamped = form.shownRecord.stamped;
+            RunWhileResponsive([&] {
+                WriteFreshFile(source, folder + PathSeparator + base + QStringLiteral(".jpg"));
+                WriteKeepFiles(folder, base, header, picture, stamped, source);
+            });
         })) {
         s(249, [&] { RemoveConverterFiles(folder, base); });
         return false;
@@ -287,6 +303,22 @@ void Form1::PushButton4_Click() {
         return;
     }
     Steps s(*this, "PushButton4_Click");
+    // Before any picture has loaded there is nothing to write.
+    if (s.test(100, [&] { return !Zoom_Ori->hasPicture(); })) {
+        s(100, [&] {
+            MsgBox(QStringLiteral("There is no picture to save yet.\r\n\r\nLoad a picture first."),
+                   MsgButtons::Ok, 1, MsgIcon::Information);
+        });
+        return;
+    }
+    // What the open box shows is part of what is saved: it is stamped first, as Finish Editing
+    // Text does. A box that cannot be stamped stays open, and nothing is saved.
+    if (s.test(102, [&] { return !Text1->isHidden(); })) {
+        s(104, [&] { FinishEditing(); });
+        if (s.test(104, [&] { return !Text1->isHidden(); })) {
+            return;
+        }
+    }
     bool proceed = false;
     QString path;
     s(106, [&] { proceed = false; });
@@ -310,7 +342,12 @@ void Form1::PushButton4_Click() {
         return;
     }
 
-    BusyGuard busy(saving);
+    BusyGuard busy(*this);
+    // What is saved is the picture as the window shows it now: the window works on while the save
+    // writes (a zoom clicked meanwhile changes the view, not the file).
+    PictureBox::Shown shown;
+    const float shownZoom = doc.ZoomFactor;
+    const bool pictured = s(129, [&] { shown = Picture1->shown(); });
     s(130, [&] { setMousePointer(vbHourglass); });
     QByteArray converter;
     bool converterPlaced = false;
@@ -330,15 +367,19 @@ void Form1::PushButton4_Click() {
     }
     qint16 format = 0;
     s(142, [&] { format = saving.SaveFormatIndex; });
+    // A zoomed picture is scaled while the window goes on.
+    QImage picture;
     bool written = false;
-    if (format == 1) {
-        written = SaveAsBmp(*this, s, path);
+    if (!pictured || !s(143, [&] { RunWhileResponsive([&] { picture = shown.image(); }); })) {
+        // Reported; nothing to write.
+    } else if (format == 1) {
+        written = SaveAsBmp(*this, s, path, picture);
     } else if (format == 2) {
-        written = SaveAsJpg(*this, s, path, converterPlaced);
+        written = SaveAsJpg(*this, s, path, picture, converterPlaced);
     } else if (format == 3) {
-        written = SaveAsPng(*this, s, path);
+        written = SaveAsPng(*this, s, path, picture);
     } else if (format == 4) {
-        written = SaveKeepingPhoto(*this, s, path, converterPlaced);
+        written = SaveKeepingPhoto(*this, s, path, picture, shownZoom, converterPlaced);
     }
     // What is on file now is the picture as it stands: closing asks nothing more of it.
     if (written) {

@@ -6,6 +6,7 @@
 #include "save/BitmapFile.h"
 #include "save/Destination.h"
 #include "save/FileUtils.h"
+#include "save/PngFile.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -85,9 +86,9 @@ private:
     bool failed_ = false;
 };
 
-// Writes the image in the given format: bitmaps with our own writer (which keeps the colour
-// profile), anything else with Qt's, from 32-bit pixels. Throws "Invalid picture" when the writer
-// refuses the picture itself.
+// Writes the image in the given format: bitmaps and PNGs with our own writers (which keep the
+// colour profile; the PNG's settings are chosen for photos), anything else with Qt's, from
+// 32-bit pixels. Throws "Invalid picture" when the writer refuses the picture itself.
 void WriteImage(QIODevice &device, const QImage &image, const char *format) {
     if (image.isNull()) {
         throw RuntimeError("Invalid picture");
@@ -98,6 +99,12 @@ void WriteImage(QIODevice &device, const QImage &image, const char *format) {
     }
     const QImage converted =
         image.depth() == 32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    if (qstrcmp(format, "png") == 0) {
+        // The pixels, their colour space and resolution, but none of the text a loaded file
+        // carried (a PNG's text chunks): the program does not keep it.
+        WritePngFile(device, converted);
+        return;
+    }
     // The pixels, their colour space and resolution, but none of the text a loaded file carried
     // (a PNG's text chunks come into QImage::text): the program does not keep it, and one damaged
     // key would make the PNG writer refuse the whole picture. A view of the same pixels: no copy.

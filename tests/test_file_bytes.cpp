@@ -4,9 +4,11 @@
 #include "Harness.h"
 #include "SafeReplace.h"
 #include "save/BitmapFile.h"
+#include "save/PngFile.h"
 #include "save/SaveFiles.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -26,6 +28,25 @@ quint32 Little32(const QByteArray &bytes, qsizetype at) {
 // The writer's announced steps and the system calls it really makes, in order, while Recording.
 bool Recording = false;
 QStringList Steps;
+
+// A device that takes only so many bytes, as a full disk does.
+class FullDevice : public QIODevice {
+public:
+    explicit FullDevice(qint64 room) : room_(room) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override {
+        if (size > room_) {
+            return -1;
+        }
+        room_ -= size;
+        return size;
+    }
+
+private:
+    qint64 room_;
+};
 
 } // namespace
 
@@ -104,6 +125,41 @@ private slots:
         QCOMPARE(Steps, (QStringList{"step sync", "fsync " + written, "step rename",
                                      "rename " + written}));
         QCOMPARE(QImage(path).pixel(4, 2), qRgb(10, 20, 30));
+    }
+
+    // The PNG writer keeps every pixel, the colour profile and the resolution, read back by the
+    // image library's own PNG reader; a device that refuses bytes is a failure, never a crash.
+    void pngKeepsPixelsProfileAndResolution() {
+        QImage image(37, 11, QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                image.setPixel(x, y, qRgb(x * 7 % 256, (y * 23 + x) % 256, (x * y * 5) % 256));
+            }
+        }
+        image.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
+        image.setDotsPerMeterX(3780);
+        image.setDotsPerMeterY(2835);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("photo.png"));
+        SaveImageReplacing(image, path.toStdString(), "png");
+        const QImage read(path);
+        QCOMPARE(read.size(), image.size());
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                QCOMPARE(read.pixel(x, y), image.pixel(x, y));
+            }
+        }
+        QCOMPARE(read.colorSpace().iccProfile(), image.colorSpace().iccProfile());
+        QCOMPARE(read.dotsPerMeterX(), 3780);
+        QCOMPARE(read.dotsPerMeterY(), 2835);
+
+        FullDevice full(100);
+        try {
+            WritePngFile(full, image);
+            QFAIL("a full device was written");
+        } catch (const std::exception &e) {
+            QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Disk full"));
+        }
     }
 };
 

@@ -5,6 +5,7 @@
 #include "save/ConverterCommand.h"
 
 #include <QDir>
+#include <QPushButton>
 #include <QFile>
 #include <QProcess>
 #include <QRadioButton>
@@ -336,6 +337,95 @@ private slots:
         QCOMPARE(Entries(s.out.path()), QStringList{"card.jpg"});
         QVERIFY(s.f.services.processEventsCalls > 1);
         QVERIFY(s.cleanedUp());
+    }
+
+    // A PNG save writes while the window works: a Zoom Out clicked meanwhile takes effect at
+    // once, and the file holds the picture as it was when the save began, whole.
+    void windowWorksWhileAPngSaveWrites() {
+        Session s;
+        QImage photo(1200, 800, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y) {
+            for (int x = 0; x < photo.width(); ++x) {
+                photo.setPixel(x, y, qRgb((x * 13) % 256, (y * 7 + x) % 256, (x ^ y) & 0xff));
+            }
+        }
+        const QString path = QDir(TestDataFolder()).filePath("busy.bmp");
+        QVERIFY(photo.save(path, "BMP"));
+        s.f.loadPicture(path);
+        float zoomWhileSaving = 0.0f;
+        QTimer poke;
+        QObject::connect(&poke, &QTimer::timeout, [&] {
+            if (s.f->saving.busy && zoomWhileSaving == 0.0f) {
+                QTest::mouseClick(s.f->PushButton11, Qt::LeftButton);
+                zoomWhileSaving = s.f->doc.ZoomFactor;
+            }
+        });
+        poke.start(0);
+        s.save(s.dest("busy"), 3);
+        poke.stop();
+        QCOMPARE(zoomWhileSaving, 0.75f);
+        QCOMPARE(QImage(s.dest("busy.png")).convertToFormat(QImage::Format_RGB32), photo);
+        QVERIFY(s.f.services.reports().isEmpty());
+        QVERIFY(s.cleanedUp());
+    }
+
+    // Before any load there is nothing to save: a message says so, and nothing is asked, placed
+    // or written.
+    void nothingToSaveBeforeALoad() {
+        FormFixture f;
+        QTemporaryDir temp;
+        QTemporaryDir out;
+        f.services.env["TEMP"] = temp.path();
+        f.services.saveAnswers << SaveDialogResult{true, out.filePath("card"), 1};
+        f->PushButton4_Click();
+        QCOMPARE(f.services.messages.size(), 1);
+        QCOMPARE(f.services.messages.at(0).text,
+                 QStringLiteral("There is no picture to save yet.\r\n\r\nLoad a picture first."));
+        QVERIFY(f.services.saveTitles.isEmpty());
+        QVERIFY(Entries(out.path()).isEmpty());
+        QVERIFY(Entries(temp.path()).isEmpty());
+        QCOMPARE(f->MousePointer(), int(vbDefault));
+    }
+
+    // What the open box shows is saved: the save stamps it first. Closing with text typed in an
+    // open box asks before it is lost.
+    void saveWithTheBoxOpenWritesTheCaption() {
+        FormFixture f;
+        QTemporaryDir temp;
+        QTemporaryDir out;
+        f.services.env["TEMP"] = temp.path();
+        f.loadPicture(WriteTestPicture("box-open.bmp", 300, 200, "BMP"));
+        const QImage plain = f->Picture1->image().copy();
+        f->show();
+        f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, 170, 130);
+        f->Picture1_Click();
+        f->Text1->setText(QStringLiteral("Caption"));
+        const QRect box = f->Text1->geometry();
+
+        // Closing now asks; Cancel stays.
+        f.services.messageAnswers << MsgAnswer::Cancel;
+        QVERIFY(!f->close());
+        QCOMPARE(f.services.messages.last().text,
+                 QStringLiteral("The text typed in the box on box-open.bmp has not been stamped or "
+                                "saved.\r\n\r\nSave it before closing?"));
+        QCOMPARE(f.services.messages.last().buttons, MsgButtons::SaveDiscardCancel);
+
+        f.services.saveAnswers << SaveDialogResult{true, out.filePath("card"), 1};
+        f->PushButton4_Click();
+        QVERIFY(f->Text1->isHidden());
+        const QImage saved = QImage(out.filePath("card.bmp")).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(saved.size(), QSize(300, 200));
+        const QRect ink = DifferingBounds(plain, saved);
+        QVERIFY(!ink.isEmpty());
+        QVERIFY2(box.contains(ink), qPrintable(QStringLiteral("ink at %1,%2 %3x%4")
+                                                   .arg(ink.x())
+                                                   .arg(ink.y())
+                                                   .arg(ink.width())
+                                                   .arg(ink.height())));
+        QCOMPARE(saved, f->Picture1->image().convertToFormat(QImage::Format_RGB32));
+        // All of it is in the file: closing asks nothing more.
+        QVERIFY(f->close());
+        QCOMPARE(f.services.messages.size(), 1);
     }
 };
 

@@ -312,10 +312,36 @@ private slots:
         QVERIFY(!f->Frame4->isEnabled());
         QCOMPARE(f.services.storedSetting("Option21"), QStringLiteral("True"));
         QCOMPARE(f.services.storedSetting("Option22"), QStringLiteral("False"));
-        // The slider's moves are not stored and do not change the caption.
-        f->Slider1->setValue(40);
-        QCOMPARE(f->Frame4->title(), QStringLiteral("85%"));
+        // Start-up reads the slider's value and stores nothing back.
         QVERIFY(f.services.storedSetting("Slider1").isEmpty());
+    }
+
+    // The quality frame says what the slider holds as it moves, the value is what a JPG save
+    // uses, and it is there again after a restart.
+    void sliderCaptionFollowsAndIsKept() {
+        FormFixture f;
+        QTest::mouseClick(f->Option22, Qt::LeftButton);
+        f->Slider1->setFocus();
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(f->Slider1, Qt::Key_PageDown);
+        }
+        QCOMPARE(f->Slider1->value(), 60);
+        QCOMPARE(f->Frame4->title(), QStringLiteral("60%"));
+        // Dragged, the caption follows every step and the value is kept where it is let go.
+        f->Slider1->setSliderDown(true);
+        f->Slider1->setValue(47);
+        QCOMPARE(f->Frame4->title(), QStringLiteral("47%"));
+        QCOMPARE(f.services.storedSetting("Slider1"), QStringLiteral("60"));
+        f->Slider1->setSliderDown(false);
+        QCOMPARE(f.services.storedSetting("Slider1"), QStringLiteral("47"));
+        f->Slider1->setValue(60);
+
+        // A restart reads what was kept.
+        f.form = std::make_unique<Form1>(f.services);
+        f->Form_Load();
+        QCOMPARE(f->Slider1->value(), 60);
+        QCOMPARE(f->Frame4->title(), QStringLiteral("60%"));
+        QVERIFY(f.services.reports().isEmpty());
     }
 
     void explanationOfTheQualityOptions() {

@@ -1,6 +1,6 @@
 // Undo and redo of stamps: the history alone, then through the window with Ctrl+Z and Ctrl+Y.
 #include "Harness.h"
-#include "text/StampHistory.h"
+#include "UndoTools.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,50 +12,10 @@
 
 namespace {
 
-// A small picture of its own grey, so pictures are told apart by a pixel.
-PictureState shade(int grey, int width = 10, int height = 10) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor(grey, grey, grey));
-    return {image, QSize(width * 26, height * 26), PictureRecord()};
-}
-
-// A change of one area, or of the whole picture.
-PictureChange change(bool whole, const QRect &area, const QImage &pixels, QSize himetric) {
-    PictureChange c;
-    c.whole = whole;
-    c.area = area;
-    c.pixels = pixels;
-    c.himetric = himetric;
-    return c;
-}
-
-// A step that replaced the picture: the picture before it, whole.
-PictureChange replaced(int grey, int width = 10, int height = 10) {
-    const PictureState before = shade(grey, width, height);
-    return change(true, QRect(), before.image, before.himetric);
-}
-
-int greyOf(const PictureState &state) {
-    return qRed(state.image.pixel(0, 0));
-}
-
-QString picture(int width, int height) {
-    return WriteTestPicture(QStringLiteral("undo-%1x%2.bmp").arg(width).arg(height), width, height,
-                            "BMP");
-}
-
 void showActive(FormFixture &f) {
     f->show();
     QApplication::setActiveWindow(f.form.get());
     QVERIFY(QTest::qWaitForWindowActive(f.form.get()));
-}
-
-// Opens the box at (x, y) on the picture, puts the text in it and finishes.
-void stamp(FormFixture &f, int x, int y, const QString &text) {
-    f->Picture1_MouseMove(Qt::NoButton, Qt::NoModifier, float(x), float(y));
-    f->Picture1_Click();
-    f->Text1->setText(text);
-    f->PushButton3_Click();
 }
 
 // Keys go where the keyboard focus is, as the window system sends them.
@@ -409,133 +369,6 @@ private slots:
         f->UndoStamp();
         QCOMPARE(f->Zoom_Ori->picture().size(), QSize(300, 200));
         QVERIFY(f->Zoom_Ori->picture() != secondStamped);
-    }
-
-    // Whether stamps that were never saved would be lost: a stamp makes it so wherever the
-    // history holds it (undone, or under a later load); a save of the stamped picture clears it,
-    // and moving through the history to and from saved or loaded pictures changes nothing.
-    void unsavedStampsAreTracked() {
-        FormFixture f;
-        QTemporaryDir temp;
-        f.services.env[QStringLiteral("TEMP")] = temp.path();
-        QVERIFY(!f->hasUnsavedStamps());
-        f.loadPicture(picture(400, 300));
-        QVERIFY(!f->hasUnsavedStamps());
-        stamp(f, 60, 60, QStringLiteral("one"));
-        QVERIFY(f->hasUnsavedStamps());
-        // Undone, the stamp is still one redo away.
-        f->UndoStamp();
-        QVERIFY(f->hasUnsavedStamps());
-        f->RedoStamp();
-        QVERIFY(f->hasUnsavedStamps());
-        // A save that is cancelled leaves it unsaved; one that writes the file does not.
-        f->PushButton4_Click();
-        QVERIFY(f->hasUnsavedStamps());
-        f.services.saveAnswers << SaveDialogResult{true, temp.filePath(QStringLiteral("a")), 1};
-        f->PushButton4_Click();
-        QVERIFY(QFile::exists(temp.filePath(QStringLiteral("a.bmp"))));
-        QVERIFY(!f->hasUnsavedStamps());
-        // Back to the loaded picture and forward to the saved one: both are in files.
-        f->UndoStamp();
-        QVERIFY(!f->hasUnsavedStamps());
-        f->RedoStamp();
-        QVERIFY(!f->hasUnsavedStamps());
-        // A save that fails leaves it unsaved.
-        stamp(f, 80, 80, QStringLiteral("two"));
-        f.services.saveAnswers << SaveDialogResult{
-            true, temp.filePath(QStringLiteral("no/such/folder/b")), 1};
-        f->PushButton4_Click();
-        QVERIFY(!f.services.reports().isEmpty());
-        QVERIFY(f->hasUnsavedStamps());
-        // A load over it keeps the unsaved stamp one undo away.
-        f.loadPicture(picture(300, 200));
-        QVERIFY(f->hasUnsavedStamps());
-        f->UndoStamp();
-        QVERIFY(f->hasUnsavedStamps());
-    }
-
-    // Closing the window with unsaved stamps asks first: Save writes the file and closes,
-    // Discard closes, Cancel (or a save that does not happen) keeps the window open.
-    void closingAsksForUnsavedStamps() {
-        FormFixture f;
-        QTemporaryDir temp;
-        f.services.env[QStringLiteral("TEMP")] = temp.path();
-        f.loadPicture(picture(400, 300));
-        f->show();
-        // Nothing stamped: the window closes without a question.
-        QVERIFY(f->close());
-        QVERIFY(f.services.messages.isEmpty());
-        f->show();
-        stamp(f, 60, 60, QStringLiteral("one"));
-
-        f.services.messageAnswers << MsgAnswer::Cancel;
-        QVERIFY(!f->close());
-        QCOMPARE(f.services.messages.size(), 1);
-        const MessageRequest &q = f.services.messages.last();
-        QCOMPARE(q.text, QStringLiteral("The picture has text stamped into it that has not been "
-                                        "saved.\r\n\r\nSave it before closing?"));
-        QCOMPARE(q.buttons, MsgButtons::SaveDiscardCancel);
-        QCOMPARE(q.defaultButton, 1);
-        QCOMPARE(q.title, f->ApplicationTitle());
-        QVERIFY(f->isVisible());
-
-        // Save, then the save dialog cancelled: still open.
-        f.services.messageAnswers << MsgAnswer::Save;
-        QVERIFY(!f->close());
-        QVERIFY(f->isVisible());
-        // Save with a name: written, then closed.
-        f.services.messageAnswers << MsgAnswer::Save;
-        f.services.saveAnswers << SaveDialogResult{true, temp.filePath(QStringLiteral("kept")), 1};
-        QVERIFY(f->close());
-        QVERIFY(QFile::exists(temp.filePath(QStringLiteral("kept.bmp"))));
-
-        f->show();
-        stamp(f, 90, 90, QStringLiteral("two"));
-        f.services.messageAnswers << MsgAnswer::Discard;
-        QVERIFY(f->close());
-    }
-
-    // Stamps on a picture that a later load replaced are asked about (they are one undo away);
-    // loads alone, undone or not, and a saved stamp undone, close without a question.
-    void closingAsksOnlyWhenStampsWouldBeLost() {
-        FormFixture f;
-        f.loadPicture(picture(400, 300));
-        f->show();
-        stamp(f, 60, 60, QStringLiteral("one"));
-        f.loadPicture(picture(300, 200));
-        f.services.messageAnswers << MsgAnswer::No;
-        QVERIFY(!f->close());
-        QCOMPARE(f.services.messages.size(), 1);
-        const MessageRequest q = f.services.messages.last();
-        QCOMPARE(q.text, QStringLiteral("Text stamped into an earlier picture has not been saved; "
-                                        "Undo Stamp and Redo Stamp bring it back.\r\n\r\n"
-                                        "Close without it?"));
-        QCOMPARE(q.buttons, MsgButtons::YesNo);
-        QCOMPARE(q.defaultButton, 2);
-        QVERIFY(f->isVisible());
-        f.services.messageAnswers << MsgAnswer::Yes;
-        QVERIFY(f->close());
-
-        FormFixture g;
-        g.loadPicture(picture(400, 300));
-        g.loadPicture(picture(300, 200));
-        g->UndoStamp();
-        QCOMPARE(g->Zoom_Ori->picture().size(), QSize(400, 300));
-        g->show();
-        QVERIFY(g->close());
-        QVERIFY(g.services.messages.isEmpty());
-
-        FormFixture h;
-        QTemporaryDir temp;
-        h.services.env[QStringLiteral("TEMP")] = temp.path();
-        h.loadPicture(picture(400, 300));
-        h->show();
-        stamp(h, 60, 60, QStringLiteral("saved"));
-        h.services.saveAnswers << SaveDialogResult{true, temp.filePath(QStringLiteral("s")), 1};
-        h->PushButton4_Click();
-        h->UndoStamp();
-        QVERIFY(h->close());
-        QVERIFY(h.services.messages.isEmpty());
     }
 
     void ignoredWhileTheBoxIsOpenOrASaveRuns() {

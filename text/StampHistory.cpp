@@ -36,22 +36,54 @@ bool StampHistory::keeps(const PictureChange &change) const {
     return canKeep(change.pixels.sizeInBytes());
 }
 
-void StampHistory::makeRoom(const QImage &incoming) {
-    while (!undo_.isEmpty() || !redo_.isEmpty()) {
-        const bool tooMany = undo_.size() + redo_.size() + 1 > maxSteps_;
-        const bool tooLarge = distinctBytes(undo_, redo_, incoming) > maxBytes_;
+StampHistory::Room StampHistory::roomFor(const QImage &incoming, Push push) const {
+    Room room;
+    for (;;) {
+        // A new step forgets what could be redone before it is pushed.
+        const QList<PictureChange> undo = undo_.mid(room.undoDrops);
+        const QList<PictureChange> redo =
+            push == Push::Step ? redo_.mid(room.redoDrops) : QList<PictureChange>();
+        if (undo.isEmpty() && redo.isEmpty()) {
+            break;
+        }
+        const bool tooMany = undo.size() + redo.size() + 1 > maxSteps_;
+        const bool tooLarge = distinctBytes(undo, redo, incoming) > maxBytes_;
         if (!tooMany && !tooLarge) {
             break;
         }
-        if (!undo_.isEmpty()) {
-            undo_.removeFirst();
+        // Unsaved stamps behind a load stay for as long as only the count is against them (a
+        // stamp's own pixels are few); a load pushes them out, having asked.
+        const bool kept = !undo.isEmpty() && leavesUnsaved(undo.first()) &&
+                          (push == Push::Step || (push == Push::Stamp && !tooLarge));
+        if (!undo.isEmpty() && !kept) {
+            ++room.undoDrops;
+        } else if (!redo.isEmpty()) {
+            ++room.redoDrops;
         } else {
-            redo_.removeFirst();
+            break;
         }
     }
+    return room;
+}
+
+void StampHistory::makeRoom(const QImage &incoming, Push push) {
+    const Room room = roomFor(incoming, push);
+    undo_.remove(0, room.undoDrops);
+    redo_.remove(0, room.redoDrops);
 }
 
 void StampHistory::recordStamp(PictureChange before) {
+    record(std::move(before), Push::Stamp);
+}
+
+void StampHistory::recordLoad(PictureChange before) {
+    before.load = true;
+    record(std::move(before), Push::Load);
+    stamped_.remove(state_);
+    markClean();
+}
+
+void StampHistory::record(PictureChange before, Push push) {
     redo_.clear();
     before.stateBefore = state_;
     state_ = ++lastState_;
@@ -61,14 +93,8 @@ void StampHistory::recordStamp(PictureChange before) {
         undo_.clear();
         return;
     }
-    makeRoom(before.pixels);
+    makeRoom(before.pixels, push);
     undo_.append(std::move(before));
-}
-
-void StampHistory::recordLoad(PictureChange before) {
-    recordStamp(std::move(before));
-    stamped_.remove(state_);
-    markClean();
 }
 
 void StampHistory::markClean() {
@@ -76,21 +102,30 @@ void StampHistory::markClean() {
     saved_.insert(state_);
 }
 
-bool StampHistory::holdsUnsavedStamps() const {
-    if (unsavedState(state_)) {
-        return true;
-    }
-    for (const PictureChange &c : undo_) {
-        if (unsavedState(c.stateBefore)) {
-            return true;
+QList<UnsavedPicture> StampHistory::unsavedEarlierPictures() const {
+    QList<UnsavedPicture> pictures;
+    for (qsizetype i = undo_.size() - 1; i >= 0; --i) {
+        if (leavesUnsaved(undo_[i])) {
+            pictures.append({undo_[i].record.path, int(undo_.size() - i)});
         }
     }
-    for (const PictureChange &c : redo_) {
-        if (unsavedState(c.stateAfter)) {
-            return true;
+    return pictures;
+}
+
+QList<UnsavedPicture> StampHistory::unsavedLostBy(const PictureChange &incoming) const {
+    QList<UnsavedPicture> lost;
+    qsizetype drops = undo_.size();
+    if (keeps(incoming)) {
+        drops = roomFor(incoming.pixels, incoming.load ? Push::Load : Push::Stamp).undoDrops;
+    } else if (incoming.load && showsUnsavedStamps()) {
+        lost.append({incoming.record.path, 0});
+    }
+    for (qsizetype i = drops - 1; i >= 0; --i) {
+        if (leavesUnsaved(undo_[i])) {
+            lost.append({undo_[i].record.path, int(undo_.size() - i)});
         }
     }
-    return false;
+    return lost;
 }
 
 bool StampHistory::step(QList<PictureChange> &from, QList<PictureChange> &to,
@@ -108,9 +143,10 @@ bool StampHistory::step(QList<PictureChange> &from, QList<PictureChange> &to,
     lastWhole_ = change.whole;
     back->stateBefore = change.stateBefore;
     back->stateAfter = change.stateAfter;
+    back->load = change.load;
     state_ = &from == &undo_ ? change.stateBefore : change.stateAfter;
     if (keeps(*back)) {
-        makeRoom(back->pixels);
+        makeRoom(back->pixels, Push::Step);
         to.append(std::move(*back));
     } else {
         // The picture as it was cannot be kept, so there is nothing to come back to.

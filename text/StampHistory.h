@@ -46,12 +46,25 @@ struct PictureChange {
     // The history's own account of which state of the picture the step leads from and to.
     qint64 stateBefore = 0;
     qint64 stateAfter = 0;
+    // A load that replaced the picture (not a stamp).
+    bool load = false;
+};
+
+// A picture with stamps that were never saved, which a load replaced: the file it came from and
+// how many undo steps bring it back.
+struct UnsavedPicture {
+    QString path;
+    int stepsBack = 0;
 };
 
 // The undo and redo history of stamps and loads. At most maxSteps steps are kept in all; when
 // the stored pixels would pass maxBytes together, the oldest steps go first. A change larger than
 // maxBytes on its own is never kept. It also knows whether the picture is as it was when last
 // loaded or saved (clean).
+//
+// A load that replaced a picture holding unsaved stamps keeps that picture within reach: stamps
+// and undo or redo never push it out for the step count, only for the byte limit; loads push it
+// out as they must, and the window asks first (unsavedLostBy).
 class StampHistory {
 public:
     static constexpr int DefaultMaxSteps = 10;
@@ -86,12 +99,22 @@ public:
     void markClean();
     // True when the picture is as it was when last loaded or saved.
     bool isClean() const { return state_ == clean_; }
-    // True when a state the history can reach (the picture now, or one an undo or redo brings
-    // back) holds stamps that were never in a loaded or saved file. Moving through the history
-    // changes nothing here; a stamp on a picture that a load replaced still counts.
-    bool holdsUnsavedStamps() const;
+    // True when closing would lose stamps that were never saved: the picture as it is now is not
+    // the file it was last loaded from or saved to, or a picture that a later load replaced was
+    // not (and undo can bring it back). Stamps taken out by undo do not count, nor states
+    // between two saves.
+    bool holdsUnsavedStamps() const {
+        return showsUnsavedStamps() || !unsavedEarlierPictures().isEmpty();
+    }
     // True when the picture as it is now holds such stamps.
     bool showsUnsavedStamps() const { return unsavedState(state_); }
+    // The pictures with unsaved stamps that loads replaced and undo can still bring back, the
+    // nearest first.
+    QList<UnsavedPicture> unsavedEarlierPictures() const;
+    // What recording this change would put out of reach for good: pictures with unsaved stamps
+    // that loads replaced, and, for a load whose picture before it (the one now) cannot be kept,
+    // that picture itself (stepsBack 0).
+    QList<UnsavedPicture> unsavedLostBy(const PictureChange &incoming) const;
     // Which state the picture is in: the same number whenever the same steps lead to it.
     qint64 state() const { return state_; }
 
@@ -105,11 +128,25 @@ public:
     static std::optional<PictureChange> Apply(PictureState &picture, const PictureChange &change);
 
 private:
+    // How many of the oldest undo steps and of the farthest redo steps go to make room for a
+    // change about to be pushed.
+    struct Room {
+        int undoDrops = 0;
+        int redoDrops = 0;
+    };
+    // What the room is made for: a load, a stamp, or a step of undo or redo.
+    enum class Push { Load, Stamp, Step };
     bool step(QList<PictureChange> &from, QList<PictureChange> &to, PictureState &picture);
-    // Makes room for a change about to be pushed, dropping the oldest undo steps first, then the
-    // farthest redo steps.
-    void makeRoom(const QImage &incoming);
+    void record(PictureChange before, Push push);
+    // The oldest undo steps go first, then the farthest redo steps; a load step that leads away
+    // from unsaved stamps goes only for a load, or for the byte limit of a stamp.
+    Room roomFor(const QImage &incoming, Push push) const;
+    void makeRoom(const QImage &incoming, Push push);
     bool keeps(const PictureChange &change) const;
+    // A load that replaced a picture with unsaved stamps.
+    bool leavesUnsaved(const PictureChange &change) const {
+        return change.load && unsavedState(change.stateBefore);
+    }
     bool unsavedState(qint64 state) const {
         return stamped_.contains(state) && !saved_.contains(state);
     }

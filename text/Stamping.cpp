@@ -51,6 +51,13 @@ void Form1::FinishEditing() {
     // Kept for undo (text/Undo.cpp): the pixels the stamp is about to change, as they are.
     PictureChange before =
         ChangeBeforeStamp(*Picture1, *RichTextBox1, Zoom_Ori->pictureHimetric(), editing.effects);
+    // A stamp whose undo copy would push unsaved stamps of an earlier picture out of the history
+    // asks first; declined, the box stays open as it was.
+    if (s.test(119, [&] { return !mayStampOverUnsavedStamps(before); })) {
+        s(119, [&] { ApplyWindowStyle(editing.SavedBoxStyle | qint32(WS_THICKFRAME), Text1); });
+        s(119, [&] { setMousePointer(vbDefault); });
+        return;
+    }
     const bool rendered = s(120, [&] {
         // Unbounded below: text running past the box still lands, down to the picture's edge.
         // The display is a view of the zoom source, so the text goes straight into the picture at

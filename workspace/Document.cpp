@@ -8,12 +8,7 @@ void Form1::SetPicture() {
         return;
     }
     // The picture shown so far, with its stamps, stays one undo away.
-    PictureChange previous;
-    previous.whole = true;
-    previous.pixels = Zoom_Ori->picture();
-    previous.himetric = Zoom_Ori->pictureHimetric();
-    previous.record = shownRecord;
-    previous.record.zoom = doc.ZoomFactor;
+    PictureChange previous = shownPictureChange();
     Zoom_Ori->setAutoRedraw(true);
     Zoom_Ori->hide();
     Zoom_Ori->resize(Picture1->width(), Picture1->height());

@@ -5,6 +5,7 @@
 #include <QColorSpace>
 #include <QString>
 
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
@@ -151,7 +152,93 @@ QRect wholeMcus(const QRect &region, const jpeg_decompress_struct &c) {
     return QRect(x0, y0, x1 - x0, y1 - y0);
 }
 
+// The rectangle whose opposite corners are the two pixels a and b.
+QRect spanning(const QPoint &a, const QPoint &b) {
+    return QRect(QPoint(qMin(a.x(), b.x()), qMin(a.y(), b.y())),
+                 QPoint(qMax(a.x(), b.x()), qMax(a.y(), b.y())));
+}
+
+// Orientations 5 to 8 swap the sides.
+bool swapsSides(int orientation) {
+    return orientation >= 5 && orientation <= 8;
+}
+
+// Where the stored pixel (x, y) of a part w x h lands once turned upright.
+QPoint turned(int x, int y, int w, int h, int orientation) {
+    switch (orientation) {
+    case 2:
+        return {w - 1 - x, y};
+    case 3:
+        return {w - 1 - x, h - 1 - y};
+    case 4:
+        return {x, h - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {h - 1 - y, x};
+    case 7:
+        return {h - 1 - y, w - 1 - x};
+    case 8:
+        return {y, w - 1 - x};
+    default:
+        return {x, y};
+    }
+}
+
+// Puts `count` stored rows, starting at row y of a part w x h, into the turned picture. Rows of
+// the first four orientations stay rows; the others become columns, which a band of rows writes
+// as short runs along each picture row.
+void placeBand(const uchar *const *rows, int count, int y, int w, int h, int orientation,
+               QImage &out) {
+    uchar *const bits = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    if (!swapsSides(orientation)) {
+        for (int i = 0; i < count; ++i) {
+            const auto *from = reinterpret_cast<const QRgb *>(rows[i]);
+            const QPoint start = turned(0, y + i, w, h, orientation);
+            auto *to = reinterpret_cast<QRgb *>(bits + start.y() * stride);
+            if (start.x() == 0) {
+                std::copy(from, from + w, to);
+            } else {
+                std::reverse_copy(from, from + w, to);
+            }
+        }
+        return;
+    }
+    for (int x = 0; x < w; ++x) {
+        for (int i = 0; i < count; ++i) {
+            const QPoint at = turned(x, y + i, w, h, orientation);
+            reinterpret_cast<QRgb *>(bits + at.y() * stride)[at.x()] =
+                reinterpret_cast<const QRgb *>(rows[i])[x];
+        }
+    }
+}
+
 } // namespace
+
+QRect StoredRect(const QRect &upright, QSize frame, int orientation) {
+    const QSize shown = swapsSides(orientation) ? frame.transposed() : frame;
+    const QRect r = upright.intersected(QRect(QPoint(0, 0), shown));
+    if (r.isEmpty()) {
+        return {};
+    }
+    // Turning back: a quarter turn one way undoes one the other way; every other orientation
+    // undoes itself.
+    const int back = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+    const QPoint a = turned(r.left(), r.top(), shown.width(), shown.height(), back);
+    const QPoint b = turned(r.right(), r.bottom(), shown.width(), shown.height(), back);
+    return spanning(a, b);
+}
+
+QRect UprightRect(const QRect &stored, QSize frame, int orientation) {
+    const QRect r = stored.intersected(QRect(QPoint(0, 0), frame));
+    if (r.isEmpty()) {
+        return {};
+    }
+    const QPoint a = turned(r.left(), r.top(), frame.width(), frame.height(), orientation);
+    const QPoint b = turned(r.right(), r.bottom(), frame.width(), frame.height(), orientation);
+    return spanning(a, b);
+}
 
 JpegDecoded DecodeJpeg(QByteArrayView file, const JpegDecodeOptions &options) {
     Work w;
@@ -193,6 +280,7 @@ JpegDecoded DecodeJpeg(QByteArrayView file, const JpegDecodeOptions &options) {
     }
     JpegDecoded decoded;
     decoded.covered = QRect(0, 0, int(c.output_width), int(c.output_height));
+    decoded.frame = decoded.covered.size();
     if (!options.region.isEmpty()) {
         decoded.covered = wholeMcus(options.region, c);
         if (decoded.covered.isEmpty()) {
@@ -211,27 +299,41 @@ JpegDecoded DecodeJpeg(QByteArrayView file, const JpegDecodeOptions &options) {
         decoded.covered.setLeft(int(left));
         decoded.covered.setWidth(int(width));
     }
-    QImage image(decoded.covered.size(), QImage::Format_RGB32);
+    const int orientation =
+        options.orientation >= 1 && options.orientation <= 8 ? options.orientation : 1;
+    const int width = decoded.covered.width();
+    const int height = decoded.covered.height();
+    QImage image(swapsSides(orientation) ? decoded.covered.size().transposed()
+                                         : decoded.covered.size(),
+                 QImage::Format_RGB32);
     if (image.isNull()) {
         tooLarge();
     }
     uchar *const bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
-    const int height = image.height();
+    // Upright pictures take their rows straight from libjpeg (CMYK ones through their
+    // conversion); turned ones go through a band of rows.
+    const bool direct = orientation == 1;
+    std::vector<uchar> band;
     std::vector<uchar> cmykRows;
     std::optional<CmykToRgb> colours;
+    if (!direct) {
+        band.resize(size_t(Band) * size_t(width) * 4);
+    }
     if (cmyk) {
-        cmykRows.resize(size_t(Band) * size_t(image.width()) * 4);
+        cmykRows.resize(size_t(Band) * size_t(width) * 4);
         colours.emplace(QByteArray(reinterpret_cast<const char *>(w.icc), qsizetype(w.iccLength)),
                         c.saw_Adobe_marker != 0);
     }
     int done = 0;
     while (done < height) {
         JSAMPROW rows[Band];
+        uchar *placed[Band];
         const int count = qMin(Band, height - done);
         for (int i = 0; i < count; ++i) {
-            rows[i] = cmyk ? cmykRows.data() + size_t(i) * size_t(image.width()) * 4
-                           : bits + (done + i) * stride;
+            placed[i] =
+                direct ? bits + (done + i) * stride : band.data() + size_t(i) * size_t(width) * 4;
+            rows[i] = cmyk ? cmykRows.data() + size_t(i) * size_t(width) * 4 : placed[i];
         }
         JDIMENSION read = 0;
         if (!guarded(w, [&] { read = jpeg_read_scanlines(&c, rows, JDIMENSION(count)); })) {
@@ -242,9 +344,11 @@ JpegDecoded DecodeJpeg(QByteArrayView file, const JpegDecodeOptions &options) {
         }
         if (cmyk) {
             for (JDIMENSION i = 0; i < read; ++i) {
-                colours->convert(rows[i], reinterpret_cast<QRgb *>(bits + (done + int(i)) * stride),
-                                 image.width());
+                colours->convert(rows[i], reinterpret_cast<QRgb *>(placed[i]), width);
             }
+        }
+        if (!direct) {
+            placeBand(placed, int(read), done, width, height, orientation, image);
         }
         done += int(read);
     }

@@ -39,6 +39,9 @@ struct JpegDecodeOptions {
     // The most decoded pixel data allowed, at 4 bytes a pixel; libjpeg's own working memory
     // (a progressive file's coefficients) is held to it too.
     qint64 maxDecodedBytes = qint64(2048) * 1024 * 1024;
+    // The EXIF orientation (1 to 8) to turn the picture upright by, as it is decoded: each band of
+    // rows goes straight to its place in the turned picture, so no second picture is made.
+    int orientation = 1;
 };
 
 struct JpegDecoded {
@@ -46,12 +49,19 @@ struct JpegDecoded {
     // (sRGB for a CMYK photo, whose colours are converted).
     QImage image;
     // Where the image lies in the (scaled) stored frame: the whole frame, or the region widened
-    // to whole MCUs and clipped to the frame.
+    // to whole MCUs and clipped to the frame. The image is this part turned upright.
     QRect covered;
+    // The size of the whole (scaled) stored frame.
+    QSize frame;
     // Warnings libjpeg gave on data it could read past (extraneous bytes, an unknown Adobe
     // transform code, ...), in its words.
     QStringList warnings;
 };
+
+// The rectangle of the stored frame (of the given size) that shows at `upright` once the picture is
+// turned by the EXIF orientation, and the reverse.
+QRect StoredRect(const QRect &upright, QSize frame, int orientation);
+QRect UprightRect(const QRect &stored, QSize frame, int orientation);
 
 // Decodes the JPEG held in `file` (the whole file). Data that is damaged where the pixels come
 // from (a scan that ends early, a marker in the middle of the data, bad Huffman codes) is an

@@ -3,7 +3,9 @@
 #include "save/Quality.h"
 #include "workspace/PictureLoader.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
+#include <QScopeGuard>
 
 namespace {
 
@@ -28,12 +30,46 @@ void AssignPicture(PictureBox *box, const LoadedPicture &picture) {
     }
 }
 
-// Loads the file and assigns it to the box; true once done. A file that cannot be read throws
-// the load error before anything is assigned.
-bool LoadInto(PictureBox *box, const QString &path, LoadedPicture *loaded) {
-    *loaded = LoadPicture(path);
-    AssignPicture(box, *loaded);
+// Loads the file for the window and assigns it to the display; true once done. A big photo shows
+// its first part, where the viewport shows it, while the rest is decoded. A file that cannot be
+// read throws the load error before anything is assigned, the display showing what it showed.
+bool LoadInto(Form1 &form, const QString &path, LoadedPicture *loaded) {
+    bool firstViewShown = false;
+    WindowLoad window;
+    window.firstViewArea = QSize(form.Picture2->scaleWidth(), form.Picture2->scaleHeight());
+    window.showFirstView = [&](const QImage &part, QSize whole) {
+        firstViewShown = true;
+        form.Picture1->showFirstView(part, whole);
+        form.Picture1->move(0, 0);
+        form.Picture1->show();
+        form.setMousePointer(vbHourglass);
+        // Painted now, with the place the closed open dialog leaves: the window's own events run
+        // once (none of the user's), then the display is painted for sure.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        form.Picture1->repaint();
+    };
+    form.doc.loading = true;
+    const auto done = qScopeGuard([&form] { form.doc.loading = false; });
+    try {
+        *loaded = LoadPicture(path, MaxDecodedPictureBytes, &window);
+    } catch (...) {
+        if (firstViewShown) {
+            form.setMousePointer(vbDefault);
+            form.Picture1->release();
+            form.ApplyZoom();
+        }
+        throw;
+    }
+    AssignPicture(form.Picture1, *loaded);
     return true;
+}
+
+// The fingerprint of the JPEG file the picture came from: of the bytes decoded, or read anew.
+SourceFingerprint FingerprintFor(const QString &path, const LoadedPicture &picture) {
+    if (picture.jpegHead.isEmpty()) {
+        return {};
+    }
+    return picture.jpegFile.isSet() ? picture.jpegFile : FingerprintOf(path);
 }
 
 // The open dialog's filter: the five formats of old first, as they always were, then the other
@@ -51,13 +87,13 @@ void RecordSource(PictureDocument &doc, const QString &path, const LoadedPicture
     doc.OriginalPath = path;
     doc.SourceExif = picture.exif;
     doc.SourceHead = picture.jpegHead;
-    doc.SourceFile = picture.jpegHead.isEmpty() ? SourceFingerprint() : FingerprintOf(path);
+    doc.SourceFile = FingerprintFor(path, picture);
 }
 
 } // namespace
 
 void Form1::PushButton1_Click() {
-    if (saving.busy) {
+    if (saving.busy || doc.loading) {
         return;
     }
     Steps s(*this, "PushButton1_Click");
@@ -78,9 +114,13 @@ void Form1::PushButton1_Click() {
         return;
     }
     s(112, [&] { path = parts.at(0); });
+    // Unsaved stamps that this load would put out of undo's reach are asked about first.
+    if (s.test(113, [&] { return !mayLoadOverUnsavedStamps(); })) {
+        return;
+    }
     LoadedPicture loaded;
     bool fileLoaded = false;
-    s(116, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
+    s(116, [&] { fileLoaded = LoadInto(*this, TrimBlanks(path), &loaded); });
     // The picture area shows once there is a picture for it: a first load that fails leaves it
     // hidden, so there is no empty box to click on.
     s(114, [&] { Picture1->setVisible(fileLoaded || Zoom_Ori->hasPicture()); });
@@ -95,15 +135,18 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton7_Click() {
-    if (saving.busy) {
+    if (saving.busy || doc.loading) {
         return;
     }
     Steps s(*this, "PushButton7_Click");
     QString path;
     s(100, [&] { path = ProgramFile(QStringLiteral("/Samples/sample.jpg")); });
+    if (s.test(101, [&] { return !mayLoadOverUnsavedStamps(); })) {
+        return;
+    }
     LoadedPicture loaded;
     bool fileLoaded = false;
-    s(104, [&] { fileLoaded = LoadInto(Picture1, TrimBlanks(path), &loaded); });
+    s(104, [&] { fileLoaded = LoadInto(*this, TrimBlanks(path), &loaded); });
     s(102, [&] { Picture1->setVisible(fileLoaded || Zoom_Ori->hasPicture()); });
     if (fileLoaded) {
         s(106, [&] { RecordSource(doc, TrimBlanks(path), loaded); });
@@ -114,7 +157,7 @@ void Form1::PushButton7_Click() {
 }
 
 void Form1::PushButton12_Click() {
-    if (saving.busy) {
+    if (saving.busy || doc.loading) {
         return;
     }
     Steps s(*this, "PushButton12_Click");
@@ -124,13 +167,17 @@ void Form1::PushButton12_Click() {
         answer = MsgBox(QStringLiteral("Are You sure?\r\n\r\nAll edited text will lost."),
                         MsgButtons::YesNo, 2);
     });
+    if (answer == MsgAnswer::Yes && s.test(103, [&] { return !mayLoadOverUnsavedStamps(); })) {
+        answer = MsgAnswer::No;
+    }
     if (answer == MsgAnswer::Yes) {
         // The file is read before anything is cleared, so a file that can no longer be read
         // leaves the picture on screen as it was instead of a blank box.
         LoadedPicture reloaded;
         bool loaded = false;
         s(108, [&] {
-            reloaded = LoadPicture(doc.OriginalPath);
+            const WindowLoad fingerprinted;
+            reloaded = LoadPicture(doc.OriginalPath, MaxDecodedPictureBytes, &fingerprinted);
             loaded = true;
         });
         if (loaded) {
@@ -141,8 +188,7 @@ void Form1::PushButton12_Click() {
                 // The camera data comes with the pixels, as Load Picture takes it.
                 doc.SourceExif = reloaded.exif;
                 doc.SourceHead = reloaded.jpegHead;
-                doc.SourceFile = reloaded.jpegHead.isEmpty() ? SourceFingerprint()
-                                                             : FingerprintOf(doc.OriginalPath);
+                doc.SourceFile = FingerprintFor(doc.OriginalPath, reloaded);
             });
         }
         s(110, [&] { SetPicture(); });

@@ -22,4 +22,7 @@ struct PictureDocument {
     // carries) and what the file was when loaded (for a save that keeps its blocks).
     QByteArray SourceHead;
     SourceFingerprint SourceFile;
+    // True while a load decodes its file after showing its first view (the window's own events
+    // run meanwhile, so a load started from one of them waits for nothing and is ignored).
+    bool loading = false;
 };

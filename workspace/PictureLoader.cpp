@@ -1,10 +1,9 @@
 #include "workspace/PictureLoader.h"
 
 #include "app/ErrorReport.h"
-#include "save/ExifEdit.h"
 #include "workspace/CameraData.h"
 #include "workspace/GifCanvas.h"
-#include "workspace/JpegDecoder.h"
+#include "workspace/JpegPicture.h"
 #include "workspace/MetafilePlayer.h"
 #include "workspace/PhotoFormats.h"
 #include "workspace/SourceFile.h"
@@ -200,65 +199,6 @@ LoadedPicture loadRaster(const QString &path, qint64 maxDecodedBytes) {
     return picture;
 }
 
-// How Qt's readers turn a picture for each EXIF orientation (1..8).
-QImageIOHandler::Transformations turnFor(int orientation) {
-    using T = QImageIOHandler::Transformation;
-    switch (orientation) {
-    case 2:
-        return T::TransformationMirror;
-    case 3:
-        return T::TransformationRotate180;
-    case 4:
-        return T::TransformationFlip;
-    case 5:
-        return T::TransformationFlipAndRotate90;
-    case 6:
-        return T::TransformationRotate90;
-    case 7:
-        return T::TransformationMirrorAndRotate90;
-    case 8:
-        return T::TransformationRotate270;
-    default:
-        return T::TransformationNone;
-    }
-}
-
-// A JPEG, decoded by libjpeg-turbo from the file's bytes read once: its pixels straight into the
-// picture, turned upright as its EXIF orientation says; its camera data and head from the same
-// bytes. Damaged data is an invalid picture; a kind of JPEG libjpeg does not decode is named.
-LoadedPicture loadJpeg(QFile &file, qint64 maxDecodedBytes) {
-    if (file.size() > maxDecodedBytes) {
-        throw RuntimeError("Out of memory");
-    }
-    const QByteArray bytes = file.readAll();
-    JpegDecoded decoded;
-    try {
-        JpegDecodeOptions options;
-        options.maxDecodedBytes = maxDecodedBytes;
-        decoded = DecodeJpeg(bytes, options);
-    } catch (const JpegError &e) {
-        switch (e.kind()) {
-        case JpegError::Kind::TooLarge:
-            throw RuntimeError("Out of memory");
-        case JpegError::Kind::Unsupported:
-            throw RuntimeError(e.what());
-        case JpegError::Kind::Damaged:
-            break;
-        }
-        throw RuntimeError("Invalid picture");
-    }
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    LoadedPicture picture;
-    picture.exif = ReadJpegExif(buffer);
-    buffer.seek(0);
-    picture.jpegHead = ReadJpegHead(buffer);
-    picture.image = oriented(std::move(decoded.image), turnFor(ExifOrientation(picture.exif)));
-    picture.himetric = PixelsToHimetric(picture.image.size());
-    return picture;
-}
-
 } // namespace
 
 QSize PixelsToHimetric(QSize pixels) {
@@ -266,7 +206,7 @@ QSize PixelsToHimetric(QSize pixels) {
     return QSize(convert(pixels.width()), convert(pixels.height()));
 }
 
-LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes) {
+LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes, const WindowLoad *window) {
     if (path.isEmpty()) {
         return {};
     }
@@ -323,7 +263,7 @@ LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes) {
         return loadBitmap(bytes, maxDecodedBytes);
     }
     if (head.startsWith("\xFF\xD8")) {
-        return loadJpeg(file, maxDecodedBytes);
+        return LoadJpegPicture(file, maxDecodedBytes, window);
     }
     file.close();
     return loadRaster(path, maxDecodedBytes);

@@ -35,6 +35,17 @@ SourceFingerprint FingerprintOf(const QString &path) {
     return fingerprint;
 }
 
+SourceFingerprint FingerprintOfBytes(const QByteArray &bytes, const QDateTime &modified) {
+    if (!bytes.startsWith("\xFF\xD8\xFF")) {
+        return {};
+    }
+    SourceFingerprint fingerprint;
+    fingerprint.modified = modified;
+    fingerprint.hash = QCryptographicHash::hash(bytes, HashMethod);
+    fingerprint.size = bytes.size();
+    return fingerprint;
+}
+
 QByteArray ReadUnchangedFile(const QString &path, const SourceFingerprint &fingerprint) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

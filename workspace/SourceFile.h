@@ -20,6 +20,9 @@ struct SourceFingerprint {
 // otherwise.
 SourceFingerprint FingerprintOf(const QString &path);
 
+// The fingerprint of a JPEG file's bytes as read, with the time the file had.
+SourceFingerprint FingerprintOfBytes(const QByteArray &bytes, const QDateTime &modified);
+
 // The file's bytes, when it is still the file the fingerprint was taken of; otherwise throws a
 // RuntimeError saying what changed.
 QByteArray ReadUnchangedFile(const QString &path, const SourceFingerprint &fingerprint);

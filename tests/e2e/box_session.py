@@ -85,7 +85,8 @@ def font_dialog_case(session):
     session.shot("font-dialog-again", dialog)
     session.x.key("Escape")
     session.x.wait_gone(dialog)
-    session.close()
+    # The typed text was never stamped: closing asks before it is lost.
+    close_discarding(session, "unsaved-box-prompt")
 
 
 def frame_click_case(session):
@@ -118,10 +119,16 @@ def frame_click_case(session):
     session.wait_view("the stamped text", lambda v: v.changed_pixels(typed) > 200)
     session.shot("stamped")
 
-    # Closing asks about the unsaved stamp: the second button, Discard, closes without it.
+    # Closing asks about the unsaved stamp.
+    close_discarding(session, "unsaved-prompt")
+
+
+def close_discarding(session, shot):
+    """Closes the window, which asks about unsaved text: the second button, Discard, closes
+    without it."""
     session.x.close_window(session.main)
     prompt = session.wait_dialog("^Glyphtack$", exclude=(session.main,))
-    session.shot("unsaved-prompt", prompt)
+    session.shot(shot, prompt)
     session.x.key("Tab", "space")
     try:
         code = session.program.wait(timeout=10)
