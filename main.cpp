@@ -5,8 +5,10 @@
 #include "platform/Services.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <cstdio>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -17,7 +19,7 @@
 namespace {
 
 const char Help[] =
-    "Usage: glyphtack                 opens the window\n"
+    "Usage: glyphtack [FILE]          opens the window, with the picture FILE loaded\n"
     "       glyphtack caption OPTIONS  stamps a caption onto many pictures, without a window\n"
     "       glyphtack --version        prints the version\n"
     "       glyphtack --help           prints this text\n"
@@ -68,6 +70,15 @@ int main(int argc, char *argv[]) {
         return RunCaptionCommand(arguments);
     }
     QApplication app(argc, argv);
+    // What Qt leaves of the command line: at most one picture to open (after "--", a name
+    // starting with "-" too).
+    const bool named = argc > 1 && std::strcmp(argv[1], "--") == 0;
+    const int first = named ? 2 : 1;
+    if (argc > first + 1 || (!named && argc == 2 && argv[1][0] == '-')) {
+        std::fputs(Help, stderr);
+        return 2;
+    }
+    const QString startFile = argc > first ? QFile::decodeName(argv[first]) : QString();
     QApplication::setApplicationName(QStringLiteral("Glyphtack"));
     QApplication::setOrganizationName(QStringLiteral("Pellorin"));
     RealServices services;
@@ -79,5 +90,9 @@ int main(int argc, char *argv[]) {
         form.move(area.center() - form.rect().center());
     }
     form.show();
+    if (!startFile.isEmpty()) {
+        // Loaded once the window shows, as Load Picture would load it; a report goes over it.
+        QTimer::singleShot(0, &form, [&form, startFile] { form.LoadStartFile(startFile); });
+    }
     return app.exec();
 }

@@ -16,7 +16,9 @@ bool isPictureName(const QString &path) {
         QStringLiteral("bmp"),  QStringLiteral("jpg"),  QStringLiteral("gif"),
         QStringLiteral("ico"),  QStringLiteral("wmf"),  QStringLiteral("png"),
         QStringLiteral("jpeg"), QStringLiteral("jpe"),  QStringLiteral("jfif"),
-        QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp")};
+        QStringLiteral("tif"),  QStringLiteral("tiff"), QStringLiteral("webp"),
+        QStringLiteral("heic"), QStringLiteral("heif"), QStringLiteral("hif"),
+        QStringLiteral("avif"), QStringLiteral("jxl")};
     return types.contains(QFileInfo(path).suffix().toLower());
 }
 

@@ -58,6 +58,10 @@ public:
     void HoverPointer(int value);
     QString ApplicationTitle() const { return appTitle_; }
     QString ProgramFolder() const;
+    // One of the files the program reads from its folder (the name starting with "/"): there
+    // when it is there, else where an installed program keeps it (Services::dataFolder), else
+    // (absent) in the program's folder.
+    QString ProgramFile(const QString &name) const;
 
     // ---- Picture workspace (workspace/) ----
     void SetPicture();
@@ -106,6 +110,8 @@ public:
 
     // Loads a file dropped on the window as "Load Picture" would with it chosen (app/FileDrop.cpp).
     void LoadDroppedFile(const QString &path); // dropped a picture file on the window
+    // The same for the file the program was started with (`glyphtack FILE`, app/Startup.cpp).
+    void LoadStartFile(const QString &path); // opened a picture with the program
 
     // ---- Saving (save/) ----
     void PushButton4_Click(); // clicked "Save As Image File"

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -36,7 +37,7 @@ void Form1::Form_Load() {
     s(104, [&] { setWindowTitle(QLatin1String(Links::ProductName)); });
     s(104, [&] { setWindowIcon(LoadProgramIcon()); });
     s(104, [&] { SetApplicationTitle(); });
-    const QString cursorPath = ProgramFolder() + QStringLiteral("/HAND-M.CUR");
+    const QString cursorPath = ProgramFile(QStringLiteral("/HAND-M.CUR"));
     if (s.test(106, [&] { return PathExists(cursorPath); })) {
         s(108, [&] {
             handCursor_ = LoadCursorFile(cursorPath);
@@ -89,8 +90,14 @@ void Form1::Form_Load() {
     s(170, [&] { RichTextBox1->setSelColor(Text1->selColor()); });
 }
 
+void Form1::LoadStartFile(const QString &path) {
+    // A name relative to where the program was started, made whole so that a later Reload
+    // Original Picture reads the same file.
+    LoadDroppedFile(QFileInfo(path).isRelative() ? QDir::current().filePath(path) : path);
+}
+
 void Form1::ApplySkin() {
-    const QString skinPath = ProgramFolder() + QStringLiteral("/x/o.cjs");
+    const QString skinPath = ProgramFile(QStringLiteral("/x/o.cjs"));
     if (!QFileInfo(skinPath).isFile()) {
         return;
     }
@@ -130,6 +137,15 @@ void Form1::OpenHomePageByChance() {
 
 QString Form1::ProgramFolder() const {
     return services_.programFolder();
+}
+
+QString Form1::ProgramFile(const QString &name) const {
+    const QString beside = ProgramFolder() + name;
+    const QString data = services_.dataFolder();
+    if (QFileInfo::exists(beside) || data.isEmpty() || !QFileInfo::exists(data + name)) {
+        return beside;
+    }
+    return data + name;
 }
 
 void Form1::Form_QueryUnload() {

@@ -1,11 +1,10 @@
 #include "batch/CaptionTemplate.h"
 
-#include "workspace/CameraData.h"
+#include "workspace/PhotoMetadata.h"
 
 #include "platform/FileNames.h"
 #include <QDateTime>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <optional>
@@ -104,11 +103,7 @@ QString cameraName(const CameraFacts &facts) {
 
 CameraFacts factsOf(const std::filesystem::path &input) {
     const OpenableName name(input);
-    QFile file(name.path());
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return ReadCameraFacts(ReadJpegExif(file));
+    return ReadCameraFacts(ReadCameraData(name.path()));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QColorDialog>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFontDialog>
@@ -186,6 +187,17 @@ std::unique_ptr<QSettings> RealServices::openSettings() {
 
 QString RealServices::programFolder() {
     return QCoreApplication::applicationDirPath();
+}
+
+QString RealServices::dataFolder() {
+    // Installed, the program lives in <prefix>/lib/glyphtack and its files in
+    // <prefix>/share/glyphtack: the path from one to the other comes from the build.
+#ifdef GLYPHTACK_DATA_FROM_PROGRAM
+    return QDir::cleanPath(
+        QDir(programFolder()).filePath(QStringLiteral(GLYPHTACK_DATA_FROM_PROGRAM)));
+#else
+    return {};
+#endif
 }
 
 QString RealServices::environment(const QString &name) {

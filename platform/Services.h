@@ -82,6 +82,9 @@ public:
     virtual std::unique_ptr<QSettings> openSettings() = 0;
     // Folder of the running program.
     virtual QString programFolder() = 0;
+    // Where an installed program's read-only files are (the sample, the hand cursor), when they
+    // are not beside it; empty when there is no such folder.
+    virtual QString dataFolder() { return {}; }
     // Environment lookup; returns a null QString when the variable is not set.
     virtual QString environment(const QString &name) = 0;
     // Seeds the pseudo-random generator from the clock, as the program does before drawing.
@@ -111,6 +114,7 @@ public:
                                     const QStringList &filters, int initialIndex) override;
     std::unique_ptr<QSettings> openSettings() override;
     QString programFolder() override;
+    QString dataFolder() override;
     QString environment(const QString &name) override;
     void seedRandomFromClock() override;
     double randomFraction() override;

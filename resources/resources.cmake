@@ -86,9 +86,19 @@ function(glyphtack_place_program_files target)
     add_dependencies(${target}_program_files glyphtack_resources)
     add_dependencies(${target} ${target}_program_files)
 
-    install(FILES ${GLYPHTACK_SAMPLE_JPG} DESTINATION ${CMAKE_INSTALL_LIBDIR}/glyphtack/Samples)
-    install(FILES ${GLYPHTACK_HAND_CURSOR} DESTINATION ${CMAKE_INSTALL_LIBDIR}/glyphtack)
+    # Installed, they go with the other read-only data; the program finds them there too.
+    install(FILES ${GLYPHTACK_SAMPLE_JPG} DESTINATION ${GLYPHTACK_INSTALL_DATA}/Samples)
+    install(FILES ${GLYPHTACK_HAND_CURSOR} DESTINATION ${GLYPHTACK_INSTALL_DATA})
 endfunction()
+
+# The installed program's read-only files (RealServices::dataFolder), and the way there from the
+# program's own folder, which keeps the install tree relocatable.
+set(GLYPHTACK_INSTALL_DATA ${CMAKE_INSTALL_DATADIR}/glyphtack)
+file(RELATIVE_PATH _glyphtack_data_from_program ${CMAKE_INSTALL_FULL_LIBDIR}/glyphtack
+     ${CMAKE_INSTALL_FULL_DATADIR}/glyphtack)
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/platform/RealServices.cpp TARGET_DIRECTORY glyphtack_core
+             APPEND PROPERTY COMPILE_DEFINITIONS
+             GLYPHTACK_DATA_FROM_PROGRAM="${_glyphtack_data_from_program}")
 
 # The launcher on PATH and the desktop menu entry.
 include(${CMAKE_CURRENT_LIST_DIR}/desktop.cmake)

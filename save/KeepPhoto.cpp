@@ -149,7 +149,9 @@ QImage StoredToShown(const QImage &inStored, int orientation) {
 
 QString WhyBlocksCannotBeKept(const JpegHeader &source, const QImage &picture,
                               const QList<QRect> &areas) {
-    if (!source.valid) {
+    // A head without quantization tables has no blocks to keep: it only describes a picture of
+    // another kind (a HEIF or JPEG XL photo's metadata).
+    if (!source.valid || source.lumaQuantTable.isEmpty()) {
         return QStringLiteral("its file is not a JPEG whose blocks can be read");
     }
     if (source.components == 4) {

@@ -14,6 +14,8 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_stack_use_after_retu
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
+. "$root/scripts/compiler-cache.sh"
+
 # Warnings are not errors here: with the sanitizers' checks inlined, g++ 12 warns of array bounds
 # in code that is fine (the normal build keeps -Werror).
 start=$(date +%s)

@@ -7,8 +7,9 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
     libjpeg62-turbo-dev libjpeg-turbo-progs liblcms2-dev libpng-dev libfontconfig-dev
     fonts-liberation2 fonts-dejavu-core fonts-wqy-microhei fonts-noto-color-emoji
+    libheif-dev libjxl-dev
     xvfb xauth xdotool x11-apps imagemagick libimage-exiftool-perl time python3 desktop-file-utils
-    dpkg-dev appstream parallel
+    dpkg-dev appstream parallel lintian
 )
 
 missing=()

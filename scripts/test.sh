@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+. scripts/compiler-cache.sh
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHTACK_WERROR=ON >/dev/null
 cmake --build build-test -j"$(nproc)"
 cd build-test

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Makes the Debian package from a build folder with cpack, checks what it installs and what it
-# depends on, and runs the program unpacked from it, without a display: --version, --help and
-# `caption --help`. Exit 77 (skipped) where the Debian tools are missing.
+# depends on, runs the program unpacked from it, without a display: --version, --help and
+# `caption --help`, and has lintian judge it: no error and no warning. Exit 77 (skipped) where
+# the Debian tools are missing.
 set -euo pipefail
 build=$1
 version=$2
-for tool in cpack dpkg-deb dpkg-shlibdeps; do
+for tool in cpack dpkg-deb dpkg-shlibdeps lintian; do
     command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -21,8 +22,10 @@ dpkg-deb -c "$deb" | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }
 expected=(
     "./usr/bin/glyphtack -> ../lib/glyphtack/glyphtack"
     ./usr/lib/glyphtack/glyphtack
-    ./usr/lib/glyphtack/HAND-M.CUR
-    ./usr/lib/glyphtack/Samples/sample.jpg
+    ./usr/share/glyphtack/HAND-M.CUR
+    ./usr/share/glyphtack/Samples/sample.jpg
+    ./usr/share/doc/glyphtack/copyright
+    ./usr/share/doc/glyphtack/changelog.Debian.gz
     ./usr/share/applications/glyphtack.desktop
     ./usr/share/metainfo/io.github.pellorin.glyphtack.metainfo.xml
     ./usr/share/man/man1/glyphtack.1.gz
@@ -35,12 +38,20 @@ for path in "${expected[@]}"; do
     grep -qxF "$path" "$work/contents" || { cat "$work/contents"; fail "no $path in the package"; }
 done
 
-# Dependencies as dpkg-shlibdeps found them: Qt for the program, libjpeg for its converter.
+# Dependencies as dpkg-shlibdeps found them: Qt, libheif and libjxl for the program, libjpeg for
+# its converter; each named once.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for library in libqt6widgets6 libjpeg62-turbo libc6; do
+for library in libqt6widgets6 libjpeg62-turbo libc6 libheif1 libjxl0.7; do
     [[ $depends == *"$library"* ]] || fail "the package does not depend on $library"
 done
+repeated=$(tr ',' '\n' <<<"$depends" | awk '{ print $1 }' | sort | uniq -d)
+[ -z "$repeated" ] || fail "Depends names $repeated more than once"
+
+# What a distribution's checker says: nothing at the error and warning levels (what it says at
+# the info and pedantic levels is shown, for the record).
+lintian --fail-on error,warning --display-info --pedantic "$deb" ||
+    fail "lintian finds errors or warnings in the package"
 
 dpkg-deb -x "$deb" "$work/root"
 program=$work/root/usr/bin/glyphtack

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the real program in a real X window under Xvfb, finds its window, checks its size and
-# keeps a screenshot. Usage: smoke_window.sh PROGRAM ARTIFACT_FOLDER
+# keeps a screenshot; then starts it as a file manager does, with a picture to open, and sees the
+# picture in the window. Usage: smoke_window.sh PROGRAM ARTIFACT_FOLDER
 set -euo pipefail
 program=$1
 artifacts=$2
@@ -54,3 +55,29 @@ echo "$geometry" | grep -q "Geometry: 1064x386" || { echo "unexpected window siz
 xwd -root -silent | convert xwd:- "$artifacts/smoke-window.png"
 echo "screenshot: $artifacts/smoke-window.png"
 kill -0 "$program_pid" || { echo "the program ended by itself"; exit 1; }
+
+# `glyphtack FILE`: the window opens with the picture shown where Load Picture shows it (from
+# 8, 9 in the window), and nothing else opens (no error report).
+kill "$program_pid"
+wait "$program_pid" 2>/dev/null || true
+picture="$work/a picture from a phone.png"
+convert -size 200x120 xc:'#20C040' "$picture"
+"$program" "$picture" >"$work/program.log" 2>&1 &
+program_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Glyphtack$' | head -n 1) || {
+    echo "the window did not appear with a picture to open"
+    cat "$work/program.log"
+    exit 1
+}
+shown=""
+for _ in $(seq 1 50); do
+    shown=$(xwd -id "$window" -silent | convert xwd:- -crop 1x1+60+50 -depth 8 txt:- |
+        grep -o '#[0-9A-F]\{6\}' | head -n 1)
+    [ "$shown" = "#20C040" ] && break
+    sleep 0.2
+done
+xwd -id "$window" -silent | convert xwd:- "$artifacts/smoke-window-file.png"
+[ "$shown" = "#20C040" ] || { echo "the picture given on the command line is not shown ($shown)"; exit 1; }
+windows=$(xdotool search --onlyvisible --pid "$program_pid" | wc -l)
+[ "$windows" -eq 1 ] || { echo "the program shows $windows windows"; exit 1; }
+echo "started with a picture: shown (screenshot $artifacts/smoke-window-file.png)"

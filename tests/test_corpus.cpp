@@ -1,11 +1,13 @@
 // Every picture of the corpus through the program's own loader, judged by its class in INDEX.tsv:
 // valid files load and look like a rendering of them made elsewhere (the corpus's own, or else
-// ImageMagick's decoding of the same file made now); malformed files raise the load error or
+// ImageMagick's decoding of the same file made now, or for HEIF, AVIF and JPEG XL their library's
+// plain decoding); malformed files raise the load error or
 // load safely; questionable files may do either; none crashes or hangs. Files are judged by
 // rules about their content, never by their names.
 #include "CorpusFiles.h"
 #include "FileHeaders.h"
 #include "Harness.h"
+#include "LibraryDecoding.h"
 #include "workspace/PictureLoader.h"
 
 #include <QElapsedTimer>
@@ -19,7 +21,8 @@
 
 namespace {
 
-const QStringList RasterFolders = {"bmp", "gif", "ico", "jpeg", "png", "tiff", "webp"};
+const QStringList RasterFolders = {"bmp",  "gif",  "ico",  "jpeg", "png",
+                                   "tiff", "webp", "heic", "avif", "jxl"};
 const QString MetafileFolder = QStringLiteral("wmf");
 
 // A load that takes this long counts as hanging (how fast loads are is for the benchmarks).
@@ -191,6 +194,7 @@ private slots:
         }
         expectations = CorpusExpectations(corpus, entries);
         QStringList forMagick, refusedJpegs;
+        QMap<QString, MagickDecoding> byLibrary;
         for (const CorpusEntry &e : entries) {
             const QString top = e.path.section('/', 0, 0);
             if ((!RasterFolders.contains(top) && top != MetafileFolder) ||
@@ -213,6 +217,10 @@ private slots:
             if (e.kind == "valid" && top != MetafileFolder && !o.error.isEmpty() &&
                 isJpegFile(full(e.path))) {
                 refusedJpegs << full(e.path);
+            } else if (e.kind == "valid" && IsPhotoFormatFile(full(e.path))) {
+                // ImageMagick 6 reads no JPEG XL and leaves out HEIF alpha: these are compared
+                // with their library's plain decoding instead.
+                byLibrary.insert(full(e.path), {DecodeWithItsLibrary(full(e.path)), {}, {}});
             } else if (e.kind == "valid" && top != MetafileFolder &&
                        !expectations.contains(e.path)) {
                 forMagick << full(e.path);
@@ -224,6 +232,7 @@ private slots:
             timer.start();
             magick = DecodeWithMagick(forMagick);
             magick.insert(DecodeWithMagick(refusedJpegs, 1));
+            magick.insert(byLibrary);
             qInfo("ImageMagick decoded %lld files in %lld ms",
                   qint64(forMagick.size() + refusedJpegs.size()), timer.elapsed());
         }

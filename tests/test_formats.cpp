@@ -199,8 +199,10 @@ private slots:
         QCOMPARE(f.services.openFilters.value(0),
                  QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.ico;*.wmf)|"
                                 "*.bmp;*.jpg;*.gif;*.ico;*.wmf|"
-                                "Other Pictures (*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp)|"
-                                "*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp"));
+                                "Other Pictures (*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp;"
+                                "*.heic;*.heif;*.hif;*.avif;*.jxl)|"
+                                "*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp;*.heic;*.heif;*.hif;"
+                                "*.avif;*.jxl"));
 
         // The real dialog shows both entries, the old one first and chosen.
         RealServices real;
@@ -233,7 +235,7 @@ private slots:
         const QStringList parts = f.services.openFilters.value(0).split('|');
         QCOMPARE(parts.size(), 4);
         const QStringList patterns = (parts.at(1) + ';' + parts.at(3)).split(';');
-        QCOMPARE(patterns.size(), 12);
+        QCOMPARE(patterns.size(), 17);
         for (const QString &pattern : patterns) {
             for (const QString &suffix : {pattern.mid(2), pattern.mid(2).toUpper()}) {
                 const QString path = QDir(TestDataFolder()).filePath("dropped." + suffix);

@@ -191,6 +191,29 @@ private slots:
         QVERIFY(g.services.reports().isEmpty());
     }
 
+    // `glyphtack FILE`: the file loads as Load Picture loads it, a name relative to where the
+    // program started included; an unreadable one gets Load Picture's report and changes nothing.
+    void startsWithTheFileItWasGiven() {
+        FormFixture f;
+        const QString picture = WriteTestPicture("opened with.png", 30, 20, "PNG");
+        const QString started = QDir::currentPath();
+        QDir::setCurrent(QFileInfo(picture).path());
+        f->LoadStartFile("opened with.png");
+        QDir::setCurrent(started);
+        QVERIFY(f.services.reports().isEmpty());
+        QVERIFY(f->Picture1->isVisibleTo(f.form.get()));
+        QCOMPARE(f->Picture1->size(), QSize(30, 20));
+        QCOMPARE(f->doc.OriginalPath, picture);
+
+        const QString broken = QDir(TestDataFolder()).filePath("not a picture.png");
+        WriteAll(broken, "not a picture");
+        f->LoadStartFile(broken);
+        QCOMPARE(f.services.reports().size(), 1);
+        QVERIFY(f.services.reports().at(0).text.contains("PushButton1_Click"));
+        QVERIFY(f.services.reports().at(0).text.contains("at line 116"));
+        QCOMPARE(f->Picture1->size(), QSize(30, 20));
+    }
+
     void brokenCursorAndSkinAreReportedAndSurvived() {
         FormFixture f(false);
         QFile cursor(QDir(f.services.folder).filePath("HAND-M.CUR"));

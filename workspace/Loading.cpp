@@ -74,10 +74,11 @@ SourceFingerprint FingerprintFor(const QString &path, const LoadedPicture &pictu
 
 // The open dialog's filter: the five formats of old first, as they always were, then the other
 // pictures the loader reads.
-const QString OpenFilter =
-    QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.ico;*.wmf|"
-                   "Other Pictures (*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp)|"
-                   "*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp");
+const QString OpenFilter = QStringLiteral(
+    "All Pictures (*.bmp;*.jpg;*.gif;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.ico;*.wmf|"
+    "Other Pictures (*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp;*.heic;*.heif;"
+    "*.hif;*.avif;*.jxl)|"
+    "*.png;*.jpeg;*.jpe;*.jfif;*.tif;*.tiff;*.webp;*.heic;*.heif;*.hif;*.avif;*.jxl");
 
 // Where the picture on screen came from. Set only once its file has loaded: a file that could
 // not be read leaves the record of the picture still on screen, so that Reload Original Picture
@@ -139,7 +140,7 @@ void Form1::PushButton7_Click() {
     }
     Steps s(*this, "PushButton7_Click");
     QString path;
-    s(100, [&] { path = ProgramFolder() + QStringLiteral("/Samples/sample.jpg"); });
+    s(100, [&] { path = ProgramFile(QStringLiteral("/Samples/sample.jpg")); });
     if (s.test(101, [&] { return !mayLoadOverUnsavedStamps(); })) {
         return;
     }

@@ -5,6 +5,7 @@
 #include "workspace/GifCanvas.h"
 #include "workspace/JpegPicture.h"
 #include "workspace/MetafilePlayer.h"
+#include "workspace/PhotoFormats.h"
 #include "workspace/SourceFile.h"
 
 #include "BmpReader.h"
@@ -23,6 +24,8 @@
 namespace {
 
 constexpr int ScreenDpi = 96;
+// The largest HEIF or JPEG XL file read: they are read whole, and compress photos far below this.
+constexpr qint64 MaxPhotoFileBytes = qint64(1) << 30;
 
 // Formats the program reads, told by the file's content whatever its name: a PNG named .jpg or
 // .bmp loads as the PNG it is. Anything else is not a picture to it.
@@ -238,6 +241,19 @@ LoadedPicture LoadPicture(const QString &path, qint64 maxDecodedBytes, const Win
         } catch (const std::exception &) {
             throw RuntimeError("Invalid picture");
         }
+    }
+    // HEIC, AVIF and JPEG XL, through the libraries made for them (PhotoFormats.h).
+    const bool heif = IsHeifFile(head);
+    if (heif || IsJpegXlFile(head)) {
+        if (qint64(file.size()) > MaxPhotoFileBytes) {
+            throw RuntimeError("Out of memory");
+        }
+        const QByteArray bytes = file.readAll();
+        LoadedPicture picture = heif ? LoadHeifPicture(bytes, maxDecodedBytes)
+                                     : LoadJpegXlPicture(bytes, maxDecodedBytes);
+        picture.image = flatten(std::move(picture.image));
+        picture.himetric = PixelsToHimetric(picture.image.size());
+        return picture;
     }
     if (looksLikeBitmap(head)) {
         if (qint64(file.size()) > qint64(4) * 1024 * 1024 * 1024) {

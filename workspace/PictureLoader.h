@@ -10,12 +10,14 @@
 
 // A picture as loaded from a file: its pixels (with the file's embedded colour profile as their
 // colour space, when it has one Qt can use), its size in HiMetric units (0.01 mm), and for a JPEG
-// its camera data (see ReadJpegExif).
+// its camera data (see ReadJpegExif). A HEIF or JPEG XL photo's camera data, XMP and profile come
+// as a JPEG's would, the head made of them (MetadataHead), so that saves carry them alike.
 struct LoadedPicture {
     QImage image;
     QSize himetric;
     QByteArray exif;
     // For a JPEG: the head of the file, every marker segment before its compressed data.
+    // For a HEIF or JPEG XL photo: a head holding its metadata (MetadataHead).
     QByteArray jpegHead;
     // For a JPEG loaded for the window: the fingerprint of the very bytes decoded.
     SourceFingerprint jpegFile;
@@ -35,8 +37,9 @@ struct WindowLoad {
 // The most decoded pixel data a picture may claim, in bytes (2 GB).
 constexpr qint64 MaxDecodedPictureBytes = qint64(2048) * 1024 * 1024;
 
-// Loads a BMP, JPG, GIF, ICO, WMF, PNG, TIFF or WebP file (the format is read from the file's
-// content; EXIF orientation is applied; transparent parts are shown on white). An empty
+// Loads a BMP, JPG, GIF, ICO, WMF, PNG, TIFF, WebP, HEIC/HEIF, AVIF or JPEG XL file (the format is
+// read from the file's content; the orientation is applied (EXIF, or the HEIF container's or the
+// JPEG XL codestream's); transparent parts are shown on white). An empty
 // path gives an empty picture. A file that cannot be read throws a RuntimeError whose text says
 // why ("File not found", "Invalid picture", "Out of memory", ...); a JPEG whose image data ends
 // early or is damaged is such a file, and a JPEG of a kind the decoder does not handle is named

@@ -185,11 +185,11 @@ def run(session, install, env):
     session.start(install.launcher, env)
     session.shot("started")
 
-    # The launcher is a link into the program's folder; the sample it finds there proves that
-    # the program looks for its files beside its real executable.
+    # The launcher is a link into the program's folder; the sample it finds in the data folder
+    # (share/glyphtack) proves that the installed program looks for its files there.
     session.click_button("PushButton7")
     sample_view = session.wait_view("the sample picture", lambda v: v.colourfulness() > 0.5)
-    session.shot("sample-from-program-folder")
+    session.shot("sample-from-data-folder")
     session.click_button("PushButton10")
     session.wait_view("a zoomed view", lambda v: v.changed_pixels(sample_view) > 10000)
 

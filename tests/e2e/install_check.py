@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Installs the build into a temporary prefix and checks the tree a desktop needs: the program
-with its files beside it, bin/glyphtack leading to it, the menu entry and the icon."""
+"""Installs the build into a temporary prefix and checks the tree a desktop needs: the program,
+its files in the data folder, bin/glyphtack leading to it, the menu entry and the icon."""
 
 import argparse
 import os

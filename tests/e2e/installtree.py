@@ -1,5 +1,5 @@
 """Installs the build into a fresh prefix and checks what a user's desktop needs from it: the
-program with its files beside it, the launcher on PATH, the menu entry and the icon."""
+program, its files in the data folder, the launcher on PATH, the menu entry and the icon."""
 
 import os
 import shutil
@@ -12,14 +12,21 @@ class Layout:
 
     def __init__(self, prefix, bindir="bin", libdir="lib", datadir="share"):
         self.prefix = prefix
+        self.data_dir = os.path.join(prefix, datadir, "glyphtack")
         self.program_dir = os.path.join(prefix, libdir, "glyphtack")
         self.program = os.path.join(self.program_dir, "glyphtack")
         self.launcher = os.path.join(prefix, bindir, "glyphtack")
         self.desktop_file = os.path.join(prefix, datadir, "applications", "glyphtack.desktop")
         self.icon = os.path.join(prefix, datadir, "icons", "hicolor", "256x256", "apps",
                                  "glyphtack.png")
-        self.sample = os.path.join(self.program_dir, "Samples", "sample.jpg")
-        self.cursor = os.path.join(self.program_dir, "HAND-M.CUR")
+        # The files the program reads are with the other read-only data, not beside it.
+        self.sample = os.path.join(self.data_dir, "Samples", "sample.jpg")
+        self.cursor = os.path.join(self.data_dir, "HAND-M.CUR")
+
+
+# The media types of the pictures the program reads.
+READ_TYPES = {"image/bmp", "image/jpeg", "image/gif", "image/vnd.microsoft.icon", "image/wmf",
+              "image/png", "image/tiff", "image/webp", "image/heif", "image/avif", "image/jxl"}
 
 
 def install(cmake, build_dir, prefix, config=""):
@@ -102,6 +109,13 @@ def check(layout):
         command = entry.get("Exec", "").split()
         if not command or command[0] != os.path.basename(layout.launcher):
             problems.append(f"menu entry Exec={entry.get('Exec')!r} does not start the launcher")
+        # A file manager's "Open With" hands it one file, of any type the program reads.
+        if command[1:] != ["%f"]:
+            problems.append(f"menu entry Exec={entry.get('Exec')!r} takes no file (%f)")
+        offered = set(entry.get("MimeType", "").split(";"))
+        missing = sorted(READ_TYPES - offered)
+        if missing:
+            problems.append(f"menu entry MimeType leaves out {', '.join(missing)}")
         if "Graphics" not in entry.get("Categories", "").split(";"):
             problems.append("menu entry is not in the Graphics category")
         validator = shutil.which("desktop-file-validate")

@@ -36,7 +36,10 @@ bool StoredExactly(const QString &path) {
     const bool jpeg = start.startsWith("\xFF\xD8");
     const bool webp = start.startsWith("RIFF") && start.mid(8, 4) == "WEBP";
     const bool tiff = start.startsWith("II*") || start.startsWith(QByteArray("MM\0*", 4));
-    return !jpeg && !webp && !tiff;
+    // HEIF and AVIF (an ISO media file) and JPEG XL (codestream or container).
+    const bool media = start.mid(4, 4) == "ftyp" || start.startsWith("\xFF\x0A") ||
+                       start.startsWith(QByteArray("\0\0\0\x0CJXL ", 8));
+    return !jpeg && !webp && !tiff && !media;
 }
 
 QSize DeclaredSize(const QString &path) {

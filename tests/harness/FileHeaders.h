@@ -14,7 +14,8 @@ bool IsGifFile(const QByteArray &start);
 bool IsBitmapFile(const QByteArray &start);
 
 // True for the formats whose pixels are stored exactly (bitmaps, GIF, icons, PNG); false for those
-// that may hold them lossy or colour-subsampled (JPEG, WebP, TIFF with JPEG or YCbCr data).
+// that may hold them lossy or colour-subsampled (JPEG, WebP, TIFF with JPEG or YCbCr data, HEIF,
+// AVIF, JPEG XL).
 bool StoredExactly(const QString &path);
 
 // The size a file's header declares: read here for bitmaps, GIFs (the canvas) and placeable

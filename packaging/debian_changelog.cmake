@@ -1,0 +1,47 @@
+# Writes the Debian changelog of the package from the project's hand-kept release notes.
+# cmake -DIN=CHANGELOG.md -DOUT=changelog.Debian -DPACKAGE=glyphtack -DREVISION=1
+#       -DMAINTAINER="Name <address>" -P debian_changelog.cmake
+# Each "## VERSION (YYYY-MM-DD)" heading of IN becomes an entry "PACKAGE (VERSION-REVISION)"
+# dated that day; its "- " items become "  * " items, their indented further lines follow.
+set(_days Sun Mon Tue Wed Thu Fri Sat)
+set(_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+set(_month_offsets 0 3 2 5 0 3 5 1 4 6 2 4)
+
+# "Wed, 09 Dec 2026 00:00:00 +0000" for 2026 12 09 (the weekday by Sakamoto's method).
+function(_rfc2822_date year month day out)
+    math(EXPR _m "${month} - 1")
+    list(GET _month_offsets ${_m} _offset)
+    set(_y ${year})
+    if(month LESS 3)
+        math(EXPR _y "${_y} - 1")
+    endif()
+    math(EXPR _weekday "(${_y} + ${_y} / 4 - ${_y} / 100 + ${_y} / 400 + ${_offset} + ${day}) % 7")
+    list(GET _days ${_weekday} _day_name)
+    list(GET _months ${_m} _month_name)
+    set(${out} "${_day_name}, ${day} ${_month_name} ${year} 00:00:00 +0000" PARENT_SCOPE)
+endfunction()
+
+file(STRINGS "${IN}" _lines)
+set(_text "")
+set(_trailer "")
+set(_entries 0)
+foreach(_line IN LISTS _lines)
+    if(_line MATCHES "^## ([^ ]+) \\(([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])\\)$")
+        set(_version ${CMAKE_MATCH_1})
+        math(EXPR _month "${CMAKE_MATCH_3}")
+        _rfc2822_date(${CMAKE_MATCH_2} ${_month} ${CMAKE_MATCH_4} _date)
+        string(APPEND _text "${_trailer}${PACKAGE} (${_version}-${REVISION}) unstable; urgency=medium\n\n")
+        set(_trailer "\n -- ${MAINTAINER}  ${_date}\n\n")
+        math(EXPR _entries "${_entries} + 1")
+    elseif(_entries GREATER 0 AND _line MATCHES "^- (.+)$")
+        string(APPEND _text "  * ${CMAKE_MATCH_1}\n")
+    elseif(_entries GREATER 0 AND _line MATCHES "^  ([^ ].*)$")
+        string(APPEND _text "    ${CMAKE_MATCH_1}\n")
+    endif()
+endforeach()
+if(_entries EQUAL 0)
+    message(FATAL_ERROR "${IN} names no release")
+endif()
+string(APPEND _text "${_trailer}")
+string(REGEX REPLACE "\n\n$" "\n" _text "${_text}")
+file(WRITE "${OUT}" "${_text}")
