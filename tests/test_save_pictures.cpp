@@ -85,6 +85,12 @@ private slots:
         QVERIFY(out.contains("hdrgm:Version=\"1.0\"") && out.contains(mpf::IsoGainMap));
         QVERIFY(s.cleanedUp());
 
+        // A PNG holds no picture after its first: its XMP announces no gain map.
+        s.save(s.dest("flat"), 3);
+        const QByteArray png = ReadAll(s.dest("flat.png"));
+        QVERIFY(png.contains("XML:com.adobe.xmp"));
+        QVERIFY(!png.contains("hdrgm:Version") && !png.contains("\"GainMap\""));
+
         // At a zoom the pictures no longer match: left out, with every index that names them;
         // the trailer stays.
         s.f->PushButton10_Click();
