@@ -10,9 +10,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <cstring>
 #include <memory>
 
@@ -27,18 +24,6 @@ const char Help[] =
     "The window loads a picture, places and styles text on it in a box, stamps the text into\n"
     "the pixels and saves the result as BMP, PNG or JPG. `glyphtack caption --help` lists the\n"
     "caption command's options. See glyphtack(1).\n";
-
-// The caption command decodes one large picture after another on each worker. By default the C
-// library maps each into fresh memory and gives it back when freed, and the system then clears
-// every page of the next one as it is first written: on a 24-megapixel photo that cost more than
-// decoding it. Kept in one heap and not given back, the memory of one picture serves the next.
-void keepFreedPicturesForTheNext() {
-#ifdef __GLIBC__
-    mallopt(M_ARENA_MAX, 1);       // worker threads' large blocks from the one reusable heap
-    mallopt(M_MMAP_MAX, 0);        // never a mapping of its own for a large block
-    mallopt(M_TRIM_THRESHOLD, -1); // freed memory stays for the next picture
-#endif
-}
 
 } // namespace
 
@@ -55,9 +40,9 @@ int main(int argc, char *argv[]) {
     // `glyphtack caption ...` captions pictures from the command line: no window opens, and no
     // display is needed.
     if (argc > 1 && std::strcmp(argv[1], "caption") == 0) {
-        // JPEG photos are kept from their blocks, held in large arrays (converter/HugePages.h).
-        restartWithHugePages(argv);
-        keepFreedPicturesForTheNext();
+        // JPEG photos are kept from their blocks, held in large arrays (converter/HugePages.h);
+        // the memory of one picture serves the next.
+        keepLargeArraysInHugePages();
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // File names are taken as the bytes they are, whatever their encoding.
         QList<QByteArray> arguments;

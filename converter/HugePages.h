@@ -1,10 +1,14 @@
 // A kept photo's coefficients fill a few arrays of tens of megabytes; faulting them in page by
-// page costs about as much as decoding them. glibc's malloc backs large allocations with huge
-// pages when its hugetlb tunable is set, and reads it only at start: so a program that keeps
-// photos starts itself once more with it set, unless tunables were chosen for it already.
+// page costs about as much as decoding them. A program that keeps photos opts in once at start:
+// its large blocks then come from the one heap, stay there when freed, and the part of the heap
+// about to hold a photo's arrays is backed by huge pages where the system has them.
 #pragma once
 
-// Starts the running program again with glibc's hugetlb malloc tunable set, from the start of
-// main with the same arguments; returns (and goes on as it is) where that is not possible or
-// not needed.
-void restartWithHugePages(char **argv);
+#include <cstddef>
+
+// Opts the process in; call it at start, before other threads. Elsewhere a no-op.
+void keepLargeArraysInHugePages();
+
+// Makes room in the heap for `bytes` of arrays about to be allocated, backed by huge pages. Does
+// nothing in a process that did not opt in, or for less than a huge page.
+void makeRoomInHugePages(std::size_t bytes);

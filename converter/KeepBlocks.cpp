@@ -1,5 +1,6 @@
 #include "KeepBlocks.h"
 
+#include "HugePages.h"
 #include "InputBitmap.h"
 #include "JpegCommon.h"
 #include "OptimalHuffman.h"
@@ -191,8 +192,11 @@ bool readSource(KeepWork &w, std::span<const std::uint8_t> bytes, bool readMarke
     long long blocksPerMcu = 0;
     for (int c = 0; c < src.num_components; ++c)
         blocksPerMcu += src.comp_info[c].h_samp_factor * src.comp_info[c].v_samp_factor;
-    if (mcus * blocksPerMcu * (long long)sizeof(JBLOCK) > kMaxCoefficientBytes)
+    const long long coefficientBytes = mcus * blocksPerMcu * (long long)sizeof(JBLOCK);
+    if (coefficientBytes > kMaxCoefficientBytes)
         return fail(w, "it is too large for its blocks to be held", true);
+    // The arrays are allocated next; a sixteenth more for libjpeg's smaller buffers among them.
+    makeRoomInHugePages(std::size_t(coefficientBytes + coefficientBytes / 16));
     // At an eighth of the size libjpeg decodes only each block's DC coefficient: the blocks to
     // be kept would lose the rest.
     if (reduction != 2 && reduction != 4) {

@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstdint>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -118,15 +122,18 @@ std::uint32_t extraBits(int value, unsigned bits) {
     return std::uint32_t(value < 0 ? value - 1 : value) & ((1u << bits) - 1u);
 }
 
+// Each component's block rows, read from libjpeg's arrays once, before any scan is walked: the
+// walks then call no libjpeg function and may run on several threads.
+using BlockRows = std::vector<std::vector<JBLOCKROW>>;
+
 struct Scan {
     j_decompress_ptr src;
-    jvirt_barray_ptr *blocks;
+    const BlockRows &blockRows;
     j_compress_ptr out;
     const jpeg_scan_info &info;
 
-    JBLOCKARRAY rows(int c, JDIMENSION first, JDIMENSION count) const {
-        return (*src->mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(src), blocks[c],
-                                               first, count, FALSE);
+    JBLOCKARRAY rows(int c, JDIMENSION first, JDIMENSION) const {
+        return const_cast<JBLOCKARRAY>(blockRows[std::size_t(c)].data() + first);
     }
 
     // Asked before each MCU but the scan's first: puts a restart marker before the first MCU of
@@ -340,17 +347,123 @@ void writeFrame(BitWriter &w, j_compress_ptr out) {
     }
 }
 
+// A scan's bytes, held until every scan is ready.
+class HeldBytes final : public JpegSink {
+public:
+    bool write(const std::uint8_t *data, std::size_t size) override {
+        bytes.insert(bytes.end(), data, data + size);
+        return true;
+    }
+    std::vector<std::uint8_t> bytes;
+};
+
+// One scan whole: its symbols counted, its tables fitted to them, then the tables (with the
+// restart interval before the first scan), the scan's header and its coded data. False when a
+// coefficient is beyond what the scan can code.
+bool codeScan(const Scan &scan, bool first, HeldBytes &held) {
+    const jpeg_scan_info &info = scan.info;
+    j_compress_ptr out = scan.out;
+    Counter counter;
+    if (!scan.walk(counter))
+        return false;
+    BitWriter w(held);
+    Coder coder{w};
+    bool built[NUM_HUFF_TBLS] = {};
+    for (int i = 0; i < info.comps_in_scan; ++i) {
+        const jpeg_component_info &comp = out->comp_info[info.component_index[i]];
+        const int slot = info.Ss == 0 ? comp.dc_tbl_no : comp.ac_tbl_no;
+        if (built[slot])
+            continue;
+        built[slot] = true;
+        JHUFF_TBL table{};
+        buildOptimalTable(counter.counts[slot], table);
+        setCodes(table, coder.tables[slot]);
+        writeTable(w, (info.Ss == 0 ? 0 : 0x10) + slot, table);
+    }
+    if (first && out->restart_interval != 0) {
+        w.segment(kDri, 2);
+        w.word(int(out->restart_interval));
+    }
+    w.segment(kSos, std::size_t(4 + 2 * info.comps_in_scan));
+    w.byte(info.comps_in_scan);
+    for (int i = 0; i < info.comps_in_scan; ++i) {
+        const jpeg_component_info &comp = out->comp_info[info.component_index[i]];
+        w.byte(comp.component_id);
+        w.byte(info.Ss == 0 ? comp.dc_tbl_no << 4 : comp.ac_tbl_no);
+    }
+    w.byte(info.Ss);
+    w.byte(info.Se);
+    w.byte(0);
+    scan.walk(coder);
+    w.align();
+    return w.flush();
+}
+
+// About how much work a scan is: its blocks times the coefficients of its band.
+long long scanWork(j_decompress_ptr src, const jpeg_scan_info &info) {
+    long long blocks = 0;
+    for (int i = 0; i < info.comps_in_scan; ++i) {
+        const jpeg_component_info &comp = src->comp_info[info.component_index[i]];
+        blocks += (long long)comp.width_in_blocks * comp.height_in_blocks;
+    }
+    return blocks * (info.Se - info.Ss + 1);
+}
+
 } // namespace
 
 ScanWrite writeSpectralProgressive(j_decompress_ptr src, jvirt_barray_ptr *blocks,
                                    j_compress_ptr out, const std::vector<MarkerSegment> &segments,
                                    JpegSink &sink) {
-    // Every scan is counted before a byte is written: a coefficient no scan can code leaves the
-    // sink untouched.
-    std::vector<Counter> counters(std::size_t(std::max(out->num_scans, 0)));
-    for (int s = 0; s < out->num_scans; ++s)
-        if (!Scan{src, blocks, out, out->scan_info[s]}.walk(counters[std::size_t(s)]))
-            return ScanWrite::CoefficientOutOfRange;
+    BlockRows rows(std::size_t(src->num_components));
+    for (int c = 0; c < src->num_components; ++c) {
+        const jpeg_component_info &comp = src->comp_info[c];
+        rows[std::size_t(c)].resize(comp.height_in_blocks);
+        for (JDIMENSION y = 0; y < comp.height_in_blocks; ++y)
+            rows[std::size_t(c)][y] = (*src->mem->access_virt_barray)(
+                reinterpret_cast<j_common_ptr>(src), blocks[c], y, 1, FALSE)[0];
+    }
+    // The scans are independent of each other (each has its own tables): they are coded at once
+    // on the cores there are, the largest first, and written in order once all are ready. A
+    // coefficient no scan can code leaves the sink untouched.
+    const std::size_t scans = std::size_t(std::max(out->num_scans, 0));
+    std::vector<HeldBytes> coded(scans);
+    std::vector<char> codable(scans, 0);
+    std::vector<std::size_t> order(scans);
+    for (std::size_t s = 0; s < scans; ++s)
+        order[s] = s;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return scanWork(src, out->scan_info[a]) > scanWork(src, out->scan_info[b]);
+    });
+    std::atomic<std::size_t> next{0};
+    std::vector<std::exception_ptr> failures(scans);
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < scans;) {
+            const std::size_t s = order[i];
+            try {
+                const Scan scan{src, rows, out, out->scan_info[s]};
+                codable[s] = codeScan(scan, s == 0, coded[s]) ? 1 : 0;
+            } catch (...) {
+                failures[s] = std::current_exception(); // rethrown by the calling thread
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t threads = std::min<std::size_t>(std::thread::hardware_concurrency(), scans);
+    try {
+        for (std::size_t t = 1; t < threads; ++t)
+            helpers.emplace_back(work);
+    } catch (const std::system_error &) {
+        // No thread to be had: the scans are coded here alone.
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    for (const std::exception_ptr &failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+    if (std::find(codable.begin(), codable.end(), 0) != codable.end())
+        return ScanWrite::CoefficientOutOfRange;
+
     BitWriter w(sink);
     w.byte(0xFF);
     w.byte(kSoi);
@@ -360,41 +473,12 @@ ScanWrite writeSpectralProgressive(j_decompress_ptr src, jvirt_barray_ptr *block
             w.byte(b);
     }
     writeFrame(w, out);
-    for (int s = 0; s < out->num_scans; ++s) {
-        const jpeg_scan_info &info = out->scan_info[s];
-        const Scan scan{src, blocks, out, info};
-        const Counter &counter = counters[std::size_t(s)];
-        Coder coder{w};
-        bool built[NUM_HUFF_TBLS] = {};
-        for (int i = 0; i < info.comps_in_scan; ++i) {
-            const jpeg_component_info &comp = out->comp_info[info.component_index[i]];
-            const int slot = info.Ss == 0 ? comp.dc_tbl_no : comp.ac_tbl_no;
-            if (built[slot])
-                continue;
-            built[slot] = true;
-            JHUFF_TBL table{};
-            buildOptimalTable(counter.counts[slot], table);
-            setCodes(table, coder.tables[slot]);
-            writeTable(w, (info.Ss == 0 ? 0 : 0x10) + slot, table);
-        }
-        if (s == 0 && out->restart_interval != 0) {
-            w.segment(kDri, 2);
-            w.word(int(out->restart_interval));
-        }
-        w.segment(kSos, std::size_t(4 + 2 * info.comps_in_scan));
-        w.byte(info.comps_in_scan);
-        for (int i = 0; i < info.comps_in_scan; ++i) {
-            const jpeg_component_info &comp = out->comp_info[info.component_index[i]];
-            w.byte(comp.component_id);
-            w.byte(info.Ss == 0 ? comp.dc_tbl_no << 4 : comp.ac_tbl_no);
-        }
-        w.byte(info.Ss);
-        w.byte(info.Se);
-        w.byte(0);
-        scan.walk(coder);
-        w.align();
-        if (!w.flush())
+    if (!w.flush())
+        return ScanWrite::SinkFailed;
+    for (HeldBytes &scan : coded) {
+        if (!sink.write(scan.bytes.data(), scan.bytes.size()))
             return ScanWrite::SinkFailed;
+        scan.bytes = {};
     }
     w.byte(0xFF);
     w.byte(JPEG_EOI);

@@ -276,7 +276,7 @@ int main(int argc, char **argv) {
         return usage(e.what());
     }
     if (!options.keep.empty())
-        restartWithHugePages(argv);
+        keepLargeArraysInHugePages();
     for (int signal : {SIGINT, SIGTERM})
         std::signal(signal, onSignal);
 #ifndef _WIN32
