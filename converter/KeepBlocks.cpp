@@ -195,8 +195,9 @@ bool readSource(KeepWork &w, std::span<const std::uint8_t> bytes, bool readMarke
     const long long coefficientBytes = mcus * blocksPerMcu * (long long)sizeof(JBLOCK);
     if (coefficientBytes > kMaxCoefficientBytes)
         return fail(w, "it is too large for its blocks to be held", true);
-    // The arrays are allocated next; a sixteenth more for libjpeg's smaller buffers among them.
-    makeRoomInHugePages(std::size_t(coefficientBytes + coefficientBytes / 16));
+    // The arrays are allocated next: a sixteenth more for libjpeg's smaller buffers among them,
+    // and twice the photo's bytes for the new file's, held until it is written.
+    makeRoomInHugePages(std::size_t(coefficientBytes + coefficientBytes / 16) + 2 * bytes.size());
     // At an eighth of the size libjpeg decodes only each block's DC coefficient: the blocks to
     // be kept would lose the rest.
     if (reduction != 2 && reduction != 4) {

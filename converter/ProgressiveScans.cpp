@@ -87,6 +87,27 @@ struct Counter {
     void restart(int) {}
 };
 
+// A scan's symbols and restart markers as they come, to be played again to a counter and a
+// coder: a DC scan reads one coefficient from each block's whole 128 bytes, so it is read once.
+struct Recorder {
+    static constexpr std::uint32_t kRestart = 0x80000000u;
+    std::vector<std::uint32_t> events;
+    // Slot (2 bits), symbol (8), extra bits' count (5) and the extra bits (16).
+    void symbol(int slot, unsigned symbol, std::uint32_t extra, int extraBits) {
+        events.push_back(std::uint32_t(slot) << 29 | std::uint32_t(symbol) << 21 |
+                         std::uint32_t(extraBits) << 16 | extra);
+    }
+    void restart(int number) { events.push_back(kRestart | std::uint32_t(number)); }
+    template <typename Sink> void playTo(Sink &sink) const {
+        for (const std::uint32_t e : events) {
+            if (e & kRestart)
+                sink.restart(int(e & 7u));
+            else
+                sink.symbol(int(e >> 29), (e >> 21) & 0xFFu, e & 0xFFFFu, int((e >> 16) & 0x1Fu));
+        }
+    }
+};
+
 // One scan's symbols coded with the tables fitted to them.
 struct Coder {
     struct Table {
@@ -164,9 +185,9 @@ struct Scan {
         const int components = info.comps_in_scan;
         int last[MAX_COMPS_IN_SCAN] = {};
         Restarts<Sink> restarts{sink, out->restart_interval, out->restart_interval - 1};
-        const auto code = [&](int slot, const JCOEF *block, int &previous) {
-            const int diff = block[0] - previous;
-            previous = block[0];
+        const auto code = [&](int slot, int value, int &previous) {
+            const int diff = value - previous;
+            previous = value;
             const unsigned bits = magnitudeBits(diff);
             if (bits > kMaxDcBits)
                 return false;
@@ -188,7 +209,7 @@ struct Scan {
                     if (!first)
                         restart();
                     first = false;
-                    if (!code(slot, row[x], last[0]))
+                    if (!code(slot, row[x][0], last[0]))
                         return false;
                 }
             }
@@ -198,14 +219,22 @@ struct Scan {
         const long mcuHeight = src->max_v_samp_factor * DCTSIZE;
         const long columns = (long(src->image_width) + mcuWidth - 1) / mcuWidth;
         const long mcuRows = (long(src->image_height) + mcuHeight - 1) / mcuHeight;
-        JBLOCKARRAY blockRows[MAX_COMPS_IN_SCAN];
-        for (long my = 0; my < mcuRows; ++my) {
-            for (int i = 0; i < components; ++i) {
-                const jpeg_component_info &comp = src->comp_info[info.component_index[i]];
-                blockRows[i] =
-                    rows(info.component_index[i], JDIMENSION(my) * JDIMENSION(comp.v_samp_factor),
-                         JDIMENSION(comp.v_samp_factor));
+        // Each component's DC values gathered first, one component's rows after the other: read
+        // straight from the blocks in the MCUs' order, which takes a few blocks of each component
+        // in turn, the processor cannot foresee the next block and waits for every one.
+        std::vector<JCOEF> dcs[MAX_COMPS_IN_SCAN];
+        for (int i = 0; i < components; ++i) {
+            const int c = info.component_index[i];
+            const jpeg_component_info &comp = src->comp_info[c];
+            dcs[i].resize(std::size_t(comp.width_in_blocks) * comp.height_in_blocks);
+            JCOEF *to = dcs[i].data();
+            for (JDIMENSION y = 0; y < comp.height_in_blocks; ++y) {
+                const JBLOCKROW row = rows(c, y, 1)[0];
+                for (JDIMENSION x = 0; x < comp.width_in_blocks; ++x)
+                    *to++ = row[x][0];
             }
+        }
+        for (long my = 0; my < mcuRows; ++my) {
             for (long mx = 0; mx < columns; ++mx) {
                 if (my != 0 || mx != 0)
                     restart();
@@ -221,7 +250,8 @@ struct Scan {
                                 JDIMENSION(mx) * JDIMENSION(comp.h_samp_factor) + JDIMENSION(h);
                             if (y >= comp.height_in_blocks || x >= comp.width_in_blocks)
                                 sink.symbol(slot, 0, 0, 0);
-                            else if (!code(slot, blockRows[i][v][x], last[i]))
+                            else if (!code(slot, dcs[i][std::size_t(y) * comp.width_in_blocks + x],
+                                           last[i]))
                                 return false;
                         }
                     }
@@ -296,10 +326,6 @@ struct Scan {
         endRun();
         return true;
     }
-
-    template <typename Sink> bool walk(Sink &sink) const {
-        return info.Ss == 0 ? dc(sink) : ac(sink);
-    }
 };
 
 void writeTable(BitWriter &w, int index, const JHUFF_TBL &table) {
@@ -364,8 +390,14 @@ bool codeScan(const Scan &scan, bool first, HeldBytes &held) {
     const jpeg_scan_info &info = scan.info;
     j_compress_ptr out = scan.out;
     Counter counter;
-    if (!scan.walk(counter))
+    Recorder dc;
+    if (info.Ss == 0) {
+        if (!scan.dc(dc))
+            return false;
+        dc.playTo(counter);
+    } else if (!scan.ac(counter)) {
         return false;
+    }
     BitWriter w(held);
     Coder coder{w};
     bool built[NUM_HUFF_TBLS] = {};
@@ -394,7 +426,10 @@ bool codeScan(const Scan &scan, bool first, HeldBytes &held) {
     w.byte(info.Ss);
     w.byte(info.Se);
     w.byte(0);
-    scan.walk(coder);
+    if (info.Ss == 0)
+        dc.playTo(coder);
+    else
+        scan.ac(coder);
     w.align();
     return w.flush();
 }
