@@ -303,12 +303,16 @@ bool replaceAreas(KeepWork &w, PatchRows &pixels, const ChangedAreas &changed) {
             return fail(w, "the stamped pixels do not cover a changed area");
         if (!replaceRun(w, pixels, changed, run))
             return false;
-        const long columns = w.source.num_components == 1
-                                 ? long(w.source.comp_info[0].width_in_blocks)
-                                 : (width + mcuWidth - 1) / mcuWidth;
-        for (int my = run.mcuY; my <= (run.bottom - 1) / mcuHeight; ++my)
-            w.replaced.emplace_back(my * columns + run.mcuX,
-                                    my * columns + (run.right - 1) / mcuWidth);
+        // The runs in the scan's order of MCUs. A photo of one component is coded block by
+        // block in rows, whatever its sampling factors: there each block is an MCU.
+        const bool blockByBlock = w.source.num_components == 1;
+        const int unitWidth = blockByBlock ? DCTSIZE : mcuWidth;
+        const int unitHeight = blockByBlock ? DCTSIZE : mcuHeight;
+        const long columns = blockByBlock ? long(w.source.comp_info[0].width_in_blocks)
+                                          : (width + mcuWidth - 1) / mcuWidth;
+        for (int uy = run.y / unitHeight; uy <= (run.bottom - 1) / unitHeight; ++uy)
+            w.replaced.emplace_back(uy * columns + run.x / unitWidth,
+                                    uy * columns + (run.right - 1) / unitWidth);
     }
     return true;
 }

@@ -137,6 +137,7 @@ private slots:
     void baselineTablesCodeEveryBlock();
     void aCmykPhotoIsRefusedAndNothingWritten();
     void restartMarkersRestartTheDcPrediction();
+    void aGreyPhotoSampledTwoByTwoIsCodedBlockByBlock();
 };
 
 void TestKeepBlocks::onlyTheCaptionsBlocksChange_data() {
@@ -324,6 +325,33 @@ void TestKeepBlocks::restartMarkersRestartTheDcPrediction() {
     const BlockCounts counts = CompareBlocks(before, after, {QRect(64, 80, 8, 8)});
     QCOMPARE(counts.differentOutside, 0);
     QCOMPARE(counts.differentInside, 1);
+}
+
+// A greyscale photo whose one component says 2x2 sampling is coded block by block all the same,
+// each block an MCU of its own. A flat picture's optimized tables lack every symbol of a black
+// square; the square, away from the corner, is where the symbols are counted, so the tables are
+// fitted anew and the file decodes whole.
+void TestKeepBlocks::aGreyPhotoSampledTwoByTwoIsCodedBlockByBlock() {
+    QTemporaryDir dir;
+    QImage flat(400, 280, QImage::Format_RGB32);
+    flat.fill(qRgb(200, 200, 200));
+    const QByteArray source = EncodeJpeg(flat, 90, 2, 2, false, 0, true, true);
+    QVERIFY(writeFile(dir.filePath("source.jpg"), source));
+    QImage black(32, 32, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    QVERIFY(black.save(dir.filePath(" 5.bmp"), "BMP"));
+    QVERIFY(writeFile(dir.filePath(" 5.areas"), "patch 160 160\narea 168 168 16 16\n"));
+    const Run run = runConverter({"-out", "jpeg", "-keep", dir.filePath("source.jpg"), "-o",
+                                  dir.filePath("out.jpg"), dir.filePath(" 5.bmp")});
+    QVERIFY2(run.finished && run.exitCode == 0, run.errors.constData());
+    const JpegBlocks before = ReadJpegBlocks(source);
+    const JpegBlocks after = ReadJpegBlocks(readFile(dir.filePath("out.jpg")));
+    QVERIFY(before.ok && after.ok);
+    QCOMPARE(before.maxH * 10 + before.maxV, 22);
+    QCOMPARE(after.warnings, 0);
+    const BlockCounts counts = CompareBlocks(before, after, {QRect(168, 168, 16, 16)});
+    QCOMPARE(counts.differentOutside, 0);
+    QVERIFY(counts.differentInside > 0);
 }
 
 QTEST_GUILESS_MAIN(TestKeepBlocks)
