@@ -87,8 +87,8 @@ struct Counter {
     void restart(int) {}
 };
 
-// A scan's symbols and restart markers as they come, to be played again to a counter and a
-// coder: a DC scan reads one coefficient from each block's whole 128 bytes, so it is read once.
+// A scan's symbols and restart markers as they come, played again to the counter and then the
+// coder: the DC scan's walk over its MCUs is done once.
 struct Recorder {
     static constexpr std::uint32_t kRestart = 0x80000000u;
     std::vector<std::uint32_t> events;
